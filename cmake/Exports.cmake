@@ -1,0 +1,20 @@
+# Reads the export list (.def) and produces the Linux version script and a
+# plain list of names for the export test.
+function(tk571_read_exports def_file out_names)
+  file(STRINGS "${def_file}" lines REGEX "^[ \t]+[A-Za-z_][A-Za-z0-9_]*[ \t]+@[0-9]+")
+  set(names "")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^[ \t]+([A-Za-z_][A-Za-z0-9_]*).*" "\\1" name "${line}")
+    list(APPEND names "${name}")
+  endforeach()
+  set(${out_names} "${names}" PARENT_SCOPE)
+endfunction()
+
+function(tk571_write_version_script names out_file)
+  set(body "{\n  global:\n")
+  foreach(name IN LISTS names)
+    string(APPEND body "    ${name};\n")
+  endforeach()
+  string(APPEND body "  local: *;\n};\n")
+  file(WRITE "${out_file}" "${body}")
+endfunction()

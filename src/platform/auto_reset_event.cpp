@@ -1,0 +1,23 @@
+#include "platform/auto_reset_event.h"
+
+#include <chrono>
+
+namespace tk571::platform {
+
+bool AutoResetEvent::Wait(uint32_t timeout_ms) {
+  std::unique_lock lock(mutex_);
+  if (!cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return signalled_; }))
+    return false;
+  signalled_ = false;
+  return true;
+}
+
+void AutoResetEvent::Set() {
+  {
+    std::lock_guard lock(mutex_);
+    signalled_ = true;
+  }
+  cv_.notify_one();
+}
+
+}  // namespace tk571::platform

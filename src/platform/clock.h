@@ -1,0 +1,35 @@
+// Time as the driver sees it: a wrapping 32-bit millisecond tick, a sleep and
+// the local wall clock. Tests install a clock they drive themselves.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+namespace tk571::platform {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Milliseconds of a monotonic counter, truncated to 32 bits; compare ticks
+  // only through unsigned differences.
+  virtual uint32_t TickMs() = 0;
+  virtual void SleepMs(uint32_t ms) = 0;
+  virtual std::chrono::system_clock::time_point Now() = 0;
+};
+
+// The clock every part of the driver uses. SetClock(nullptr) restores the
+// system clock; the caller keeps ownership of a clock it installs.
+Clock& GetClock();
+void SetClock(Clock* clock);
+
+inline uint32_t Tick() {
+  return GetClock().TickMs();
+}
+inline void SleepMs(uint32_t ms) {
+  GetClock().SleepMs(ms);
+}
+inline uint32_t TicksSince(uint32_t start) {
+  return Tick() - start;
+}
+
+}  // namespace tk571::platform

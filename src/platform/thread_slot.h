@@ -1,0 +1,23 @@
+// One pointer per thread, destroyed with the thread that set it.
+#pragma once
+
+namespace tk571::platform {
+
+class ThreadSlot {
+ public:
+  using Destructor = void (*)(void*);
+  // `destroy` runs on a thread's non-null value when that thread ends.
+  explicit ThreadSlot(Destructor destroy);
+  ~ThreadSlot();
+  ThreadSlot(const ThreadSlot&) = delete;
+  ThreadSlot& operator=(const ThreadSlot&) = delete;
+
+  void* Get() const;
+  void Set(void* value);
+
+ private:
+  unsigned key_;
+  bool valid_;
+};
+
+}  // namespace tk571::platform
