@@ -1,0 +1,271 @@
+// The fourteen entry points. None lets an error escape to the host: every
+// failure is a result plus a message.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "driver/device_pdb.h"
+#include "driver/tag_kinds.h"
+#include "driver/thread_objects.h"
+#include "platform/clock.h"
+#include "platform/gbk.h"
+#include "platform/host_string.h"
+#include "platform/local_time.h"
+#include "tk571/driver.h"
+
+using namespace tk571;
+
+namespace {
+
+const std::string& NoObjectText() {
+  return TK571_GBK("通讯设备初始化失败");
+}
+
+// Hands a text to the host through a message out-parameter (which may be null).
+void HandOver(char** message, const std::string& text) {
+  if (message) *message = platform::NewHostString(text);
+}
+
+// The calling thread object's pending message, taken and cleared.
+std::string TakeMessage(TDLLObject& object) {
+  std::string text = object.sErrEvent();
+  object.WriteCommEvent(std::string());
+  return text;
+}
+
+void SetLengthPrefixed(uint8_t (&field)[256], const std::string& text) {
+  const std::size_t length = std::min<std::size_t>(text.size(), 255);
+  field[0] = static_cast<uint8_t>(length);
+  std::memcpy(field + 1, text.data(), length);
+}
+
+TagValue ValueOfRecord(const TTagValueRec& record) {
+  switch (record.ValueType) {
+    case TK571_VALUE_FLOAT:
+      return TagValue::Double(record.Value.Float);
+    case TK571_VALUE_BOOL:
+      return TagValue::Boolean(record.Value.Bool != 0);
+    default:
+      return TagValue::Text(platform::FromHostString(record.Value.String));
+  }
+}
+
+void FillRecord(TTagValueRec& record, const TDLLTag& tag, double now) {
+  record.TagID = tag.TagID;
+  record.TimeStamp = now;
+  record.ValueType = tag.DataKind;
+  record.Quality = tag.Quality;
+  switch (tag.DataKind) {
+    case TK571_VALUE_FLOAT:
+      record.Value.Float = tag.Value.AsDouble();
+      break;
+    case TK571_VALUE_BOOL:
+      record.Value.Bool = tag.Value.AsBoolean() ? 1u : 0u;
+      break;
+    case TK571_VALUE_STRING:
+      record.Value.String = platform::NewHostString(tag.Value.AsText());
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+TK571_EXPORT void TK571_CALL GetTagAddrList(uint32_t, int32_t* count, TTagAddrDesc* list) {
+  const auto kinds = TagKinds();
+  if (!count) return;
+  if (!list) {
+    *count = static_cast<int32_t>(kinds.size());
+    return;
+  }
+  const int32_t n = std::clamp<int32_t>(*count, 0, static_cast<int32_t>(kinds.size()));
+  for (int32_t i = 0; i < n; ++i) {
+    const TagKind& kind = kinds[static_cast<std::size_t>(i)];
+    TTagAddrDesc& out = list[i];
+    std::memset(&out, 0, sizeof(out));
+    SetLengthPrefixed(out.Name, kind.name);
+    SetLengthPrefixed(out.Description, platform::ToGbk(kind.description_utf8));
+    out.ValueType = kind.value_type;
+    out.Access = kind.access;
+    out.Upper = kind.upper;
+    out.Lower = kind.lower;
+    out.Reserved = 0;
+  }
+}
+
+TK571_EXPORT TK571Bool TK571_CALL DLLTestDev(void* pdb, uint32_t) {
+  if (!pdb) return 0;
+  // The device test needs the user interface, which this build does not have.
+  return 0;
+}
+
+TK571_EXPORT TK571Bool TK571_CALL TagEdAddr(void* pdb, char** address, TK571Bool accept_unchecked,
+                                            char** message) {
+  try {
+    std::string text = address ? platform::FromHostString(*address) : std::string();
+    std::string note;
+    bool valid = false;
+    if (!pdb) {
+      note = NoObjectText();
+    } else if (accept_unchecked) {
+      valid = true;
+    } else {
+      TDLLObject checker(false);
+      valid = checker.CheckTagAddr(TDevicePDB::Load(pdb), text);
+      note = TakeMessage(checker);
+    }
+    HandOver(message, note);
+    if (address) *address = platform::NewHostString(text);
+    return valid ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+TK571_EXPORT void* TK571_CALL FullPDB(void* pdb) {
+  if (!pdb) return nullptr;
+  TDevicePDB block = TDevicePDB::Load(pdb);
+  block.FillDefaults();
+  block.Store(pdb);
+  return pdb;
+}
+
+TK571_EXPORT int32_t TK571_CALL GetPDBLen(void) {
+  return static_cast<int32_t>(kPdbSize);
+}
+
+TK571_EXPORT int32_t TK571_CALL DLLEdDev(uintptr_t, void* pdb) {
+  constexpr int32_t kCancelled = 2;
+  if (!pdb) return kCancelled;
+  TDevicePDB block = TDevicePDB::Load(pdb);
+  block.Normalize();
+  block.Store(pdb);
+  // Without the user interface the wizard cannot run: the user could not
+  // confirm anything.
+  return kCancelled;
+}
+
+TK571_EXPORT void TK571_CALL WriteLog(TK571Bool enable, char** message) {
+  TDLLObject* object = ThreadObject();
+  if (!object) {
+    HandOver(message, NoObjectText());
+    return;
+  }
+  if (object->sErrEvent().empty()) {
+    HandOver(message, std::string());
+    return;
+  }
+  object->SetEnLog(enable != 0);
+  HandOver(message, TakeMessage(*object));
+}
+
+TK571_EXPORT TK571Bool TK571_CALL FreeDriver(void) {
+  if (TDLLObject* object = ThreadObject()) object->Stop();
+  return 1;
+}
+
+TK571_EXPORT TK571Bool TK571_CALL OnDataWrite(uint32_t count, TTagValueRec* records,
+                                              char** message) {
+  TDLLObject* object = ThreadObject();
+  if (!object || count == 0 || !records) {
+    HandOver(message, NoObjectText());
+    return 0;
+  }
+  bool result = false;
+  for (uint32_t i = 0; i < count; ++i) {
+    const TTagValueRec& record = records[i];
+    const TDLLTag* tag = object->FindTag(record.TagID);
+    if (!tag || record.ValueType != tag->DataKind) continue;
+    result = object->WriteExecute(record.TagID, ValueOfRecord(record));
+  }
+  HandOver(message, TakeMessage(*object));
+  return result ? 1 : 0;
+}
+
+TK571_EXPORT TK571Bool TK571_CALL OnDataRead(int32_t* count, TTagValueRec* records,
+                                             char** message) {
+  if (count) *count = 0;
+  TDLLObject* object = ThreadObject();
+  if (!object || !records) {
+    HandOver(message, NoObjectText());
+    return 1;
+  }
+  object->ReadExecute();
+  const std::string note = TakeMessage(*object);
+  const uint32_t tick = platform::Tick();
+  const double now = platform::ToHostDate(platform::ToLocal(platform::GetClock().Now()));
+  int32_t reported = 0;
+  for (int32_t i = 0; i < object->TagCount(); ++i) {
+    TDLLTag& tag = *object->TagAt(i);
+    if (tag.Value == tag.ReportedValue) continue;
+    tag.ReportedValue = tag.Value;
+    tag.ChangeTick = tick;
+    tag.ReportedQuality = tag.Quality;
+    FillRecord(records[reported++], tag, now);
+  }
+  if (count) *count = reported;
+  HandOver(message, note);
+  return 1;
+}
+
+TK571_EXPORT uint16_t TK571_CALL DetectScanTime(void) {
+  constexpr uint16_t kNoObjectScanTime = 1000;
+  const TDLLObject* object = ThreadObject();
+  return object ? static_cast<uint16_t>(object->ScanTime()) : kNoObjectScanTime;
+}
+
+TK571_EXPORT TK571Bool TK571_CALL GetDeviceStatus(char** message) {
+  TDLLObject* object = ThreadObject();
+  HandOver(message, object ? TakeMessage(*object) : NoObjectText());
+  return 1;
+}
+
+TK571_EXPORT TK571Bool TK571_CALL IniDriverEx(uint32_t event_handle) {
+  if (TDLLObject* object = ThreadObject()) object->SetFailEvent(event_handle);
+  return 1;
+}
+
+TK571_EXPORT TK571Bool TK571_CALL IniDriver(int32_t tag_count, TTagInfo** tags, void* pdb,
+                                            char** message) {
+  if (message) *message = nullptr;
+  if (!tags) {
+    HandOver(message, TK571_GBK("无效的标签列表。"));
+    return 0;
+  }
+  if (!pdb) {
+    HandOver(message, TK571_GBK("无效的参数信息。"));
+    return 0;
+  }
+  platform::AutoResetEvent* gate = StartGate();
+  if (!gate) {
+    HandOver(message, "TLSEvent = 0");
+    return 0;
+  }
+  if (!gate->Wait(kStartGateWaitMs)) {
+    HandOver(message, TK571_GBK("设备不支持并发访问，共享冲突。"));
+    return 0;
+  }
+  bool result = false;
+  try {
+    SetThreadObject(std::make_unique<TDLLObject>(true));
+    TDLLObject& object = *ThreadObject();
+    std::vector<const TTagInfo*> definitions;
+    definitions.reserve(static_cast<std::size_t>(std::max(tag_count, 0)));
+    for (int32_t i = 0; i < tag_count; ++i)
+      if (tags[i]) definitions.push_back(tags[i]);
+    TDevicePDB block = TDevicePDB::Load(pdb);
+    block.Normalize();
+    block.Store(pdb);
+    result = object.IniDLLObj(&block, definitions);
+    HandOver(message, TakeMessage(object));
+  } catch (...) {
+    result = false;
+  }
+  gate->Set();
+  return result ? 1 : 0;
+}
+
+}  // extern "C"

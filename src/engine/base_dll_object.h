@@ -1,0 +1,214 @@
+// The driver engine: one object holds everything one running driver instance
+// knows. The protocol layer derives from it; the entry points create one per
+// host polling thread. Implemented one concern per file:
+//   base_lifecycle.cpp   construction, IniParm, IniDLLObj, Stop, destruction
+//   base_tags.cpp        tag records, addresses, tag list
+//   base_log.cpp         run log properties
+//   base_run_state.cpp   run-state machine and link status
+//   base_scheduler.cpp   read commands and the scheduler
+//   base_read_write.cpp  read/write cycle
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "driver/device_pdb.h"
+#include "engine/command.h"
+#include "engine/dll_tag.h"
+#include "engine/run_state.h"
+#include "engine/tag_type.h"
+#include "tk571/driver.h"
+
+namespace tk571 {
+
+// Host tag id → position in the tag list. Dense up to a bound, so a host id
+// such as 0xFFFFFFF0 costs no memory.
+class TagIdIndex {
+ public:
+  void Reset(std::size_t reserve);
+  void Set(uint32_t id, int32_t position);
+  // Position of the tag with this id, or -1 when no accepted tag has it.
+  int32_t Find(uint32_t id) const;
+
+ private:
+  static constexpr uint32_t kDenseLimit = 1u << 20;
+  std::vector<int32_t> dense_;
+  std::unordered_map<uint32_t, int32_t> sparse_;
+};
+
+class TBaseDLLObject {
+ public:
+  explicit TBaseDLLObject(bool first_instance);
+  virtual ~TBaseDLLObject();
+  TBaseDLLObject(const TBaseDLLObject&) = delete;
+  TBaseDLLObject& operator=(const TBaseDLLObject&) = delete;
+
+  // Published properties.
+  const std::string& sErrEvent() const { return sErrEvent_; }
+  int32_t TagCount() const { return TagCount_; }
+  int32_t ScanTime() const { return ScanTime_; }
+  bool FirstInstance() const { return FirstInstance_; }
+  const std::string& DevMsg() const { return DevMsg_; }
+  bool EnLog() const { return EnLog_; }
+
+  // Virtual operations, in the order of the engine's operation table.
+  virtual bool IniParm(const TDevicePDB* block);
+  virtual void Refresh();
+  virtual void OptimizeCommParm();
+  virtual int32_t GetInterval();
+  virtual bool ValidTagValFrm(uint8_t first, uint8_t second);
+  virtual int32_t GetChID(const std::string& name, const std::string& address, uint8_t dev_type);
+  virtual int32_t GetBitID(const std::string& name, const std::string& address, uint8_t dev_type);
+  virtual int32_t GetThirdSegID(const std::string& name, const std::string& address,
+                                uint8_t dev_type);
+  virtual int32_t GetFourSegID(const std::string& name, const std::string& address,
+                               uint8_t dev_type);
+  virtual int32_t GetFiveSegID(const std::string& name, const std::string& address,
+                               uint8_t dev_type);
+  virtual std::unique_ptr<TDLLTag> CreatInternalTag(const TTagInfo& info);
+  virtual void GetTagTypeStr(const std::string& name, const std::string& address, std::string& out);
+  virtual void CheckAddrValid(std::unique_ptr<TDLLTag>& tag);
+  virtual void SyncTagValue(TCommand& command);
+  virtual CommandPtr CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list, bool is_write);
+  virtual bool NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag, bool is_write);
+  virtual void GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write);
+  virtual void GetAnswerMainStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write);
+  virtual void RealComm(TCommand* command);
+  virtual void FreeCommand(CommandPtr& command);
+  virtual bool GetResult();
+  virtual void GetRunEvent();
+  virtual void SwitchRunStatus();
+  virtual void UpdateLinkStatus();
+  virtual void opSystemError_Exec();
+  virtual void opInit_Exec();
+  virtual void opInitACK_Exec();
+  virtual void opInitNAK_Exec();
+  virtual void opClrInitError_Exec();
+  virtual void opStop_Exec();
+  virtual void opStopACK_Exec();
+  virtual void opStopNAK_Exec();
+  virtual void opClrStopError_Exec();
+  virtual void opLink_Exec();
+  virtual void opLinkACK_Exec();
+  virtual void opLinkNAK_Exec();
+  virtual void opClrLinkError_Exec();
+  virtual void opUnLink_Exec();
+  virtual void opUnLinkACK_Exec();
+  virtual void opUnLinkNAK_Exec();
+  virtual void opClrUnLinkError_Exec();
+  virtual void opReadCmd_Exec();
+  virtual void opReadACK_Exec();
+  virtual void opReadNAK_Exec();
+  virtual void opClrReadError_Exec();
+  virtual void opWriteCmd_Exec();
+  virtual void opWriteACK_Exec();
+  virtual void opWriteNAK_Exec();
+  virtual void opClrWriteError_Exec();
+  virtual void opParmCmd_Exec();
+  virtual void opParmACK_Exec();
+  virtual void opParmNAK_Exec();
+  virtual void opClrParmError_Exec();
+  virtual void opRailCmd_Exec();
+  virtual void opRailACK_Exec();
+  virtual void opRailNAK_Exec();
+  virtual void opClrRailError_Exec();
+  virtual void opResvLink1_Exec();
+  virtual void opResvLink1ACK_Exec();
+  virtual void opResvLink1NAK_Exec();
+  virtual void opClrResvLink1Error_Exec();
+  virtual void opResvLink2_Exec();
+  virtual void opResvLink2ACK_Exec();
+  virtual void opResvLink2NAK_Exec();
+  virtual void opClrResvLink2Error_Exec();
+  virtual void opResvLink3_Exec();
+  virtual void opResvLink3ACK_Exec();
+  virtual void opResvLink3NAK_Exec();
+  virtual void opClrResvLink3Error_Exec();
+  virtual void opClrSystemError_Exec();
+  virtual void GetNextCommand();
+  virtual void GetCommandNext();
+  virtual void MaintainLogFiles();
+  virtual void WriteCommEvent(const std::string& text);
+  virtual void WriteDevMsg(const std::string& text);
+  virtual void SetLogMsg(const std::string& text);
+  virtual void SetEnLog(bool value);
+  virtual void SetCommLink(bool value) { LastCommOK_ = value; }
+  virtual void SetCommEnabled(bool value) { CommEnabled_ = value; }
+  virtual bool IniDLLObj(const TDevicePDB* block, const std::vector<const TTagInfo*>& tags);
+  virtual bool WriteExecute(uint32_t tag_id, const TagValue& value);
+  virtual bool ReadExecute();
+  virtual bool ReadExecuteEx();
+  virtual void Stop();
+  virtual bool CheckTagAddr(const TDevicePDB& block, std::string& address);
+  virtual bool AddTagLists(const std::vector<const TTagInfo*>& tags,
+                           std::vector<int32_t>& rejected);
+
+  // The tag list, for the host interface.
+  TDLLTag* TagAt(int32_t position) { return Tags_[static_cast<std::size_t>(position)].get(); }
+  TDLLTag* FindTag(uint32_t tag_id);
+  // Event handle given by the host (IniDriverEx); 0 for none.
+  void SetFailEvent(uint32_t handle) { FailEvent_ = handle; }
+
+ protected:
+  // The tag types of the device layer; the engine itself knows none.
+  virtual TagTypeTable TagTypes() const { return {}; }
+  // Class name written in the exception lines of the operations.
+  virtual const char* ClassName() const { return "TBaseDLLObject"; }
+
+  bool IniTagList(const std::vector<const TTagInfo*>& tags);
+  int32_t GetTagTypeIndex(const std::string& name, const std::string& address);
+  int32_t GetDevID(const std::string& name, const std::string& address);
+
+  // Switches of the loaded parameter block (all off before a block is loaded).
+  bool DebugOn() const { return ParmLoaded_ && Pdb_.DebugEnabled() != 0; }
+  bool LogErrorsOn() const { return ParmLoaded_ && Pdb_.LogErrors() != 0; }
+  bool LogTraceOn() const { return ParmLoaded_ && Pdb_.LogTrace() != 0; }
+
+  bool FirstInstance_;
+  int32_t ScanTime_ = 500;
+  int32_t TagCount_ = 0;
+  bool ParmLoaded_ = false;
+  std::string sErrEvent_;
+  bool CommEnabled_ = true;
+  bool LastCommOK_ = false;
+  uint32_t StartTick_ = 0;
+  uint32_t StopTick_ = 0;
+  uint8_t RunState_ = rsIdle;
+  uint8_t RunEvent_ = opNone;
+  uint32_t WriteFailTotal_ = 0;
+  uint32_t ReadFailTotal_ = 0;
+  std::array<uint8_t, kDeviceCount> DevLinkStatus_{};
+  std::array<uint32_t, kDeviceCount> DevFailCount_{};
+  std::array<uint8_t, kDeviceCount> DevInUse_{};
+  uint8_t LinkStatus_ = 0;
+  uint32_t ReadCommCount_ = 0;
+  uint32_t WriteCommCount_ = 0;
+  double WriteTimeoutCount_ = 0;
+  double ReadTimeoutCount_ = 0;
+  uint32_t SendTick_ = 0;
+  std::string DevMsg_;
+  bool EnLog_ = true;
+  bool HasEnLogTag_ = false;
+  bool Initialized_ = false;
+  bool Stopped_ = false;
+  bool SysInfoLogged_ = false;
+  int32_t TraceAllowance_ = 1000;
+  std::vector<CommandPtr> ReadCommands_;
+  std::vector<std::unique_ptr<TDLLTag>> Tags_;
+  TagIdIndex TagIndex_;
+  TDevicePDB Pdb_;
+  int32_t DefaultDevNo_ = 0;
+  uint32_t FailEvent_ = 0;
+  TCommand* CurrentCommand_ = nullptr;
+  TCommand* CurrentHead_ = nullptr;
+  std::deque<CommandPtr> WriteQueue_;
+  // The write chain taken from the queue while it runs.
+  CommandPtr RunningWrite_;
+};
+
+}  // namespace tk571

@@ -1,0 +1,43 @@
+// The value of a tag: empty, an integer, a floating-point number, a Boolean
+// or a GBK text. Numbers compare by value whatever their kind, texts by
+// bytes, Booleans only with Booleans.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+
+namespace tk571 {
+
+class TagValue {
+ public:
+  TagValue() = default;
+  static TagValue Integer(int64_t v) { return TagValue(Store(v)); }
+  static TagValue Double(double v) { return TagValue(Store(v)); }
+  static TagValue Boolean(bool v) { return TagValue(Store(v)); }
+  static TagValue Text(std::string v) { return TagValue(Store(std::move(v))); }
+
+  bool IsEmpty() const { return std::holds_alternative<std::monostate>(v_); }
+  bool IsInteger() const { return std::holds_alternative<int64_t>(v_); }
+  bool IsDouble() const { return std::holds_alternative<double>(v_); }
+  bool IsNumber() const { return IsInteger() || IsDouble(); }
+  bool IsBoolean() const { return std::holds_alternative<bool>(v_); }
+  bool IsText() const { return std::holds_alternative<std::string>(v_); }
+
+  // Conversions as the host record needs them: a number of any kind, true as
+  // 1 and false as 0; a text that is not a number gives 0.
+  double AsDouble() const;
+  // Non-zero numbers and the text "True" (any case) or a non-zero number text are true.
+  bool AsBoolean() const;
+  // Numbers in their general text form, Booleans as "True"/"False".
+  std::string AsText() const;
+
+  friend bool operator==(const TagValue& a, const TagValue& b);
+
+ private:
+  using Store = std::variant<std::monostate, int64_t, double, bool, std::string>;
+  explicit TagValue(Store v) : v_(std::move(v)) {}
+  Store v_;
+};
+
+}  // namespace tk571
