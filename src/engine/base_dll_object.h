@@ -160,9 +160,46 @@ class TBaseDLLObject {
   // Class name written in the exception lines of the operations.
   virtual const char* ClassName() const { return "TBaseDLLObject"; }
 
+  // Runs an operation that must not let an exception escape: on one, the
+  // exception line "D：<where>异常！" is logged under the error switch and
+  // `failure` is returned. `where` names class and operation.
+  template <typename R, typename F>
+  R Guarded(const char* where, R failure, F&& body) noexcept {
+    try {
+      return body();
+    } catch (...) {
+      LogException(where);
+      return failure;
+    }
+  }
+  template <typename F>
+  void Guarded(const char* where, F&& body) noexcept {
+    try {
+      body();
+    } catch (...) {
+      LogException(where);
+    }
+  }
+  void LogException(const char* where) noexcept;
+
   bool IniTagList(const std::vector<const TTagInfo*>& tags);
   int32_t GetTagTypeIndex(const std::string& name, const std::string& address);
   int32_t GetDevID(const std::string& name, const std::string& address);
+
+  // Helpers of the tag and address operations.
+  std::string TagPrefix(const std::string& name) const;
+  const TagTypeRow* TypeRow(int32_t type_index) const;
+  int32_t ChannelMinOf(uint8_t dev_type, int32_t type_index) const;
+  int32_t ChannelMaxOf(uint8_t dev_type, int32_t type_index) const;
+  std::string AfterTypeName(const std::string& name, const std::string& address);
+  void HintMissing(const std::string& name, const std::string& address, const std::string& part,
+                   int32_t fallback);
+  void ReportIllegal(const std::string& name, const std::string& address, const std::string& joiner,
+                     const std::string& part);
+  int32_t SegmentAfterDots(const std::string& name, const std::string& address, uint8_t dev_type,
+                           int dots, const std::string& part);
+  void SetUpInternalTag(TDLLTag& tag, bool full_setup);
+  void AppendTag(std::unique_ptr<TDLLTag> tag);
 
   // Switches of the loaded parameter block (all off before a block is loaded).
   bool DebugOn() const { return ParmLoaded_ && Pdb_.DebugEnabled() != 0; }

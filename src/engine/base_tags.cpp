@@ -1,7 +1,48 @@
 // Tag records, tag addresses and the tag list.
+#include <algorithm>
+
+#include "engine/address_text.h"
 #include "engine/base_dll_object.h"
+#include "engine/date_text.h"
+#include "engine/link_texts.h"
+#include "engine/part_names.h"
+#include "engine/tag_info_reader.h"
+#include "platform/clock.h"
+#include "platform/gbk.h"
 
 namespace tk571 {
+
+namespace at = address_text;
+
+namespace {
+
+const std::string kCrLf = "\r\n";
+
+// Internal tags, recognised by the start of the address.
+enum class InternalKind { kNone, kCommLink, kEnCommLink, kDeviceLink, kEnDeviceLink, kEnLog };
+
+InternalKind InternalKindOf(const std::string& address, bool enlog_allowed) {
+  // ENCOMMLINK and ENDEVICELINK are tested after COMMLINK and DEVICELINK, but
+  // neither can be mistaken: no address begins with two of the words.
+  if (at::StartsWithNoCase(address, "COMMLINK")) return InternalKind::kCommLink;
+  if (at::StartsWithNoCase(address, "ENCOMMLINK")) return InternalKind::kEnCommLink;
+  if (at::StartsWithNoCase(address, "DEVICELINK")) return InternalKind::kDeviceLink;
+  if (at::StartsWithNoCase(address, "ENDEVICELINK")) return InternalKind::kEnDeviceLink;
+  if (enlog_allowed && at::StartsWithNoCase(address, "ENLOG")) return InternalKind::kEnLog;
+  return InternalKind::kNone;
+}
+
+// The device number of DEVICELINK n / ENDEVICELINK n; 0 when it is not a
+// number in 0..99.
+int32_t InternalDevice(std::string_view rest, bool up_to_colon) {
+  if (up_to_colon) {
+    if (const auto colon = at::FindColon(rest)) rest = rest.substr(0, colon->at);
+  }
+  const auto n = at::ParseInt(rest);
+  return (n && *n >= 0 && *n < kDeviceCount) ? *n : 0;
+}
+
+}  // namespace
 
 void TagIdIndex::Reset(std::size_t reserve) {
   dense_.assign(std::min<std::size_t>(reserve, kDenseLimit), -1);
@@ -30,45 +71,471 @@ TDLLTag* TBaseDLLObject::FindTag(uint32_t tag_id) {
              : nullptr;
 }
 
-bool TBaseDLLObject::ValidTagValFrm(uint8_t, uint8_t) {
-  return false;
+std::string TBaseDLLObject::TagPrefix(const std::string& name) const {
+  return DateTimeText() + TK571_GBK("：标签") + name;
 }
-int32_t TBaseDLLObject::GetChID(const std::string&, const std::string&, uint8_t) {
-  return -1;
+
+const TagTypeRow* TBaseDLLObject::TypeRow(int32_t type_index) const {
+  const TagTypeTable types = TagTypes();
+  return (type_index >= 0 && static_cast<std::size_t>(type_index) < types.size())
+             ? &types[static_cast<std::size_t>(type_index)]
+             : nullptr;
 }
-int32_t TBaseDLLObject::GetBitID(const std::string&, const std::string&, uint8_t) {
-  return -1;
+
+int32_t TBaseDLLObject::ChannelMinOf(uint8_t dev_type, int32_t type_index) const {
+  const TagTypeRow* row = TypeRow(type_index);
+  return (row && IsDeviceTypeRow(dev_type)) ? row->ChannelMin : kNoLimit;
 }
-int32_t TBaseDLLObject::GetThirdSegID(const std::string&, const std::string&, uint8_t) {
-  return 0;
+
+int32_t TBaseDLLObject::ChannelMaxOf(uint8_t dev_type, int32_t type_index) const {
+  const TagTypeRow* row = TypeRow(type_index);
+  return (row && IsDeviceTypeRow(dev_type)) ? row->ChannelMax : kNoLimit;
 }
-int32_t TBaseDLLObject::GetFourSegID(const std::string&, const std::string&, uint8_t) {
-  return 0;
+
+std::string TBaseDLLObject::AfterTypeName(const std::string& name, const std::string& address) {
+  const TagTypeRow* row = TypeRow(GetTagTypeIndex(name, address));
+  return row ? address.substr(row->Name.size()) : std::string();
 }
-int32_t TBaseDLLObject::GetFiveSegID(const std::string&, const std::string&, uint8_t) {
-  return 0;
+
+void TBaseDLLObject::HintMissing(const std::string& name, const std::string& address,
+                                 const std::string& part, int32_t fallback) {
+  if (LogTraceOn())
+    SetLogMsg(TagPrefix(name) + TK571_GBK("提示：地址=") + address + TK571_GBK("中缺少") + part +
+              TK571_GBK("，系统采用缺省值") + std::to_string(fallback) + kCrLf);
 }
-std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const TTagInfo&) {
-  return nullptr;
+
+void TBaseDLLObject::ReportIllegal(const std::string& name, const std::string& address,
+                                   const std::string& joiner, const std::string& part) {
+  if (LogErrorsOn())
+    SetLogMsg(TagPrefix(name) + TK571_GBK("错误：标签地址") + address + joiner + part +
+              TK571_GBK("非法。") + kCrLf);
 }
-void TBaseDLLObject::GetTagTypeStr(const std::string&, const std::string&, std::string& out) {
+
+int32_t TBaseDLLObject::GetTagTypeIndex(const std::string&, const std::string& address) {
+  return Guarded("TBaseDLLObject.GetTagTypeIndex", -1, [&] {
+    const TagTypeTable types = TagTypes();
+    int32_t best = -1;
+    std::size_t best_length = 0;
+    for (std::size_t row = 0; row < types.size(); ++row) {
+      const std::string_view type_name = types[row].Name;
+      if (type_name.empty() || type_name.size() <= best_length) continue;
+      if (at::StartsWithNoCase(address, type_name)) {
+        best = static_cast<int32_t>(row);
+        best_length = type_name.size();
+      }
+    }
+    return best;
+  });
+}
+
+void TBaseDLLObject::GetTagTypeStr(const std::string& name, const std::string& address,
+                                   std::string& out) {
   out.clear();
+  Guarded("TBaseDLLObject.GetTagTypeStr", [&] {
+    if (const TagTypeRow* row = TypeRow(GetTagTypeIndex(name, address)))
+      out = std::string(row->Name);
+  });
 }
-void TBaseDLLObject::CheckAddrValid(std::unique_ptr<TDLLTag>&) {}
-bool TBaseDLLObject::CheckTagAddr(const TDevicePDB&, std::string&) {
-  return false;
+
+int32_t TBaseDLLObject::GetDevID(const std::string& name, const std::string& address) {
+  return Guarded("TBaseDLLObject.GetDevID", -1, [&]() -> int32_t {
+    if (GetTagTypeIndex(name, address) < 0) return -1;
+    const std::string rest = AfterTypeName(name, address);
+    auto colon = at::FindOne(rest, ":");
+    if (!colon) colon = at::FindOne(rest, at::kWideColon);
+    if (!colon) {
+      HintMissing(name, address, DriverPartNames().DevIDName, DefaultDevNo_);
+      return DefaultDevNo_;
+    }
+    const auto device = at::ParseInt(std::string_view(rest).substr(0, colon->at));
+    if (!device) {
+      ReportIllegal(name, address, TK571_GBK("中"), DriverPartNames().DevIDName);
+      return -1;
+    }
+    return *device;
+  });
 }
-bool TBaseDLLObject::AddTagLists(const std::vector<const TTagInfo*>&, std::vector<int32_t>&) {
-  return false;
+
+int32_t TBaseDLLObject::GetChID(const std::string& name, const std::string& address,
+                                uint8_t dev_type) {
+  return Guarded("TBaseDLLObject.GetChID", -1, [&]() -> int32_t {
+    if (!IsDeviceTypeRow(dev_type)) return -1;
+    const int32_t type = GetTagTypeIndex(name, address);
+    if (type < 0) return -1;
+    const int32_t fallback = ChannelMinOf(dev_type, type);
+    if (fallback == kNoLimit) return -1;
+    const std::string rest = AfterTypeName(name, address);
+    std::string_view text = rest;
+    if (const auto colon = at::FindColon(text)) text = text.substr(colon->at + colon->length);
+    const auto dot = at::FindDot(text);
+    if (dot) text = text.substr(0, dot->at);
+    if (text.empty() && !dot) {
+      HintMissing(name, address, DriverPartNames().ChIDName, fallback);
+      return fallback;
+    }
+    const auto channel = at::ParseInt(text);
+    if (!channel) {
+      ReportIllegal(name, address, TK571_GBK("的"), DriverPartNames().ChIDName);
+      return -1;
+    }
+    return *channel;
+  });
 }
-bool TBaseDLLObject::IniTagList(const std::vector<const TTagInfo*>&) {
-  return false;
+
+int32_t TBaseDLLObject::GetBitID(const std::string& name, const std::string& address,
+                                 uint8_t dev_type) {
+  return Guarded("TBaseDLLObject.GetBitID", -1, [&]() -> int32_t {
+    if (!IsDeviceTypeRow(dev_type)) return -1;
+    const TagTypeRow* row = TypeRow(GetTagTypeIndex(name, address));
+    if (!row || row->BitMin == kNoLimit) return -1;
+    const int32_t fallback = row->BitMin;
+    const std::string rest = AfterTypeName(name, address);
+    std::string_view text = rest;
+    const auto dot = at::FindDot(text);
+    if (!dot) {
+      HintMissing(name, address, DriverPartNames().BitIDName, fallback);
+      return fallback;
+    }
+    text = text.substr(dot->at + dot->length);
+    const auto next = at::FindDot(text);
+    if (next) text = text.substr(0, next->at);
+    if (text.empty() && !next) {
+      HintMissing(name, address, DriverPartNames().BitIDName, fallback);
+      return fallback;
+    }
+    const auto bit = at::ParseInt(text);
+    if (!bit) {
+      ReportIllegal(name, address, TK571_GBK("的"), DriverPartNames().BitIDName);
+      return -1;
+    }
+    return *bit;
+  });
 }
-int32_t TBaseDLLObject::GetTagTypeIndex(const std::string&, const std::string&) {
-  return -1;
+
+int32_t TBaseDLLObject::SegmentAfterDots(const std::string& name, const std::string& address,
+                                         uint8_t dev_type, int dots, const std::string& part) {
+  if (!IsDeviceTypeRow(dev_type)) return -1;
+  if (GetTagTypeIndex(name, address) < 0) return -1;
+  const std::string rest = AfterTypeName(name, address);
+  std::string_view text = rest;
+  for (int i = 0; i < dots; ++i) {
+    const auto dot = at::FindDot(text);
+    if (!dot) return 0;
+    text = text.substr(dot->at + dot->length);
+  }
+  const auto next = at::FindDot(text);
+  if (next) text = text.substr(0, next->at);
+  if (text.empty() && !next) return 0;
+  const auto segment = at::ParseInt(text);
+  if (!segment) {
+    ReportIllegal(name, address, TK571_GBK("的"), part);
+    return -1;
+  }
+  return *segment;
 }
-int32_t TBaseDLLObject::GetDevID(const std::string&, const std::string&) {
-  return -1;
+
+int32_t TBaseDLLObject::GetThirdSegID(const std::string& name, const std::string& address,
+                                      uint8_t dev_type) {
+  return Guarded("TBaseDLLObject.GetThirdSegID", -1, [&] {
+    return SegmentAfterDots(name, address, dev_type, 2, DriverPartNames().ThirdSegIDName);
+  });
+}
+
+int32_t TBaseDLLObject::GetFourSegID(const std::string& name, const std::string& address,
+                                     uint8_t dev_type) {
+  return Guarded("TBaseDLLObject.GetFourSegID", -1, [&] {
+    return SegmentAfterDots(name, address, dev_type, 3, DriverPartNames().FourSegIDName);
+  });
+}
+
+int32_t TBaseDLLObject::GetFiveSegID(const std::string& name, const std::string& address,
+                                     uint8_t dev_type) {
+  return Guarded("TBaseDLLObject.GetFiveSegID", -1, [&] {
+    return SegmentAfterDots(name, address, dev_type, 4, DriverPartNames().FiveSegIDName);
+  });
+}
+
+std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const TTagInfo& info) {
+  return Guarded("TBaseDLLObject.CreatInternalTag", std::unique_ptr<TDLLTag>(), [&] {
+    auto tag = std::make_unique<TDLLTag>();
+    tag->TagID = info.TagID;
+    tag->Name = FieldText(info.Name, sizeof(info.Name));
+    tag->Address = FieldText(info.Address, sizeof(info.Address));
+    tag->DataKind = info.DataKind;
+    tag->ScanTime = info.ScanTime;
+    GetTagTypeStr(tag->Name, tag->Address, tag->TypeName);
+    tag->TypeIndex = GetTagTypeIndex(tag->Name, tag->Address);
+    tag->ChangeTick = platform::Tick();
+    tag->DevNo = GetDevID(tag->Name, tag->Address);
+    tag->DevType =
+        (tag->DevNo >= 0 && tag->DevNo < kDeviceCount) ? Pdb_.TypeCode(tag->DevNo) : kEmptyTypeCode;
+    tag->Channel = GetChID(tag->Name, tag->Address, tag->DevType);
+    tag->BitNo = GetBitID(tag->Name, tag->Address, tag->DevType);
+    tag->Seg3 = GetThirdSegID(tag->Name, tag->Address, tag->DevType);
+    tag->Seg4 = GetFourSegID(tag->Name, tag->Address, tag->DevType);
+    tag->Seg5 = GetFiveSegID(tag->Name, tag->Address, tag->DevType);
+    if (const TagTypeRow* row = TypeRow(tag->TypeIndex)) {
+      tag->FormatCode = row->FormatCode;
+      tag->Writable = row->Writable;
+    }
+    tag->Value = InitialValueOf(info.InitialValue);
+    if (tag->Value.IsEmpty()) {
+      switch (tag->DataKind) {
+        case 0:
+          tag->Value = TagValue::Integer(0);
+          tag->BitNo = 1;
+          break;
+        case 1:
+          tag->Value = TagValue::Boolean(false);
+          break;
+        case 2:
+          tag->Value = TagValue::Text(std::string());
+          tag->BitNo = 1;
+          break;
+        default:
+          break;
+      }
+    }
+    tag->ReportedValue = tag->Value;
+    tag->SavedValue = tag->Value;
+    return tag;
+  });
+}
+
+void TBaseDLLObject::CheckAddrValid(std::unique_ptr<TDLLTag>& tag) {
+  Guarded("TBaseDLLObject.CheckAddrValid", [&] {
+    if (!tag) return;
+    const PartNames& names = DriverPartNames();
+    const std::string head = TagPrefix(tag->Name) + TK571_GBK("错误：标签地址") + tag->Address;
+    const std::string dev_name = (tag->DevNo >= 0 && tag->DevNo < kDeviceCount)
+                                     ? DeviceTypeName(Pdb_.TypeCode(tag->DevNo))
+                                     : std::string();
+    const TagTypeRow* row = TypeRow(tag->TypeIndex);
+    bool failed = true;
+    if (!row) {
+      WriteDevMsg(head + TK571_GBK("指定不存在的标签类型。"));
+    } else if (!IsDeviceTypeRow(tag->DevType)) {
+      WriteDevMsg(head + TK571_GBK("所指定的") + at::FourDigits(tag->DevNo) + TK571_GBK("号") +
+                  names.DevTypeName + TK571_GBK("不存在。请在设备向导中添加该") +
+                  names.DevTypeName + TK571_GBK("！") + kCrLf);
+    } else if (tag->Channel == -1 && ChannelMinOf(tag->DevType, tag->TypeIndex) != kNoLimit) {
+      WriteDevMsg(head + names.ChIDName + TK571_GBK("错误，") + dev_name +
+                  TK571_GBK("不存在此标签。"));
+    } else if (tag->BitNo == -1 && row->BitMin != kNoLimit) {
+      WriteDevMsg(head + TK571_GBK("位号错误，") + dev_name + TK571_GBK("不存在此标签。"));
+    } else {
+      failed = false;
+      const int32_t channel_min = ChannelMinOf(tag->DevType, tag->TypeIndex);
+      const int32_t channel_max = ChannelMaxOf(tag->DevType, tag->TypeIndex);
+      if (row->BitMax != kNoLimit && tag->BitNo > row->BitMax) {
+        WriteDevMsg(head + TK571_GBK("的位号超出") + dev_name + TK571_GBK("的最大范围") +
+                    std::to_string(row->BitMax));
+        failed = true;
+      }
+      if (row->BitMin != kNoLimit && tag->BitNo < row->BitMin) {
+        WriteDevMsg(head + TK571_GBK("的位号超出最小范围") + dev_name + TK571_GBK("的最小范围") +
+                    std::to_string(row->BitMin));
+        failed = true;
+      }
+      if (channel_max != kNoLimit && tag->Channel > channel_max) {
+        WriteDevMsg(head + TK571_GBK("的") + names.ChIDName + TK571_GBK("超出") + dev_name +
+                    TK571_GBK("的最大范围") + std::to_string(channel_max));
+        failed = true;
+      }
+      if (channel_min != kNoLimit && tag->Channel < channel_min) {
+        WriteDevMsg(head + TK571_GBK("的") + names.ChIDName + TK571_GBK("超出") + dev_name +
+                    TK571_GBK("的最小范围") + std::to_string(channel_min));
+        failed = true;
+      }
+    }
+    if (!failed) return;
+    const std::string name = tag->Name;
+    tag.reset();
+    SetLogMsg(DevMsg_ + kCrLf);
+    SetLogMsg(TagPrefix(name) + TK571_GBK("错误报告：由于出现错误，系统在通讯时丢弃该标签！") +
+              kCrLf);
+  });
+}
+
+void TBaseDLLObject::SetUpInternalTag(TDLLTag& tag, bool full_setup) {
+  const PartNames& names = DriverPartNames();
+  // At start ENLOG is no internal tag; appended definitions set up less.
+  switch (InternalKindOf(tag.Address, !full_setup)) {
+    case InternalKind::kCommLink:
+      LastCommOK_ = false;
+      if (!full_setup) break;
+      LinkStatus_ = 0;
+      tag.Writable = 0;
+      if (tag.DataKind == 0) tag.Value = TagValue::Integer(LinkStatus_);
+      if (tag.DataKind == 1) tag.Value = TagValue::Boolean(LastCommOK_);
+      if (tag.DataKind == 2)
+        tag.Value = TagValue::Text(names.DeviceName + LinkStatusText(0, CommEnabled_));
+      break;
+    case InternalKind::kEnCommLink:
+      CommEnabled_ = true;
+      if (!full_setup) break;
+      if (tag.DataKind == 0) tag.Value = TagValue::Integer(CommEnabled_ ? 1 : 0);
+      if (tag.DataKind == 1) tag.Value = TagValue::Boolean(CommEnabled_);
+      if (tag.DataKind == 2)
+        tag.Value = TagValue::Text(names.DeviceName + CommEnabledText(CommEnabled_));
+      break;
+    case InternalKind::kDeviceLink: {
+      const int32_t n = InternalDevice(std::string_view(tag.Address).substr(10), true);
+      tag.DevNo = n;
+      DevLinkStatus_[n] = 0;
+      DevFailCount_[n] = 0xFFFFFFFFu;
+      tag.Writable = 0;
+      const std::string label =
+          std::to_string(n) + TK571_GBK("号") + names.DevTypeName + Pdb_.TypeName(n);
+      if (tag.DataKind == 0) tag.Value = TagValue::Integer(DevLinkStatus_[n]);
+      if (tag.DataKind == 1) tag.Value = TagValue::Boolean(LastCommOK_);
+      if (tag.DataKind == 2) tag.Value = TagValue::Text(label + LinkStatusText(0, CommEnabled_));
+      break;
+    }
+    case InternalKind::kEnDeviceLink: {
+      const int32_t n = InternalDevice(std::string_view(tag.Address).substr(12), false);
+      tag.DevNo = n;
+      DevInUse_[n] = 1;
+      break;
+    }
+    case InternalKind::kEnLog:
+      EnLog_ = true;
+      HasEnLogTag_ = true;
+      break;
+    case InternalKind::kNone:
+      return;
+  }
+  tag.Internal = 1;
+  tag.TypeName = at::Upper(tag.Address);
+  tag.ReportedValue = tag.Value;
+  tag.SavedValue = tag.Value;
+}
+
+void TBaseDLLObject::AppendTag(std::unique_ptr<TDLLTag> tag) {
+  const auto position = static_cast<int32_t>(Tags_.size());
+  TagIndex_.Set(tag->TagID, position);
+  tag->Index = position;
+  Tags_.push_back(std::move(tag));
+}
+
+bool TBaseDLLObject::IniTagList(const std::vector<const TTagInfo*>& tags) {
+  return Guarded("TBaseDLLObject.IniTagList", false, [&] {
+    try {
+      if (Initialized_) Stop();
+      ReadCommands_.clear();
+      Tags_.clear();
+      WriteQueue_.clear();
+      Initialized_ = true;
+      EnLog_ = true;
+      LastCommOK_ = false;
+      CommEnabled_ = true;
+      TagIndex_.Reset(tags.size() + 1);
+      for (const TTagInfo* info : tags) {
+        std::unique_ptr<TDLLTag> tag = CreatInternalTag(*info);
+        if (!tag) continue;
+        if (InternalKindOf(tag->Address, false) != InternalKind::kNone) {
+          SetUpInternalTag(*tag, true);
+        } else {
+          CheckAddrValid(tag);
+        }
+        if (tag) AppendTag(std::move(tag));
+      }
+      if (Tags_.empty()) {
+        Stop();
+        SetLogMsg(DateTimeText() + TK571_GBK("：驱动程序加载失败：无合法标签！") + kCrLf);
+        WriteCommEvent(TK571_GBK("驱动程序加载失败：无合法标签！") + kCrLf);
+        TagCount_ = 0;
+        return false;
+      }
+      Refresh();
+      TagCount_ = static_cast<int32_t>(Tags_.size());
+      return true;
+    } catch (...) {
+      Stop();
+      throw;
+    }
+  });
+}
+
+bool TBaseDLLObject::AddTagLists(const std::vector<const TTagInfo*>& tags,
+                                 std::vector<int32_t>& rejected) {
+  return Guarded("TBaseDLLObject.AddTagLists", false, [&] {
+    try {
+      if (!Initialized_) {
+        ReadCommands_.clear();
+        Tags_.clear();
+        TagIndex_.Reset(tags.size() + 1);
+        Initialized_ = true;
+        Stopped_ = false;
+        EnLog_ = true;
+        LastCommOK_ = false;
+        CommEnabled_ = true;
+      }
+      rejected.assign(tags.size(), 0);
+      bool any_rejected = false;
+      for (std::size_t i = 0; i < tags.size(); ++i) {
+        std::unique_ptr<TDLLTag> tag = CreatInternalTag(*tags[i]);
+        if (tag) {
+          // Appended definitions know ENLOG but not the device link tags.
+          const InternalKind kind = InternalKindOf(tag->Address, true);
+          if (kind == InternalKind::kCommLink || kind == InternalKind::kEnCommLink ||
+              kind == InternalKind::kEnLog) {
+            SetUpInternalTag(*tag, false);
+          } else {
+            CheckAddrValid(tag);
+          }
+        }
+        if (tag) {
+          AppendTag(std::move(tag));
+        } else {
+          rejected[i] = 1;
+          any_rejected = true;
+        }
+      }
+      if (Tags_.empty()) {
+        Stop();
+      } else {
+        Refresh();
+      }
+      TagCount_ = static_cast<int32_t>(Tags_.size());
+      return any_rejected;
+    } catch (...) {
+      Stop();
+      throw;
+    }
+  });
+}
+
+bool TBaseDLLObject::CheckTagAddr(const TDevicePDB& block, std::string& address) {
+  return Guarded("TBaseDLLObject.CheckTagAddr", false, [&] {
+    const std::string none;
+    const std::string original = address;
+    const int32_t type = GetTagTypeIndex(none, original);
+    std::string type_name;
+    GetTagTypeStr(none, original, type_name);
+    const int32_t device = GetDevID(none, original);
+    const uint8_t code =
+        (device >= 0 && device < kDeviceCount) ? block.TypeCode(device) : kEmptyTypeCode;
+    const int32_t bit = GetBitID(none, original, code);
+    const int32_t channel = GetChID(none, original, code);
+    GetThirdSegID(none, original, code);
+    GetFourSegID(none, original, code);
+    GetFiveSegID(none, original, code);
+    const bool valid = type != -1;
+    if (!valid)
+      type_name = std::string(TagTypes().empty() ? std::string_view() : TagTypes()[0].Name);
+    address = type_name + std::to_string(device) + ":" + std::to_string(channel) + "." +
+              std::to_string(bit);
+    return valid;
+  });
+}
+
+bool TBaseDLLObject::ValidTagValFrm(uint8_t first, uint8_t second) {
+  return Guarded("TBaseDLLObject.ValidTagValFrm", false, [&] {
+    if (second == 0) return first == 2;
+    if (second == 1 || second == 2) return first <= 2;
+    return false;
+  });
 }
 
 }  // namespace tk571
