@@ -78,6 +78,8 @@ TCommClass::TCommClass(bool clear_before_send)
 
 bool TCommClass::Open(const TDevicePDB& pdb, bool text_mode, std::string& message) {
   port_.Close();
+  // Whatever was received belongs to the connection being replaced.
+  receive_buffer_.clear();
   text_mode_ = text_mode;
   // Codes outside the tables come only from a damaged block; opening a
   // guessed port or line setting would be worse than not opening at all.

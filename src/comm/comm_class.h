@@ -103,7 +103,8 @@ class TCommClass {
   // Read/Write Buffers" (the device refused the line settings), or
   // "设备参数中的串口设置有误!" for a block whose serial settings are outside
   // their tables, in which case nothing is opened. Text mode false sends and
-  // receives hexadecimal digit pairs. Returns whether the port is open.
+  // receives hexadecimal digit pairs. An open port is closed first and the
+  // receive buffer emptied. Returns whether the port is open.
   bool Open(const TDevicePDB& pdb, bool text_mode, std::string& message);
   // Sends at most the first 255 characters of `request` after discarding
   // everything received so far. A closed port is reopened first, with one

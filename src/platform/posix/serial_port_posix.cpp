@@ -152,6 +152,19 @@ SerialIo FromErrno(int err) {
   return IsLineGoneErrno(err) ? SerialIo::kLineGone : SerialIo::kFailed;
 }
 
+// glibc's tcsetattr reads the settings back and reports EINVAL when the
+// device changed the character size or parity enable. A pseudo-terminal always
+// forces 8 data bits without parity; that is the device's choice, not a
+// refusal, as long as everything else was taken.
+bool TakenButSizeAndParity(int fd, const termios& wanted) {
+  termios got{};
+  if (tcgetattr(fd, &got) != 0) return false;
+  constexpr tcflag_t kForced = CSIZE | PARENB;
+  return (got.c_cflag & ~kForced) == (wanted.c_cflag & ~kForced) && got.c_iflag == wanted.c_iflag &&
+         got.c_oflag == wanted.c_oflag && got.c_lflag == wanted.c_lflag &&
+         got.c_cc[VMIN] == wanted.c_cc[VMIN] && got.c_cc[VTIME] == wanted.c_cc[VTIME];
+}
+
 // Real time for the write wait: the kernel's poll sleeps in real time, so the
 // deadline must not come from a clock that tests may stop.
 uint64_t MonotonicMs() {
@@ -215,7 +228,10 @@ SerialIo SerialPort::Configure(const SerialSettings& settings) {
   termios t{};
   if (tcgetattr(fd_, &t) != 0) return FromErrno(errno);
   if (!posix::ApplyToTermios(settings, t)) return SerialIo::kFailed;
-  if (tcsetattr(fd_, TCSANOW, &t) != 0) return FromErrno(errno);
+  if (tcsetattr(fd_, TCSANOW, &t) != 0) {
+    const int err = errno;
+    if (err != EINVAL || !TakenButSizeAndParity(fd_, t)) return FromErrno(err);
+  }
   if (posix::StandardSpeed(settings.baud) == B0) {
     const int err = posix::SetCustomBaud(fd_, settings.baud);
     if (err != 0) return FromErrno(err);
