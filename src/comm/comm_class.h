@@ -35,7 +35,9 @@ inline constexpr std::array<platform::SerialStopBits, 3> kCommStopBits = {
     platform::SerialStopBits::kOne, platform::SerialStopBits::kOneAndHalf,
     platform::SerialStopBits::kTwo};
 
-// Option flags, a bit set.
+// Option flags, a bit set. Only parity checking has a counterpart in a Linux
+// line (INPCK); the others are kept as settings, and their "off" state is how
+// a raw Linux line behaves anyway.
 inline constexpr uint8_t kCommParityCheck = 1u << 0;
 inline constexpr uint8_t kCommDsrSensitivity = 1u << 1;
 inline constexpr uint8_t kCommTxContinueOnXoff = 1u << 2;
@@ -50,7 +52,9 @@ inline constexpr uint8_t kCommFlowXonXoff = 3;
 inline constexpr uint8_t kCommFlowKeep = 4;  // the port's own setting
 
 // The five special characters of the line. Changing one re-applies the line
-// settings of the owning port when it is open.
+// settings of the owning port when it is open. A raw Linux line uses only
+// XonChar and XoffChar (with XON/XOFF flow control); ErrorChar, EofChar and
+// EvtChar have no counterpart there and are kept only as settings.
 class TCommEventChars {
  public:
   explicit TCommEventChars(TCommClass& owner) : owner_(owner) {}
