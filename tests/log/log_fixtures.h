@@ -1,0 +1,122 @@
+// Helpers of the run log and installation tests: a scratch directory, a clock
+// the test sets, and scoped changes of the environment and of the working
+// directory.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/local_time.h"
+
+namespace tk571::testing {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    static std::atomic<int> counter{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    path_ = fs::temp_directory_path() /
+            ("tk571_log_" + std::to_string(stamp) + "_" + std::to_string(counter++));
+    fs::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const fs::path& path() const { return path_; }
+  // The directory as the driver spells directories: with a trailing '/'.
+  std::string dir() const { return path_.string() + "/"; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline std::chrono::system_clock::time_point LocalTime(int y, int mo, int d, int h = 0, int mi = 0,
+                                                       int s = 0, int ms = 0) {
+  return platform::FromLocalTime({y, mo, d, h, mi, s, ms});
+}
+
+// Installed for the test's lifetime; time moves only when the test says.
+class FakeClock final : public platform::Clock {
+ public:
+  explicit FakeClock(std::chrono::system_clock::time_point now) : now_(now) {
+    platform::SetClock(this);
+  }
+  ~FakeClock() override { platform::SetClock(nullptr); }
+  uint32_t TickMs() override { return tick_; }
+  void SleepMs(uint32_t ms) override { tick_ += ms; }
+  std::chrono::system_clock::time_point Now() override { return now_; }
+  void Set(std::chrono::system_clock::time_point now) { now_ = now; }
+
+ private:
+  std::chrono::system_clock::time_point now_;
+  uint32_t tick_ = 0;
+};
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+      setenv(name, value->c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+class ScopedCwd {
+ public:
+  explicit ScopedCwd(const fs::path& dir) : old_(fs::current_path()) {
+    fs::create_directories(dir);
+    fs::current_path(dir);
+  }
+  ~ScopedCwd() { fs::current_path(old_); }
+  ScopedCwd(const ScopedCwd&) = delete;
+  ScopedCwd& operator=(const ScopedCwd&) = delete;
+
+ private:
+  fs::path old_;
+};
+
+}  // namespace tk571::testing
