@@ -185,8 +185,8 @@ TfileInfo BuildHostModuleInfo(const std::string& host_directory) {
     for (int i = 0; i < TfileInfo::kCount; ++i) {
       const std::size_t at = static_cast<std::size_t>(i);
       if (kKeys[at].key.empty()) continue;
-      info.items[at] = platform::IniValueFromText(*text, kHostVersionSection, kKeys[at].key,
-                                                  info.items[at]);
+      info.items[at] =
+          platform::IniValueFromText(*text, kHostVersionSection, kKeys[at].key, info.items[at]);
     }
     info[TfileInfo::kFixedFileVersion] = FourPartVersion(info[TfileInfo::kFileVersion]);
   }

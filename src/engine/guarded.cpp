@@ -14,8 +14,7 @@ std::string ExceptionLine(std::string_view class_name, std::string_view operatio
   return LogLine(body);
 }
 
-void WriteExceptionLine(LogSink& sink, std::string_view class_name,
-                        std::string_view operation) {
+void WriteExceptionLine(LogSink& sink, std::string_view class_name, std::string_view operation) {
   try {
     if (sink.LogErrors()) sink.SetLogMsg(ExceptionLine(class_name, operation));
 #if defined(__GLIBCXX__)

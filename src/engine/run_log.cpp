@@ -177,8 +177,8 @@ std::string FloatText(double value) {
   if (value == 0) return "0";
   // Round to 15 significant digits first; the rounded digits decide the form.
   char buf[64];
-  const auto [end, ec] = std::to_chars(buf, buf + sizeof(buf), value,
-                                       std::chars_format::scientific, kFloatDigits - 1);
+  const auto [end, ec] =
+      std::to_chars(buf, buf + sizeof(buf), value, std::chars_format::scientific, kFloatDigits - 1);
   if (ec != std::errc()) return "0";
   const std::string_view sci(buf, static_cast<std::size_t>(end - buf));
   const std::size_t e_at = sci.find('e');

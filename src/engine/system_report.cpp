@@ -65,8 +65,8 @@ std::vector<std::string> StopClosingLines(std::string_view date, const TfileInfo
 std::vector<std::string> CreationLines(std::string_view date,
                                        const std::optional<std::string>& processor,
                                        std::string_view architecture,
-                                       const platform::MemoryStatus& memory,
-                                       const TfileInfo& host, const TfileInfo& driver) {
+                                       const platform::MemoryStatus& memory, const TfileInfo& host,
+                                       const TfileInfo& driver) {
   std::vector<std::string> lines;
   if (auto line = ProcessorLine(date, processor)) lines.push_back(std::move(*line));
   lines.push_back(ArchitectureLine(date, architecture));

@@ -39,8 +39,8 @@ std::vector<std::string> StopClosingLines(std::string_view date, const TfileInfo
 std::vector<std::string> CreationLines(std::string_view date,
                                        const std::optional<std::string>& processor,
                                        std::string_view architecture,
-                                       const platform::MemoryStatus& memory,
-                                       const TfileInfo& host, const TfileInfo& driver);
+                                       const platform::MemoryStatus& memory, const TfileInfo& host,
+                                       const TfileInfo& driver);
 
 // The creation lines of this machine and installation at the driver clock's
 // present moment, each line written through the sink's `SetLogMsg`. False

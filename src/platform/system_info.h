@@ -10,7 +10,7 @@
 namespace tk571::platform {
 
 struct MemoryStatus {
-  uint32_t load_percent = 0;  // share of physical memory in use
+  uint32_t load_percent = 0;    // share of physical memory in use
   uint64_t total_physical = 0;  // bytes
   uint64_t available_physical = 0;
   uint64_t total_virtual = 0;  // address space of this process

@@ -46,8 +46,8 @@ TEST(SystemReportTest, CreationLinesInOrder) {
   EXPECT_EQ(lines[2], ToGbk("2024-03-15 10:30:05：已使用内存 = 0 %\r\n"));
   EXPECT_EQ(lines[7], ToGbk("2024-03-15 10:30:05：启动Vanta 组态软件[文件版本6.5.0.12]  ...\r\n"));
   EXPECT_EQ(lines[8], ToGbk("2024-03-15 10:30:05：启动驱动程序TK571配料控制器(RS485)  ...\r\n"));
-  EXPECT_EQ(lines[9], ToGbk(std::string("2024-03-15 10:30:05：驱动程序版本") +
-                            TK571_VERSION_TEXT + "  ...\r\n"));
+  EXPECT_EQ(lines[9], ToGbk(std::string("2024-03-15 10:30:05：驱动程序版本") + TK571_VERSION_TEXT +
+                            "  ...\r\n"));
 
   const std::vector<std::string> without =
       CreationLines(kD, std::nullopt, "aarch64", {}, host, driver);
@@ -71,9 +71,8 @@ TEST(SystemReportTest, ArchitectureNames) {
   const struct {
     const char* machine;
     const char* name;
-  } cases[] = {{"x86_64", "Intel"}, {"i686", "Intel"}, {"i386", "Intel"},
-               {"mips64", "MIPS"},  {"alpha", "Aplha"}, {"ppc64le", "PPC"},
-               {"aarch64", "aarch64"}};
+  } cases[] = {{"x86_64", "Intel"}, {"i686", "Intel"},  {"i386", "Intel"},     {"mips64", "MIPS"},
+               {"alpha", "Aplha"},  {"ppc64le", "PPC"}, {"aarch64", "aarch64"}};
   for (const auto& c : cases) EXPECT_EQ(platform::ArchitectureNameOf(c.machine), c.name);
 }
 

@@ -69,33 +69,32 @@ bool WriteAll(int fd, std::string_view bytes) {
 }  // namespace
 
 bool PathExists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return StatPath(path, &st);
 }
 
 bool IsRegularFile(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return StatPath(path, &st) && S_ISREG(st.st_mode);
 }
 
 bool IsDirectory(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return StatPath(path, &st) && S_ISDIR(st.st_mode);
 }
 
 std::optional<uint64_t> FileSize(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (!StatPath(path, &st) || !S_ISREG(st.st_mode)) return std::nullopt;
   return static_cast<uint64_t>(st.st_size);
 }
 
 std::optional<std::chrono::system_clock::time_point> ModificationTime(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (!StatPath(path, &st)) return std::nullopt;
   using namespace std::chrono;
-  return system_clock::time_point(
-      duration_cast<system_clock::duration>(seconds(st.st_mtim.tv_sec) +
-                                            nanoseconds(st.st_mtim.tv_nsec)));
+  return system_clock::time_point(duration_cast<system_clock::duration>(
+      seconds(st.st_mtim.tv_sec) + nanoseconds(st.st_mtim.tv_nsec)));
 }
 
 bool MakeDirectories(const std::string& dir) {
@@ -156,7 +155,7 @@ std::optional<std::string> ReadFileHead(const std::string& path, std::size_t max
   if (path.empty()) return std::nullopt;
   Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (!fd.ok()) return std::nullopt;
-  struct stat st{};
+  struct stat st {};
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   std::string out;
   char buffer[8192];
@@ -175,10 +174,10 @@ std::optional<std::string> ReadFileHead(const std::string& path, std::size_t max
 
 AppendResult AppendLocked(const std::string& path, std::string_view bytes) {
   if (path.empty()) return AppendResult::kFailed;
-  Fd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-             0666));
+  Fd fd(
+      open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
   if (!fd.ok()) return AppendResult::kFailed;
-  struct stat st{};
+  struct stat st {};
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return AppendResult::kFailed;
   if (!LockWithBoundedWait(fd.get())) return AppendResult::kBusy;
   const bool written = WriteAll(fd.get(), bytes);

@@ -32,8 +32,7 @@ std::chrono::system_clock::time_point FromLocalTime(const LocalDateTime& local) 
   parts.tm_sec = local.second;
   parts.tm_isdst = -1;
   const time_t tt = mktime(&parts);
-  return std::chrono::system_clock::from_time_t(tt) +
-         std::chrono::milliseconds(local.millisecond);
+  return std::chrono::system_clock::from_time_t(tt) + std::chrono::milliseconds(local.millisecond);
 }
 
 }  // namespace tk571::platform

@@ -112,7 +112,7 @@ std::string ArchitectureName() {
 
 MemoryStatus ReadMemoryStatus() {
   MemoryStatus status;
-  struct sysinfo info{};
+  struct sysinfo info {};
   if (sysinfo(&info) == 0) {
     const uint64_t unit = info.mem_unit ? info.mem_unit : 1;
     status.total_physical = static_cast<uint64_t>(info.totalram) * unit;
@@ -128,8 +128,8 @@ MemoryStatus ReadMemoryStatus() {
   status.available_physical = std::min(status.available_physical, status.total_physical);
   if (status.total_physical > 0) {
     const uint64_t used = status.total_physical - status.available_physical;
-    status.load_percent = static_cast<uint32_t>(
-        (used * 100u + status.total_physical / 2) / status.total_physical);
+    status.load_percent =
+        static_cast<uint32_t>((used * 100u + status.total_physical / 2) / status.total_physical);
   }
 
   rlimit limit{};
