@@ -50,9 +50,8 @@ auto CatchAll(F&& body, std::invoke_result_t<F> failure = {}) -> std::invoke_res
 // One guarded operation; the result type is the body's:
 //   return Guarded(*this, "TBaseDLLObject", "IniParm", false, [&] { ...; return true; });
 template <class F, class R = std::invoke_result_t<F>>
-requires(!std::is_void_v<R>) R
-    Guarded(LogSink& sink, std::string_view class_name, std::string_view operation,
-            std::type_identity_t<R> failure, F&& body) {
+R Guarded(LogSink& sink, std::string_view class_name, std::string_view operation,
+          std::type_identity_t<R> failure, F&& body) {
   try {
     return std::forward<F>(body)();
 #if defined(__GLIBCXX__)

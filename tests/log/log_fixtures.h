@@ -1,6 +1,5 @@
 // Helpers of the run log and installation tests: a scratch directory, a clock
-// the test sets, and scoped changes of the environment and of the working
-// directory.
+// the test sets, and scoped changes of the environment and working directory.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,20 +23,18 @@ class TempDir {
  public:
   TempDir() {
     static std::atomic<int> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     path_ = fs::temp_directory_path() /
-            ("tk571_log_" + std::to_string(stamp) + "_" + std::to_string(counter++));
+            ("tk571_log_" +
+             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" +
+             std::to_string(counter++));
     fs::create_directories(path_);
   }
   ~TempDir() {
     std::error_code ec;
     fs::remove_all(path_, ec);
   }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
   const fs::path& path() const { return path_; }
-  // The directory as the driver spells directories: with a trailing '/'.
+  // Spelled as the driver spells directories: with a trailing '/'.
   std::string dir() const { return path_.string() + "/"; }
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
@@ -47,14 +44,12 @@ class TempDir {
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
   fs::create_directories(fs::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
-  s << in.rdbuf();
+  s << std::ifstream(path, std::ios::binary).rdbuf();
   return s.str();
 }
 
@@ -63,7 +58,7 @@ inline std::chrono::system_clock::time_point LocalTime(int y, int mo, int d, int
   return platform::FromLocalTime({y, mo, d, h, mi, s, ms});
 }
 
-// Installed for the test's lifetime; time moves only when the test says.
+// Installed for its lifetime; time moves only when the test says so.
 class FakeClock final : public platform::Clock {
  public:
   explicit FakeClock(std::chrono::system_clock::time_point now) : now_(now) {
@@ -84,21 +79,9 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value->c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
+    value ? setenv(name, value->c_str(), 1) : unsetenv(name);
   }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
 
  private:
   const char* name_;
@@ -112,8 +95,6 @@ class ScopedCwd {
     fs::current_path(dir);
   }
   ~ScopedCwd() { fs::current_path(old_); }
-  ScopedCwd(const ScopedCwd&) = delete;
-  ScopedCwd& operator=(const ScopedCwd&) = delete;
 
  private:
   fs::path old_;

