@@ -21,22 +21,14 @@ TEST(ModuleInfoTest, DefaultsOfTheRecord) {
     const char* utf8;
   } cases[] = {
       {TfileInfo::kCompanyName, "CompanyName", ""},
-      {TfileInfo::kLegalCopyright, "LegalCopyright", ""},
-      {TfileInfo::kComments, "Comments", ""},
       {TfileInfo::kDeviceName, "DeviceName", "无名设备"},
       {TfileInfo::kDevTypeName, "DevTypeName", "其他设备"},
       {TfileInfo::kDevIDName, "DevIDName", "设备号"},
-      {TfileInfo::kChName, "ChName", "通道"},
       {TfileInfo::kChIDName, "ChIDName", "通道号"},
-      {TfileInfo::kSlotName, "SlotName", "槽"},
       {TfileInfo::kSlotIDName, "slotIDName", "槽号"},
-      {TfileInfo::kBitName, "BitName", "位"},
       {TfileInfo::kBitIDName, "BitIDName", "位号"},
-      {TfileInfo::kThirdSegName, "ThirdSegName", "第三段"},
       {TfileInfo::kThirdSegIDName, "ThirdSegIDName", "第三段"},
-      {TfileInfo::kFourSegName, "FourSegName", "第四段地址"},
       {TfileInfo::kFourSegIDName, "FourSegIDName", "第四段地址"},
-      {TfileInfo::kFiveSegName, "FiveSegName", "第五段"},
       {TfileInfo::kFiveSegIDName, "FiveSegIDName", "第五段地址"},
   };
   for (const auto& c : cases) {

@@ -33,7 +33,7 @@ TEST(SystemReportTest, MemoryLinesInWholeMegabytes) {
   EXPECT_EQ(lines, expected);
 }
 
-TEST(SystemReportTest, CreationLinesInOrder) {
+TEST(SystemReportTest, CreationAndStopLines) {
   TfileInfo host = DefaultFileInfo();
   host[TfileInfo::kFileDescription] = ToGbk("Vanta 组态软件");
   host[TfileInfo::kFileVersion] = "6.5.0.12";
@@ -53,18 +53,13 @@ TEST(SystemReportTest, CreationLinesInOrder) {
       CreationLines(kD, std::nullopt, "aarch64", {}, host, driver);
   ASSERT_EQ(without.size(), 9u) << "no processor line without a description";
   EXPECT_EQ(without[0], ToGbk("2024-03-15 10:30:05：[aarch64] \r\n"));
-}
 
-TEST(SystemReportTest, StopClosingLines) {
-  TfileInfo host = DefaultFileInfo();
-  host[TfileInfo::kFileVersion] = "6.5.0.12";
-  const TfileInfo driver = BuildDriverModuleInfo("../");
-  const std::vector<std::string> lines = StopClosingLines(kD, host, driver);
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], ToGbk("2024-03-15 10:30:05：启动[文件版本6.5.0.12]  ...\r\n"));
-  EXPECT_EQ(lines[1], ToGbk(std::string("2024-03-15 10:30:05：TK571配料控制器(RS485)驱动程序版本") +
-                            TK571_VERSION_TEXT + "退出运行！\r\n"));
-  EXPECT_EQ(lines[2], std::string(60, '-') + "\r\n");
+  const std::vector<std::string> stop = StopClosingLines(kD, host, driver);
+  ASSERT_EQ(stop.size(), 3u);
+  EXPECT_EQ(stop[0], ToGbk("2024-03-15 10:30:05：启动Vanta 组态软件[文件版本6.5.0.12]  ...\r\n"));
+  EXPECT_EQ(stop[1], ToGbk(std::string("2024-03-15 10:30:05：TK571配料控制器(RS485)驱动程序版本") +
+                           TK571_VERSION_TEXT + "退出运行！\r\n"));
+  EXPECT_EQ(stop[2], std::string(60, '-') + "\r\n");
 }
 
 TEST(SystemReportTest, ArchitectureNames) {
