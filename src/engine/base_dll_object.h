@@ -20,6 +20,7 @@
 #include "driver/device_pdb.h"
 #include "engine/command.h"
 #include "engine/dll_tag.h"
+#include "engine/guarded.h"
 #include "engine/run_state.h"
 #include "engine/tag_type.h"
 #include "tk571/driver.h"
@@ -160,27 +161,31 @@ class TBaseDLLObject {
   // Class name written in the exception lines of the operations.
   virtual const char* ClassName() const { return "TBaseDLLObject"; }
 
+  // The object as the exception helper and the system report see it: its
+  // error switch and its (overridable) SetLogMsg.
+  class Sink final : public LogSink {
+   public:
+    explicit Sink(TBaseDLLObject& object) : object_(object) {}
+    bool LogErrors() const override { return object_.LogErrorsOn(); }
+    void SetLogMsg(std::string_view text) override { object_.SetLogMsg(std::string(text)); }
+
+   private:
+    TBaseDLLObject& object_;
+  };
+
   // Runs an operation that must not let an exception escape: on one, the
-  // exception line "D：<where>异常！" is logged under the error switch and
-  // `failure` is returned. `where` names class and operation.
-  template <typename R, typename F>
-  R Guarded(const char* where, R failure, F&& body) noexcept {
-    try {
-      return body();
-    } catch (...) {
-      LogException(where);
-      return failure;
-    }
+  // line "D：<cls>.<op>异常！" is logged under the error switch and
+  // `failure` is returned.
+  template <class F, class R = std::invoke_result_t<F>>
+  R Guarded(std::string_view cls, std::string_view op, std::type_identity_t<R> failure, F&& body) {
+    Sink sink(*this);
+    return tk571::Guarded(sink, cls, op, std::move(failure), std::forward<F>(body));
   }
-  template <typename F>
-  void Guarded(const char* where, F&& body) noexcept {
-    try {
-      body();
-    } catch (...) {
-      LogException(where);
-    }
+  template <class F>
+  void Guarded(std::string_view cls, std::string_view op, F&& body) {
+    Sink sink(*this);
+    tk571::Guarded(sink, cls, op, std::forward<F>(body));
   }
-  void LogException(const char* where) noexcept;
 
   bool IniTagList(const std::vector<const TTagInfo*>& tags);
   int32_t GetTagTypeIndex(const std::string& name, const std::string& address);

@@ -1,29 +1,29 @@
 // Run log properties of the driver object.
 #include "engine/base_dll_object.h"
-#include "engine/date_text.h"
-#include "platform/gbk.h"
+#include "engine/run_log.h"
 
 namespace tk571 {
 
-void TBaseDLLObject::MaintainLogFiles() {}
-void TBaseDLLObject::WriteCommEvent(const std::string& text) {
-  sErrEvent_ = text;
-}
-void TBaseDLLObject::WriteDevMsg(const std::string& text) {
-  DevMsg_ = text;
-}
-void TBaseDLLObject::SetLogMsg(const std::string&) {}
-void TBaseDLLObject::SetEnLog(bool value) {
-  EnLog_ = value;
+void TBaseDLLObject::MaintainLogFiles() {
+  Guarded("TBaseDLLObject", "MaintainLogFiles", [] { tk571::MaintainLogFiles(); });
 }
 
-void TBaseDLLObject::LogException(const char* where) noexcept {
-  try {
-    if (LogErrorsOn())
-      SetLogMsg(DateTimeText() + TK571_GBK("：") + where + TK571_GBK("异常！") + "\r\n");
-  } catch (...) {
-    // A line that cannot be composed is dropped like one that cannot be written.
-  }
+void TBaseDLLObject::WriteCommEvent(const std::string& text) {
+  Guarded("TBaseDLLObject", "WriteCommEvent", [&] { sErrEvent_ = text; });
+}
+
+void TBaseDLLObject::WriteDevMsg(const std::string& text) {
+  Guarded("TBaseDLLObject", "WriteDevMsg", [&] { DevMsg_ = text; });
+}
+
+void TBaseDLLObject::SetLogMsg(const std::string& text) {
+  WriteLogText(text);
+}
+
+// An object whose creation lines could not all be written never switches
+// logging on.
+void TBaseDLLObject::SetEnLog(bool value) {
+  EnLog_ = value && SysInfoLogged_;
 }
 
 }  // namespace tk571

@@ -3,9 +3,9 @@
 
 #include "engine/address_text.h"
 #include "engine/base_dll_object.h"
-#include "engine/date_text.h"
 #include "engine/link_texts.h"
 #include "engine/part_names.h"
+#include "engine/run_log.h"
 #include "engine/tag_info_reader.h"
 #include "platform/clock.h"
 #include "platform/gbk.h"
@@ -16,7 +16,8 @@ namespace at = address_text;
 
 namespace {
 
-const std::string kCrLf = "\r\n";
+// Line end of log lines and messages, as a string to append to.
+const std::string kLineEnd = "\r\n";
 
 // Internal tags, recognised by the start of the address.
 enum class InternalKind { kNone, kCommLink, kEnCommLink, kDeviceLink, kEnDeviceLink, kEnLog };
@@ -101,18 +102,18 @@ void TBaseDLLObject::HintMissing(const std::string& name, const std::string& add
                                  const std::string& part, int32_t fallback) {
   if (LogTraceOn())
     SetLogMsg(TagPrefix(name) + TK571_GBK("提示：地址=") + address + TK571_GBK("中缺少") + part +
-              TK571_GBK("，系统采用缺省值") + std::to_string(fallback) + kCrLf);
+              TK571_GBK("，系统采用缺省值") + std::to_string(fallback) + kLineEnd);
 }
 
 void TBaseDLLObject::ReportIllegal(const std::string& name, const std::string& address,
                                    const std::string& joiner, const std::string& part) {
   if (LogErrorsOn())
     SetLogMsg(TagPrefix(name) + TK571_GBK("错误：标签地址") + address + joiner + part +
-              TK571_GBK("非法。") + kCrLf);
+              TK571_GBK("非法。") + kLineEnd);
 }
 
 int32_t TBaseDLLObject::GetTagTypeIndex(const std::string&, const std::string& address) {
-  return Guarded("TBaseDLLObject.GetTagTypeIndex", -1, [&] {
+  return Guarded("TBaseDLLObject", "GetTagTypeIndex", -1, [&] {
     const TagTypeTable types = TagTypes();
     int32_t best = -1;
     std::size_t best_length = 0;
@@ -131,14 +132,14 @@ int32_t TBaseDLLObject::GetTagTypeIndex(const std::string&, const std::string& a
 void TBaseDLLObject::GetTagTypeStr(const std::string& name, const std::string& address,
                                    std::string& out) {
   out.clear();
-  Guarded("TBaseDLLObject.GetTagTypeStr", [&] {
+  Guarded("TBaseDLLObject", "GetTagTypeStr", [&] {
     if (const TagTypeRow* row = TypeRow(GetTagTypeIndex(name, address)))
       out = std::string(row->Name);
   });
 }
 
 int32_t TBaseDLLObject::GetDevID(const std::string& name, const std::string& address) {
-  return Guarded("TBaseDLLObject.GetDevID", -1, [&]() -> int32_t {
+  return Guarded("TBaseDLLObject", "GetDevID", -1, [&]() -> int32_t {
     if (GetTagTypeIndex(name, address) < 0) return -1;
     const std::string rest = AfterTypeName(name, address);
     auto colon = at::FindOne(rest, ":");
@@ -158,7 +159,7 @@ int32_t TBaseDLLObject::GetDevID(const std::string& name, const std::string& add
 
 int32_t TBaseDLLObject::GetChID(const std::string& name, const std::string& address,
                                 uint8_t dev_type) {
-  return Guarded("TBaseDLLObject.GetChID", -1, [&]() -> int32_t {
+  return Guarded("TBaseDLLObject", "GetChID", -1, [&]() -> int32_t {
     if (!IsDeviceTypeRow(dev_type)) return -1;
     const int32_t type = GetTagTypeIndex(name, address);
     if (type < 0) return -1;
@@ -184,7 +185,7 @@ int32_t TBaseDLLObject::GetChID(const std::string& name, const std::string& addr
 
 int32_t TBaseDLLObject::GetBitID(const std::string& name, const std::string& address,
                                  uint8_t dev_type) {
-  return Guarded("TBaseDLLObject.GetBitID", -1, [&]() -> int32_t {
+  return Guarded("TBaseDLLObject", "GetBitID", -1, [&]() -> int32_t {
     if (!IsDeviceTypeRow(dev_type)) return -1;
     const TagTypeRow* row = TypeRow(GetTagTypeIndex(name, address));
     if (!row || row->BitMin == kNoLimit) return -1;
@@ -236,27 +237,27 @@ int32_t TBaseDLLObject::SegmentAfterDots(const std::string& name, const std::str
 
 int32_t TBaseDLLObject::GetThirdSegID(const std::string& name, const std::string& address,
                                       uint8_t dev_type) {
-  return Guarded("TBaseDLLObject.GetThirdSegID", -1, [&] {
+  return Guarded("TBaseDLLObject", "GetThirdSegID", -1, [&] {
     return SegmentAfterDots(name, address, dev_type, 2, DriverPartNames().ThirdSegIDName);
   });
 }
 
 int32_t TBaseDLLObject::GetFourSegID(const std::string& name, const std::string& address,
                                      uint8_t dev_type) {
-  return Guarded("TBaseDLLObject.GetFourSegID", -1, [&] {
+  return Guarded("TBaseDLLObject", "GetFourSegID", -1, [&] {
     return SegmentAfterDots(name, address, dev_type, 3, DriverPartNames().FourSegIDName);
   });
 }
 
 int32_t TBaseDLLObject::GetFiveSegID(const std::string& name, const std::string& address,
                                      uint8_t dev_type) {
-  return Guarded("TBaseDLLObject.GetFiveSegID", -1, [&] {
+  return Guarded("TBaseDLLObject", "GetFiveSegID", -1, [&] {
     return SegmentAfterDots(name, address, dev_type, 4, DriverPartNames().FiveSegIDName);
   });
 }
 
 std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const TTagInfo& info) {
-  return Guarded("TBaseDLLObject.CreatInternalTag", std::unique_ptr<TDLLTag>(), [&] {
+  return Guarded("TBaseDLLObject", "CreatInternalTag", std::unique_ptr<TDLLTag>(), [&] {
     auto tag = std::make_unique<TDLLTag>();
     tag->TagID = info.TagID;
     tag->Name = FieldText(info.Name, sizeof(info.Name));
@@ -303,7 +304,7 @@ std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const TTagInfo& info) 
 }
 
 void TBaseDLLObject::CheckAddrValid(std::unique_ptr<TDLLTag>& tag) {
-  Guarded("TBaseDLLObject.CheckAddrValid", [&] {
+  Guarded("TBaseDLLObject", "CheckAddrValid", [&] {
     if (!tag) return;
     const PartNames& names = DriverPartNames();
     const std::string head = TagPrefix(tag->Name) + TK571_GBK("错误：标签地址") + tag->Address;
@@ -317,7 +318,7 @@ void TBaseDLLObject::CheckAddrValid(std::unique_ptr<TDLLTag>& tag) {
     } else if (!IsDeviceTypeRow(tag->DevType)) {
       WriteDevMsg(head + TK571_GBK("所指定的") + at::FourDigits(tag->DevNo) + TK571_GBK("号") +
                   names.DevTypeName + TK571_GBK("不存在。请在设备向导中添加该") +
-                  names.DevTypeName + TK571_GBK("！") + kCrLf);
+                  names.DevTypeName + TK571_GBK("！") + kLineEnd);
     } else if (tag->Channel == -1 && ChannelMinOf(tag->DevType, tag->TypeIndex) != kNoLimit) {
       WriteDevMsg(head + names.ChIDName + TK571_GBK("错误，") + dev_name +
                   TK571_GBK("不存在此标签。"));
@@ -351,9 +352,9 @@ void TBaseDLLObject::CheckAddrValid(std::unique_ptr<TDLLTag>& tag) {
     if (!failed) return;
     const std::string name = tag->Name;
     tag.reset();
-    SetLogMsg(DevMsg_ + kCrLf);
+    SetLogMsg(DevMsg_ + kLineEnd);
     SetLogMsg(TagPrefix(name) + TK571_GBK("错误报告：由于出现错误，系统在通讯时丢弃该标签！") +
-              kCrLf);
+              kLineEnd);
   });
 }
 
@@ -419,7 +420,7 @@ void TBaseDLLObject::AppendTag(std::unique_ptr<TDLLTag> tag) {
 }
 
 bool TBaseDLLObject::IniTagList(const std::vector<const TTagInfo*>& tags) {
-  return Guarded("TBaseDLLObject.IniTagList", false, [&] {
+  return Guarded("TBaseDLLObject", "IniTagList", false, [&] {
     try {
       if (Initialized_) Stop();
       ReadCommands_.clear();
@@ -442,8 +443,8 @@ bool TBaseDLLObject::IniTagList(const std::vector<const TTagInfo*>& tags) {
       }
       if (Tags_.empty()) {
         Stop();
-        SetLogMsg(DateTimeText() + TK571_GBK("：驱动程序加载失败：无合法标签！") + kCrLf);
-        WriteCommEvent(TK571_GBK("驱动程序加载失败：无合法标签！") + kCrLf);
+        SetLogMsg(DateTimeText() + TK571_GBK("：驱动程序加载失败：无合法标签！") + kLineEnd);
+        WriteCommEvent(TK571_GBK("驱动程序加载失败：无合法标签！") + kLineEnd);
         TagCount_ = 0;
         return false;
       }
@@ -459,7 +460,7 @@ bool TBaseDLLObject::IniTagList(const std::vector<const TTagInfo*>& tags) {
 
 bool TBaseDLLObject::AddTagLists(const std::vector<const TTagInfo*>& tags,
                                  std::vector<int32_t>& rejected) {
-  return Guarded("TBaseDLLObject.AddTagLists", false, [&] {
+  return Guarded("TBaseDLLObject", "AddTagLists", false, [&] {
     try {
       if (!Initialized_) {
         ReadCommands_.clear();
@@ -507,7 +508,7 @@ bool TBaseDLLObject::AddTagLists(const std::vector<const TTagInfo*>& tags,
 }
 
 bool TBaseDLLObject::CheckTagAddr(const TDevicePDB& block, std::string& address) {
-  return Guarded("TBaseDLLObject.CheckTagAddr", false, [&] {
+  return Guarded("TBaseDLLObject", "CheckTagAddr", false, [&] {
     const std::string none;
     const std::string original = address;
     const int32_t type = GetTagTypeIndex(none, original);
@@ -531,7 +532,7 @@ bool TBaseDLLObject::CheckTagAddr(const TDevicePDB& block, std::string& address)
 }
 
 bool TBaseDLLObject::ValidTagValFrm(uint8_t first, uint8_t second) {
-  return Guarded("TBaseDLLObject.ValidTagValFrm", false, [&] {
+  return Guarded("TBaseDLLObject", "ValidTagValFrm", false, [&] {
     if (second == 0) return first == 2;
     if (second == 1 || second == 2) return first <= 2;
     return false;

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "engine/number_text.h"
+#include "engine/run_log.h"
 
 namespace tk571 {
 

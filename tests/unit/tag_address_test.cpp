@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "engine/date_text.h"
+#include "engine/run_log.h"
 #include "platform/gbk.h"
 #include "protocol/dll_object.h"
 #include "support/fake_clock.h"

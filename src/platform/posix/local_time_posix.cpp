@@ -4,34 +4,35 @@
 
 namespace tk571::platform {
 
-LocalTime ToLocal(std::chrono::system_clock::time_point t) {
+LocalDateTime ToLocalTime(std::chrono::system_clock::time_point t) {
   using namespace std::chrono;
-  const auto since_epoch = t.time_since_epoch();
-  const time_t seconds =
-      static_cast<time_t>(duration_cast<std::chrono::seconds>(since_epoch).count());
-  int ms = static_cast<int>(duration_cast<milliseconds>(since_epoch).count() % 1000);
+  const auto ms = floor<milliseconds>(t.time_since_epoch());
+  const auto secs = floor<seconds>(ms);
+  const time_t tt = static_cast<time_t>(secs.count());
   tm parts{};
-  localtime_r(&seconds, &parts);
-  if (ms < 0) ms += 1000;
-  return LocalTime{parts.tm_year + 1900,
-                   parts.tm_mon + 1,
-                   parts.tm_mday,
-                   parts.tm_hour,
-                   parts.tm_min,
-                   parts.tm_sec,
-                   ms,
-                   parts.tm_wday};
+  LocalDateTime out;
+  if (localtime_r(&tt, &parts) == nullptr) return out;
+  out.year = parts.tm_year + 1900;
+  out.month = parts.tm_mon + 1;
+  out.day = parts.tm_mday;
+  out.hour = parts.tm_hour;
+  out.minute = parts.tm_min;
+  out.second = parts.tm_sec;
+  out.millisecond = static_cast<int>((ms - secs).count());
+  return out;
 }
 
-double ToHostDate(const LocalTime& t) {
-  using namespace std::chrono;
-  const sys_days day = year_month_day{year{t.year}, month{static_cast<unsigned>(t.month)},
-                                      std::chrono::day{static_cast<unsigned>(t.day)}};
-  const sys_days epoch = year_month_day{year{1899}, month{12}, std::chrono::day{30}};
-  const double days = static_cast<double>((day - epoch).count());
-  const double fraction =
-      (t.hour * 3600000.0 + t.minute * 60000.0 + t.second * 1000.0 + t.millisecond) / 86400000.0;
-  return days + fraction;
+std::chrono::system_clock::time_point FromLocalTime(const LocalDateTime& local) {
+  tm parts{};
+  parts.tm_year = local.year - 1900;
+  parts.tm_mon = local.month - 1;
+  parts.tm_mday = local.day;
+  parts.tm_hour = local.hour;
+  parts.tm_min = local.minute;
+  parts.tm_sec = local.second;
+  parts.tm_isdst = -1;
+  const time_t tt = mktime(&parts);
+  return std::chrono::system_clock::from_time_t(tt) + std::chrono::milliseconds(local.millisecond);
 }
 
 }  // namespace tk571::platform
