@@ -6,6 +6,9 @@
 namespace tk571::sim {
 namespace {
 
+// The controller shows set-points with four digits.
+constexpr int kMaxSetpointKg = 9999;
+
 constexpr std::string_view kUsage = R"(Usage: tk571-sim [OPTIONS]
 
 Plays a serial line with TK571 batching controllers on a pseudo-terminal.
@@ -91,7 +94,9 @@ std::optional<Recipe> ParseRecipe(std::string_view text) {
     if (values.size() != 3) return std::nullopt;
     std::optional<int> f = Number<int>(values[0]), c = Number<int>(values[1]),
                        n = Number<int>(values[2]);
-    if (!f || !c || !n) return std::nullopt;
+    for (const std::optional<int>& v : {f, c, n}) {
+      if (!v || *v < 0 || *v > kMaxSetpointKg) return std::nullopt;
+    }
     recipe[k] = {*f, *c, *n};
   }
   return recipe;
@@ -99,7 +104,9 @@ std::optional<Recipe> ParseRecipe(std::string_view text) {
 
 }  // namespace
 
-std::string UsageText() { return std::string(kUsage); }
+std::string UsageText() {
+  return std::string(kUsage);
+}
 
 ParseResult ParseOptions(const std::vector<std::string_view>& args) {
   ParseResult result;
@@ -235,10 +242,12 @@ ParseResult ParseOptions(const std::vector<std::string_view>& args) {
   }
   const std::set<int> present(o.controllers.begin(), o.controllers.end());
   for (const auto& [number, faults] : o.faults) {
-    if (present.count(number) == 0) return fail("fault for absent controller " + std::to_string(number));
+    if (present.count(number) == 0)
+      return fail("fault for absent controller " + std::to_string(number));
   }
   for (const auto& [number, recipe] : o.recipes) {
-    if (present.count(number) == 0) return fail("recipe for absent controller " + std::to_string(number));
+    if (present.count(number) == 0)
+      return fail("recipe for absent controller " + std::to_string(number));
   }
   return result;
 }

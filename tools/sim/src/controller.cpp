@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -47,8 +47,8 @@ std::optional<double> ParseNumber(std::string_view text) {
   if (text.empty()) return std::nullopt;
   std::string_view body = text;
   if (body.front() == '+' || body.front() == '-') body.remove_prefix(1);
-  if (body.empty() || !(std::isdigit(static_cast<unsigned char>(body.front())) ||
-                        body.front() == '.')) {
+  if (body.empty() ||
+      !(std::isdigit(static_cast<unsigned char>(body.front())) || body.front() == '.')) {
     return std::nullopt;  // also keeps out "inf" and "nan"
   }
   double value = 0.0;
@@ -96,8 +96,7 @@ Controller::Controller(int number, std::uint32_t seed, DosingRates rates)
 }
 
 void Controller::SetRates(const DosingRates& rates) {
-  if (!(rates.fast_kg_per_s > 0.0) || !(rates.slow_kg_per_s > 0.0) ||
-      rates.settle.count() < 0) {
+  if (!(rates.fast_kg_per_s > 0.0) || !(rates.slow_kg_per_s > 0.0) || rates.settle.count() < 0) {
     throw std::invalid_argument("dosing rates must be positive");
   }
   rates_ = rates;

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -248,8 +248,8 @@ struct Line::Impl {
     }
     if (slot->faults.silent) return;
     const Clock::time_point now = Clock::now();
-    Reply reply = framed ? slot->controller.Handle(line, now)
-                         : Reply{"?\r\n", "request not ended by CR LF"};
+    Reply reply =
+        framed ? slot->controller.Handle(line, now) : Reply{"?\r\n", "request not ended by CR LF"};
     if (!reply.refusal.empty()) {
       Log("controller " + TwoDigits(slot->controller.Number()) + ": " + reply.refusal + ": " +
           Printable(line));
@@ -299,7 +299,8 @@ struct Line::Impl {
       text = noise + text;
     }
     Clock::time_point ready = request_end + settings.turnaround + f.late;
-    const std::size_t parts = std::clamp<std::size_t>(f.split_parts, 1, std::max<std::size_t>(1, text.size()));
+    const std::size_t parts =
+        std::clamp<std::size_t>(f.split_parts, 1, std::max<std::size_t>(1, text.size()));
     std::size_t offset = 0;
     for (std::size_t i = 0; i < parts; ++i) {
       const std::size_t length = (text.size() - offset) / (parts - i);
@@ -320,8 +321,8 @@ struct Line::Impl {
     while (!tx.empty()) {
       Chunk& chunk = tx.front();
       if (now < chunk.start) return;
-      const auto delivered = std::min<std::size_t>(
-          chunk.bytes.size(), std::size_t((now - chunk.start) / char_time));
+      const auto delivered =
+          std::min<std::size_t>(chunk.bytes.size(), std::size_t((now - chunk.start) / char_time));
       if (delivered > chunk.sent) {
         const ssize_t n = ::write(master, chunk.bytes.data() + chunk.sent, delivered - chunk.sent);
         if (n < 0) {
@@ -369,8 +370,8 @@ struct Line::Impl {
         deadline = NextDeadline();
         want_out = tx_blocked;
       }
-      std::array<pollfd, 2> fds{{{master, short(POLLIN | (want_out ? POLLOUT : 0)), 0},
-                                 {wake_fd, POLLIN, 0}}};
+      std::array<pollfd, 2> fds{
+          {{master, short(POLLIN | (want_out ? POLLOUT : 0)), 0}, {wake_fd, POLLIN, 0}}};
       timespec timeout{};
       if (deadline) {
         const auto wait = std::max(Clock::duration::zero(), *deadline - Clock::now());
@@ -472,7 +473,9 @@ Line::~Line() {
   if (!d.temp_dir.empty()) ::rmdir(d.temp_dir.c_str());
 }
 
-const LineSettings& Line::Settings() const { return impl_->settings; }
+const LineSettings& Line::Settings() const {
+  return impl_->settings;
+}
 
 void Line::AddController(int number, const DosingRates& rates) {
   if (number < kMinDeviceNumber || number > kMaxDeviceNumber) {
@@ -502,7 +505,9 @@ std::string Line::SlavePath() const {
   return impl_->plugged ? impl_->pty.slave_path : std::string();
 }
 
-std::string Line::LinkPath() const { return impl_->link_path; }
+std::string Line::LinkPath() const {
+  return impl_->link_path;
+}
 
 void Line::Unplug() {
   Impl& d = *impl_;
@@ -595,7 +600,9 @@ std::vector<TraceEntry> Line::Trace() const {
   return impl_->trace;
 }
 
-std::string Line::TraceText(bool with_time) const { return FormatTrace(Trace(), with_time); }
+std::string Line::TraceText(bool with_time) const {
+  return FormatTrace(Trace(), with_time);
+}
 
 void Line::ClearTrace() {
   Impl& d = *impl_;

@@ -72,7 +72,8 @@ class Line {
   // Runs `action` on a controller under the line's lock, with the current
   // time, for reading or changing state that has no shortcut below. Throws
   // std::out_of_range for a number not on the line.
-  void WithController(int number, const std::function<void(Controller&, Clock::time_point)>& action);
+  void WithController(int number,
+                      const std::function<void(Controller&, Clock::time_point)>& action);
   Recipe GetRecipe(int number);
   void SetRecipe(int number, const Recipe& recipe);
   BatchState Batch(int number);
