@@ -282,20 +282,20 @@ TEST(SimProduction, AbortStopsTheBatchWhereItIs) {
   line.SetRecipe(1, {{{500, 100, 10}, {300, 50, 5}, {200, 20, 2}, {100, 10, 0}}});
   TestPort port(line.LinkPath());
   EXPECT_EQ(port.Ask("ST\r\n"), "YES\r\n");
-  EXPECT_EQ(port.Ask("READ\r\n").substr(0, 6), "US,NT,");
+  EXPECT_EQ(port.Ask("READ\r\n").substr(0, 6), "US,GS,");
   EXPECT_EQ(port.Ask("ABO\r\n"), "YES\r\n");
   const BatchState state = line.Batch(1);
   EXPECT_FALSE(state.running);
   EXPECT_TRUE(state.aborted);
   EXPECT_FALSE(state.finished[0]);
-  EXPECT_EQ(port.Ask("READ\r\n").substr(0, 6), "ST,NT,");
+  EXPECT_EQ(port.Ask("READ\r\n").substr(0, 6), "ST,GS,");
   EXPECT_EQ(port.Ask("ST\r\n"), "YES\r\n");  // a new batch may start
 }
 
 // Runs one batch to its end over the wire and returns the status line.
 std::string RunBatch(Line& line, TestPort& port) {
   EXPECT_EQ(port.Ask("ST\r\n"), "YES\r\n");
-  EXPECT_EQ(port.Ask("READ\r\n").substr(0, 6), "US,NT,");
+  EXPECT_EQ(port.Ask("READ\r\n").substr(0, 6), "US,GS,");
   const auto deadline = Clock::now() + std::chrono::seconds(5);
   while (line.Batch(1).running && Clock::now() < deadline) {
     std::this_thread::sleep_for(milliseconds(10));
@@ -309,6 +309,8 @@ TEST(SimProduction, BatchEndsWithTheFinalAmounts) {
   Line line(FastLine(LineMode::kRs232));
   line.AddController(1, rates);
   line.SetRecipe(1, recipe);
+  constexpr double kHopperKg = 100.0;
+  SetGross(line, 1, kHopperKg);
   TestPort port(line.LinkPath());
 
   const std::string status = RunBatch(line, port);
@@ -326,9 +328,14 @@ TEST(SimProduction, BatchEndsWithTheFinalAmounts) {
     EXPECT_DOUBLE_EQ(amount, state.amounts_kg[k - 1]);
     total += amount;
   }
-  const std::string reading = port.Ask("READ\r\n");
-  EXPECT_EQ(reading.substr(0, 6), "ST,NT,");
-  EXPECT_NEAR(std::stod(reading.substr(6, 8)), total, 0.02);
+  // Gross weight: the hopper and the batch; net weight: the batch alone.
+  const std::string gross = port.Ask("READ\r\n");
+  EXPECT_EQ(gross.substr(0, 6), "ST,GS,");
+  EXPECT_NEAR(std::stod(gross.substr(6, 8)), kHopperKg + total, 0.02);
+  line.WithController(1, [](Controller& c, Clock::time_point) { c.SetWeighMode(WeighMode::kNet); });
+  const std::string net = port.Ask("READ\r\n");
+  EXPECT_EQ(net.substr(0, 6), "ST,NT,");
+  EXPECT_NEAR(std::stod(net.substr(6, 8)), total, 0.02);
 
   // The same seed doses the same amounts.
   Line twin(FastLine(LineMode::kRs232));

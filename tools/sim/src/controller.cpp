@@ -161,8 +161,7 @@ std::string Controller::Prompt() const {
 Reply Controller::Start(Clock::time_point now) {
   if (running_) return {std::string(kNo), "a batch is already running"};
   if (!RecipeLoaded(recipe_)) return {std::string(kNo), "no valid recipe loaded"};
-  // The controller tares the hopper and weighs the batch net.
-  mode_ = WeighMode::kNet;
+  // The hopper was discharged since the last batch.
   running_ = true;
   aborted_ = false;
   material_ = 0;
@@ -246,13 +245,6 @@ void Controller::Advance(Clock::time_point now) {
   }
 }
 
-void Controller::SetGrossWeight(double kg) {
-  if (running_) return;
-  gross_kg_ = kg;
-  mode_ = WeighMode::kGross;
-  resting_net_kg_ = 0.0;
-}
-
 BatchState Controller::Batch(Clock::time_point now) {
   Advance(now);
   BatchState state;
@@ -269,7 +261,7 @@ Reading Controller::Read(Clock::time_point now) {
   Reading reading;
   reading.mode = mode_;
   const double net = running_ ? NetAt(now) : resting_net_kg_;
-  reading.kg = mode_ == WeighMode::kNet ? net : gross_kg_;
+  reading.kg = mode_ == WeighMode::kNet ? net : base_kg_ + net;
   if (forced_overload_ || std::abs(reading.kg) > kDisplayLimitKg) {
     reading.stability = Stability::kOverload;
   } else {

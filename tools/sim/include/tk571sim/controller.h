@@ -37,9 +37,12 @@ class Controller {
   Recipe GetRecipe() const { return recipe_; }
   void SetRecipe(const Recipe& recipe) { recipe_ = recipe; }
   void SetRates(const DosingRates& rates);
-  // Puts a load on the empty scale: the display returns to gross weight.
-  // Ignored while a batch runs.
-  void SetGrossWeight(double kg);
+  // The weight on the scale apart from the batch (hopper, any load); the gross
+  // display adds the batch's material to it.
+  void SetGrossWeight(double kg) { base_kg_ = kg; }
+  // Gross (the default) or net: the net display shows the batch's material
+  // only.
+  void SetWeighMode(WeighMode mode) { mode_ = mode; }
   // Forces the overload mark, as a scale driven past its range does.
   void SetOverload(bool overload) { forced_overload_ = overload; }
 
@@ -75,8 +78,8 @@ class Controller {
 
   bool forced_overload_ = false;
   WeighMode mode_ = WeighMode::kGross;
-  double gross_kg_ = 0.0;
-  // Net weight when nothing moves (after a batch or an abort).
+  double base_kg_ = 0.0;
+  // The batch's material when nothing moves (after a batch or an abort).
   double resting_net_kg_ = 0.0;
 
   bool running_ = false;
