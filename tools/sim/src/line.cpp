@@ -35,6 +35,7 @@ constexpr std::size_t kMaxRequestLength = 256;
 // trace, so that it shows up even when its LF never comes.
 constexpr auto kFragmentIdle = std::chrono::milliseconds(100);
 constexpr std::size_t kReadChunk = 512;
+constexpr auto kHangupBackoff = std::chrono::milliseconds(10);
 // Junk for garbled answers: no letters, so it can never pass for a reading,
 // a prompt or an acknowledgement.
 constexpr std::string_view kGarbageChars = "#%&*+-/0123456789:;<=>@";
@@ -407,6 +408,11 @@ struct Line::Impl {
         notes = TakeNotes();
       }
       Deliver(notes);
+      // The line holds the slave side open, so a hangup should not happen;
+      // if it does, poll would report it at once, again and again.
+      if ((fds[0].revents & (POLLHUP | POLLERR)) != 0 && (fds[0].revents & POLLIN) == 0) {
+        std::this_thread::sleep_for(kHangupBackoff);
+      }
     }
   }
 
