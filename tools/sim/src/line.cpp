@@ -1,0 +1,653 @@
+#include "tk571sim/line.h"
+
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
+#include "pty.h"
+
+namespace tk571::sim {
+namespace {
+
+constexpr char kEnq = '\x05';
+constexpr char kAck = '\x06';
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kSelectWord = "ID";
+// A request longer than this is line noise, not a request; it is dropped so
+// that a stream without LF cannot grow without bound.
+constexpr std::size_t kMaxRequestLength = 256;
+// A request fragment that has seen no byte for this long is closed in the
+// trace, so that it shows up even when its LF never comes.
+constexpr auto kFragmentIdle = std::chrono::milliseconds(100);
+constexpr std::size_t kReadChunk = 512;
+constexpr auto kHangupBackoff = std::chrono::milliseconds(10);
+// Junk for garbled answers: no letters, so it can never pass for a reading,
+// a prompt or an acknowledgement.
+constexpr std::string_view kGarbageChars = "#%&*+-/0123456789:;<=>@";
+
+std::string Printable(std::string_view bytes) {
+  std::string text;
+  for (char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      text += c;
+    } else {
+      static constexpr std::string_view kHex = "0123456789ABCDEF";
+      text += '<';
+      text += kHex[byte >> 4];
+      text += kHex[byte & 0x0F];
+      text += '>';
+    }
+  }
+  return text;
+}
+
+std::string TwoDigits(int number) {
+  return std::string(1, char('0' + number / 10)) + char('0' + number % 10);
+}
+
+void ValidateSettings(const LineSettings& s) {
+  if (s.baud <= 0) throw std::invalid_argument("baud rate must be positive");
+  if (s.data_bits < 5 || s.data_bits > 8) throw std::invalid_argument("data bits must be 5..8");
+  if (s.stop_bits != 1.0 && s.stop_bits != 1.5 && s.stop_bits != 2.0) {
+    throw std::invalid_argument("stop bits must be 1, 1.5 or 2");
+  }
+  if (s.turnaround.count() < 0) throw std::invalid_argument("turnaround must not be negative");
+}
+
+void ValidateFaults(const Faults& f) {
+  if (f.late.count() < 0 || f.split_gap.count() < 0 || f.split_parts < 1 || f.noise_bytes < 0) {
+    throw std::invalid_argument("faults: negative delay or count");
+  }
+}
+
+}  // namespace
+
+double CharacterSeconds(const LineSettings& settings) {
+  const double parity_bits = settings.parity == Parity::kNone ? 0.0 : 1.0;
+  return (1.0 + settings.data_bits + parity_bits + settings.stop_bits) / settings.baud;
+}
+
+Clock::duration CharacterTime(const LineSettings& settings) {
+  return std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(CharacterSeconds(settings)));
+}
+
+struct Line::Impl {
+  struct Slot {
+    Controller controller;
+    Faults faults;
+  };
+
+  // One write of an answer, paced: byte i reaches the driver when its last
+  // stop bit has passed, start + (i + 1) character times.
+  struct Chunk {
+    Clock::time_point start;
+    std::string bytes;
+    std::size_t sent = 0;
+    std::optional<std::size_t> entry;
+  };
+
+  // What the worker hands to the listener and the logger after unlocking.
+  struct Notes {
+    std::vector<TraceEntry> entries;
+    std::vector<std::string> lines;
+    std::function<void(const TraceEntry&)> listener;
+    std::function<void(std::string_view)> logger;
+  };
+
+  explicit Impl(LineSettings s)
+      : settings(std::move(s)),
+        char_time(CharacterTime(settings)),
+        epoch(Clock::now()),
+        rng(settings.seed ? *settings.seed : std::random_device()()),
+        rx_busy_until(epoch),
+        tx_free(epoch) {}
+
+  // --- state, guarded by `mutex` -------------------------------------------
+  const LineSettings settings;
+  const Clock::duration char_time;
+  const Clock::time_point epoch;
+  std::mt19937 rng;
+
+  mutable std::mutex mutex;
+  mutable std::condition_variable trace_changed;
+  std::map<int, Slot> slots;
+  std::optional<int> selected;
+
+  detail::Pty pty;
+  bool plugged = false;
+  std::string link_path;
+  std::string temp_dir;
+
+  std::string request;
+  Clock::time_point rx_busy_until;
+  Clock::time_point last_rx{};
+  std::optional<std::size_t> open_request_entry;
+
+  std::deque<Chunk> tx;
+  Clock::time_point tx_free;
+  bool tx_blocked = false;
+
+  std::vector<TraceEntry> trace;
+  std::size_t finished_entries = 0;
+  std::function<void(const TraceEntry&)> listener;
+  std::vector<std::string> log;
+  std::function<void(std::string_view)> logger;
+  Notes pending;
+
+  bool stop = false;
+
+  // --- worker ----------------------------------------------------------------
+  std::mutex plug_mutex;  // serialises Unplug, Replug and destruction
+  detail::UniqueFd wake;
+  std::thread worker;
+
+  Slot& SlotOf(int number) {
+    auto it = slots.find(number);
+    if (it == slots.end()) {
+      throw std::out_of_range("no controller " + std::to_string(number) + " on the line");
+    }
+    return it->second;
+  }
+
+  void Log(std::string line) {
+    pending.lines.push_back(line);
+    log.push_back(std::move(line));
+  }
+
+  std::size_t OpenEntry(Clock::time_point at, Direction direction) {
+    trace.push_back({std::chrono::duration_cast<std::chrono::microseconds>(at - epoch), direction,
+                     std::string()});
+    return trace.size() - 1;
+  }
+
+  void FinishEntry(std::size_t index) {
+    ++finished_entries;
+    pending.entries.push_back(trace[index]);
+    trace_changed.notify_all();
+  }
+
+  // Hands the collected notes out; the caller calls them without the lock.
+  Notes TakeNotes() {
+    Notes notes = std::move(pending);
+    pending = Notes();
+    notes.listener = listener;
+    notes.logger = logger;
+    return notes;
+  }
+
+  static void Deliver(const Notes& notes) {
+    if (notes.listener) {
+      for (const TraceEntry& entry : notes.entries) notes.listener(entry);
+    }
+    if (notes.logger) {
+      for (const std::string& line : notes.lines) notes.logger(line);
+    }
+  }
+
+  // --- receiving ---------------------------------------------------------------
+
+  void OnBytes(std::string_view bytes, Clock::time_point now) {
+    for (char c : bytes) {
+      // The driver's write reaches the pseudo-terminal at once; on a real line
+      // each character takes its time, so the request ends later than read.
+      rx_busy_until = std::max(rx_busy_until, now) + char_time;
+      if (!open_request_entry) open_request_entry = OpenEntry(now, Direction::kToController);
+      trace[*open_request_entry].bytes += c;
+      request += c;
+      if (c == '\n') {
+        FinishEntry(*std::exchange(open_request_entry, std::nullopt));
+        OnRequest(std::exchange(request, std::string()), rx_busy_until);
+      } else if (request.size() > kMaxRequestLength) {
+        Log("dropped " + std::to_string(request.size()) + " bytes without LF");
+        request.clear();
+        FinishEntry(*std::exchange(open_request_entry, std::nullopt));
+      }
+    }
+    last_rx = now;
+  }
+
+  void CloseIdleFragment(Clock::time_point now) {
+    if (open_request_entry && now - last_rx >= kFragmentIdle) {
+      FinishEntry(*std::exchange(open_request_entry, std::nullopt));
+    }
+  }
+
+  // `line` ends with LF; `end` is when its last character left the wire.
+  void OnRequest(std::string line, Clock::time_point end) {
+    line.pop_back();
+    const bool framed = !line.empty() && line.back() == '\r';
+    if (framed) line.pop_back();
+
+    if (framed && line.size() == 5 && line[0] == kEnq &&
+        std::string_view(line).substr(1, 2) == kSelectWord && std::isdigit(uint8_t(line[3])) &&
+        std::isdigit(uint8_t(line[4]))) {
+      OnSelect((line[3] - '0') * 10 + (line[4] - '0'), end);
+      return;
+    }
+
+    Slot* slot = Addressed();
+    if (slot == nullptr) {
+      Log("no controller selected, ignored: " + Printable(line));
+      return;
+    }
+    if (slot->faults.silent) return;
+    const Clock::time_point now = Clock::now();
+    Reply reply =
+        framed ? slot->controller.Handle(line, now) : Reply{"?\r\n", "request not ended by CR LF"};
+    if (!reply.refusal.empty()) {
+      Log("controller " + TwoDigits(slot->controller.Number()) + ": " + reply.refusal + ": " +
+          Printable(line));
+    }
+    Answer(*slot, std::move(reply.text), end);
+  }
+
+  Slot* Addressed() {
+    if (settings.mode == LineMode::kRs232) return slots.empty() ? nullptr : &slots.begin()->second;
+    if (!selected) return nullptr;
+    auto it = slots.find(*selected);
+    return it == slots.end() ? nullptr : &it->second;
+  }
+
+  void OnSelect(int number, Clock::time_point end) {
+    std::string digits = TwoDigits(number);
+    if (settings.mode == LineMode::kRs485) {
+      // Every controller compares the number with its own; the one that
+      // matches is selected, all others are not, whatever they were before.
+      selected = number;
+      if (slots.count(number) == 0) {
+        Log("select " + digits + ": no such controller on the line");
+        return;
+      }
+    }
+    // On RS-232 the one controller answers whatever number was asked.
+    Slot* slot = Addressed();
+    if (slot == nullptr || slot->faults.silent) return;
+    Answer(*slot, std::string(1, kAck) + digits + std::string(kCrLf), end);
+  }
+
+  // --- sending ----------------------------------------------------------------
+
+  void Answer(const Slot& slot, std::string text, Clock::time_point request_end) {
+    const Faults& f = slot.faults;
+    if (f.garbage) {
+      const std::size_t body = text.ends_with(kCrLf) ? text.size() - kCrLf.size() : text.size();
+      for (std::size_t i = 0; i < body; ++i) text[i] = kGarbageChars[rng() % kGarbageChars.size()];
+    }
+    if (f.drop_crlf && text.ends_with(kCrLf)) text.resize(text.size() - kCrLf.size());
+    if (f.noise_bytes > 0) {
+      std::string noise;
+      while (noise.size() < std::size_t(f.noise_bytes)) {
+        const char c = char(rng() & 0xFF);
+        if (c != '\r' && c != '\n' && c != kAck) noise += c;
+      }
+      text = noise + text;
+    }
+    Clock::time_point ready = request_end + settings.turnaround + f.late;
+    const std::size_t parts =
+        std::clamp<std::size_t>(f.split_parts, 1, std::max<std::size_t>(1, text.size()));
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i < parts; ++i) {
+      const std::size_t length = (text.size() - offset) / (parts - i);
+      Schedule(text.substr(offset, length), ready);
+      offset += length;
+      ready = tx_free + f.split_gap;
+    }
+  }
+
+  void Schedule(std::string bytes, Clock::time_point ready) {
+    if (bytes.empty()) return;
+    const Clock::time_point start = std::max(tx_free, ready);
+    tx_free = start + char_time * bytes.size();
+    tx.push_back({start, std::move(bytes), 0, std::nullopt});
+  }
+
+  void WriteDue(int master, Clock::time_point now) {
+    while (!tx.empty()) {
+      Chunk& chunk = tx.front();
+      if (now < chunk.start) return;
+      const auto delivered =
+          std::min<std::size_t>(chunk.bytes.size(), std::size_t((now - chunk.start) / char_time));
+      if (delivered > chunk.sent) {
+        const ssize_t n = ::write(master, chunk.bytes.data() + chunk.sent, delivered - chunk.sent);
+        if (n < 0) {
+          if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            tx_blocked = true;
+            return;
+          }
+          Log(std::string("write failed, answer dropped: ") + std::strerror(errno));
+          tx.clear();
+          return;
+        }
+        tx_blocked = false;
+        if (!chunk.entry) chunk.entry = OpenEntry(chunk.start, Direction::kFromController);
+        trace[*chunk.entry].bytes.append(chunk.bytes, chunk.sent, std::size_t(n));
+        chunk.sent += std::size_t(n);
+      }
+      if (chunk.sent < chunk.bytes.size()) return;
+      FinishEntry(*chunk.entry);
+      tx.pop_front();
+    }
+  }
+
+  // When the worker must wake up next without any input.
+  std::optional<Clock::time_point> NextDeadline() const {
+    std::optional<Clock::time_point> deadline;
+    if (!tx.empty() && !tx_blocked) {
+      const Chunk& chunk = tx.front();
+      deadline = chunk.start + char_time * (chunk.sent + 1);
+    }
+    if (open_request_entry) {
+      const Clock::time_point idle = last_rx + kFragmentIdle;
+      deadline = deadline ? std::min(*deadline, idle) : idle;
+    }
+    return deadline;
+  }
+
+  void Run(int master, int wake_fd) {
+    std::array<char, kReadChunk> buffer{};
+    for (;;) {
+      std::optional<Clock::time_point> deadline;
+      bool want_out = false;
+      {
+        std::lock_guard lock(mutex);
+        if (stop) return;
+        deadline = NextDeadline();
+        want_out = tx_blocked;
+      }
+      std::array<pollfd, 2> fds{
+          {{master, short(POLLIN | (want_out ? POLLOUT : 0)), 0}, {wake_fd, POLLIN, 0}}};
+      timespec timeout{};
+      if (deadline) {
+        const auto wait = std::max(Clock::duration::zero(), *deadline - Clock::now());
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+        timeout.tv_sec = ns / 1'000'000'000;
+        timeout.tv_nsec = ns % 1'000'000'000;
+      }
+      if (::ppoll(fds.data(), fds.size(), deadline ? &timeout : nullptr, nullptr) < 0 &&
+          errno != EINTR) {
+        std::lock_guard lock(mutex);
+        Log(std::string("poll failed: ") + std::strerror(errno));
+        return;
+      }
+      if (fds[1].revents & POLLIN) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] ssize_t n = ::read(wake_fd, &count, sizeof count);
+      }
+      Notes notes;
+      {
+        std::lock_guard lock(mutex);
+        if (stop) return;
+        Clock::time_point now = Clock::now();
+        if (fds[0].revents & POLLIN) {
+          for (;;) {
+            const ssize_t n = ::read(master, buffer.data(), buffer.size());
+            if (n <= 0) break;
+            OnBytes(std::string_view(buffer.data(), std::size_t(n)), now);
+          }
+        }
+        if (fds[0].revents & POLLOUT) tx_blocked = false;
+        CloseIdleFragment(now);
+        WriteDue(master, Clock::now());
+        notes = TakeNotes();
+      }
+      Deliver(notes);
+      // The line holds the slave side open, so a hangup should not happen;
+      // if it does, poll would report it at once, again and again.
+      if ((fds[0].revents & (POLLHUP | POLLERR)) != 0 && (fds[0].revents & POLLIN) == 0) {
+        std::this_thread::sleep_for(kHangupBackoff);
+      }
+    }
+  }
+
+  // --- plugging (callers hold plug_mutex) -------------------------------------
+
+  void StartWorker() {
+    const int master = pty.master.Get();
+    worker = std::thread([this, master] { Run(master, wake.Get()); });
+  }
+
+  void StopWorker() {
+    if (!worker.joinable()) return;
+    {
+      std::lock_guard lock(mutex);
+      stop = true;
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wake.Get(), &one, sizeof one);
+    worker.join();
+    std::lock_guard lock(mutex);
+    stop = false;
+  }
+
+  void Plug() {
+    detail::Pty fresh = detail::Pty::Open();
+    detail::RepointSymlink(link_path, fresh.slave_path);
+    std::lock_guard lock(mutex);
+    pty = std::move(fresh);
+    plugged = true;
+    request.clear();
+    Log("plugged in at " + pty.slave_path);
+  }
+};
+
+Line::Line(LineSettings settings) {
+  ValidateSettings(settings);
+  impl_ = std::make_unique<Impl>(std::move(settings));
+  Impl& d = *impl_;
+  d.wake = detail::UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!d.wake.Valid()) throw std::system_error(errno, std::generic_category(), "eventfd");
+  d.link_path = d.settings.link_path;
+  if (d.link_path.empty()) {
+    std::string dir = "/tmp/tk571-sim-XXXXXX";
+    if (::mkdtemp(dir.data()) == nullptr) {
+      throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    }
+    d.temp_dir = dir;
+    d.link_path = dir + "/tty";
+  }
+  try {
+    d.Plug();
+  } catch (...) {
+    if (!d.temp_dir.empty()) ::rmdir(d.temp_dir.c_str());
+    throw;
+  }
+  d.StartWorker();
+}
+
+Line::~Line() {
+  Impl& d = *impl_;
+  std::lock_guard plug(d.plug_mutex);
+  d.StopWorker();
+  ::unlink(d.link_path.c_str());
+  if (!d.temp_dir.empty()) ::rmdir(d.temp_dir.c_str());
+}
+
+const LineSettings& Line::Settings() const {
+  return impl_->settings;
+}
+
+void Line::AddController(int number, const DosingRates& rates) {
+  if (number < kMinDeviceNumber || number > kMaxDeviceNumber) {
+    throw std::invalid_argument("device number must be 0..99");
+  }
+  Impl& d = *impl_;
+  std::lock_guard lock(d.mutex);
+  if (d.slots.count(number) != 0) throw std::invalid_argument("device number already on the line");
+  if (d.settings.mode == LineMode::kRs232 && !d.slots.empty()) {
+    throw std::invalid_argument("an RS-232 line has one controller");
+  }
+  // Each controller draws from its own sequence, so adding one does not
+  // change the batches of the others.
+  const std::uint32_t seed = d.rng() ^ (std::uint32_t(number) * 0x9E3779B9u);
+  d.slots.emplace(number, Impl::Slot{Controller(number, seed, rates), Faults()});
+}
+
+std::vector<int> Line::ControllerNumbers() const {
+  std::lock_guard lock(impl_->mutex);
+  std::vector<int> numbers;
+  for (const auto& [number, slot] : impl_->slots) numbers.push_back(number);
+  return numbers;
+}
+
+std::string Line::SlavePath() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->plugged ? impl_->pty.slave_path : std::string();
+}
+
+std::string Line::LinkPath() const {
+  return impl_->link_path;
+}
+
+void Line::Unplug() {
+  Impl& d = *impl_;
+  std::lock_guard plug(d.plug_mutex);
+  if (!d.plugged) return;
+  d.StopWorker();
+  Impl::Notes notes;
+  {
+    std::lock_guard lock(d.mutex);
+    ::unlink(d.link_path.c_str());
+    d.pty = detail::Pty();
+    d.plugged = false;
+    d.request.clear();
+    if (d.open_request_entry) d.FinishEntry(*std::exchange(d.open_request_entry, std::nullopt));
+    for (Impl::Chunk& chunk : d.tx) {
+      if (chunk.entry) d.FinishEntry(*chunk.entry);
+    }
+    if (!d.tx.empty()) d.Log("unplugged, " + std::to_string(d.tx.size()) + " answer pieces lost");
+    d.tx.clear();
+    d.tx_blocked = false;
+    d.Log("unplugged");
+    notes = d.TakeNotes();
+  }
+  Impl::Deliver(notes);
+}
+
+void Line::Replug() {
+  Impl& d = *impl_;
+  std::lock_guard plug(d.plug_mutex);
+  if (d.plugged) return;
+  d.Plug();
+  d.StartWorker();
+}
+
+bool Line::Plugged() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->plugged;
+}
+
+void Line::SetFaults(int number, const Faults& faults) {
+  ValidateFaults(faults);
+  std::lock_guard lock(impl_->mutex);
+  impl_->SlotOf(number).faults = faults;
+}
+
+Faults Line::GetFaults(int number) const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->SlotOf(number).faults;
+}
+
+std::optional<int> Line::Selected() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->selected;
+}
+
+void Line::WithController(int number,
+                          const std::function<void(Controller&, Clock::time_point)>& action) {
+  std::lock_guard lock(impl_->mutex);
+  action(impl_->SlotOf(number).controller, Clock::now());
+}
+
+Recipe Line::GetRecipe(int number) {
+  Recipe recipe;
+  WithController(number, [&](Controller& c, Clock::time_point) { recipe = c.GetRecipe(); });
+  return recipe;
+}
+
+void Line::SetRecipe(int number, const Recipe& recipe) {
+  WithController(number, [&](Controller& c, Clock::time_point) { c.SetRecipe(recipe); });
+}
+
+BatchState Line::Batch(int number) {
+  BatchState state;
+  WithController(number, [&](Controller& c, Clock::time_point now) { state = c.Batch(now); });
+  return state;
+}
+
+Reading Line::Read(int number) {
+  Reading reading;
+  WithController(number, [&](Controller& c, Clock::time_point now) { reading = c.Read(now); });
+  return reading;
+}
+
+void Line::SetRates(int number, const DosingRates& rates) {
+  WithController(number, [&](Controller& c, Clock::time_point) { c.SetRates(rates); });
+}
+
+std::vector<TraceEntry> Line::Trace() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->trace;
+}
+
+std::string Line::TraceText(bool with_time) const {
+  return FormatTrace(Trace(), with_time);
+}
+
+void Line::ClearTrace() {
+  Impl& d = *impl_;
+  std::lock_guard lock(d.mutex);
+  // Entries still being written keep going into fresh slots.
+  std::vector<TraceEntry> kept;
+  if (d.open_request_entry) {
+    kept.push_back(d.trace[*d.open_request_entry]);
+    d.open_request_entry = kept.size() - 1;
+  }
+  for (Impl::Chunk& chunk : d.tx) {
+    if (chunk.entry) {
+      kept.push_back(d.trace[*chunk.entry]);
+      chunk.entry = kept.size() - 1;
+    }
+  }
+  d.trace = std::move(kept);
+  d.finished_entries = 0;
+}
+
+bool Line::WaitForTrace(std::size_t entries, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->trace_changed.wait_for(lock, timeout,
+                                       [&] { return impl_->finished_entries >= entries; });
+}
+
+void Line::SetTraceListener(std::function<void(const TraceEntry&)> listener) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->listener = std::move(listener);
+}
+
+std::vector<std::string> Line::LogLines() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->log;
+}
+
+void Line::SetLogger(std::function<void(std::string_view)> logger) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->logger = std::move(logger);
+}
+
+}  // namespace tk571::sim
