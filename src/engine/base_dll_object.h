@@ -204,6 +204,11 @@ class TBaseDLLObject {
   int32_t SegmentAfterDots(const std::string& name, const std::string& address, uint8_t dev_type,
                            int dots, const std::string& part);
   void SetUpInternalTag(TDLLTag& tag, bool full_setup);
+
+  // Parts of the stop report and of the release of the lists.
+  void WriteTagReport(uint32_t run_ms);
+  void WriteTotals();
+  void ReleaseLists();
   void AppendTag(std::unique_ptr<TDLLTag> tag);
 
   // Switches of the loaded parameter block (all off before a block is loaded).

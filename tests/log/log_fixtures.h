@@ -14,6 +14,7 @@
 
 #include "platform/clock.h"
 #include "platform/local_time.h"
+#include "support/fake_clock.h"
 
 namespace tk571::testing {
 
@@ -57,23 +58,6 @@ inline std::chrono::system_clock::time_point LocalTime(int y, int mo, int d, int
                                                        int s = 0, int ms = 0) {
   return platform::FromLocalTime({y, mo, d, h, mi, s, ms});
 }
-
-// Installed for its lifetime; time moves only when the test says so.
-class FakeClock final : public platform::Clock {
- public:
-  explicit FakeClock(std::chrono::system_clock::time_point now) : now_(now) {
-    platform::SetClock(this);
-  }
-  ~FakeClock() override { platform::SetClock(nullptr); }
-  uint32_t TickMs() override { return tick_; }
-  void SleepMs(uint32_t ms) override { tick_ += ms; }
-  std::chrono::system_clock::time_point Now() override { return now_; }
-  void Set(std::chrono::system_clock::time_point now) { now_ = now; }
-
- private:
-  std::chrono::system_clock::time_point now_;
-  uint32_t tick_ = 0;
-};
 
 class ScopedEnv {
  public:

@@ -6,13 +6,17 @@
 #include <chrono>
 
 #include "platform/clock.h"
+#include "platform/local_time.h"
 
 namespace tk571::testing {
 
 class FakeClock : public platform::Clock {
  public:
   // 2026-03-14 09:26:53 local time, unless a test sets another moment.
-  FakeClock() : now_(LocalMoment(2026, 3, 14, 9, 26, 53)) { platform::SetClock(this); }
+  FakeClock() : FakeClock(LocalMoment(2026, 3, 14, 9, 26, 53)) {}
+  explicit FakeClock(std::chrono::system_clock::time_point now) : now_(now) {
+    platform::SetClock(this);
+  }
   ~FakeClock() override { platform::SetClock(nullptr); }
 
   uint32_t TickMs() override { return tick_.load(); }
@@ -24,7 +28,7 @@ class FakeClock : public platform::Clock {
     now_ += std::chrono::milliseconds(ms);
   }
   void SetTick(uint32_t tick) { tick_ = tick; }
-  void SetNow(std::chrono::system_clock::time_point t) { now_ = t; }
+  void Set(std::chrono::system_clock::time_point t) { now_ = t; }
 
   static std::chrono::system_clock::time_point LocalMoment(int y, int mo, int d, int h, int mi,
                                                            int s);

@@ -57,7 +57,8 @@ TEST(EntryPointsTest, TagKindListIsClampedToTheTable) {
   std::vector<TTagAddrDesc> list(8);
   int32_t count = 8;
   GetTagAddrList(0, &count, list.data());
-  const char* names[] = {"LOAD_SETM", "READ_SETM", "ENQ", "READ", "M_FINAL", "M_COARSE", "M_FINE", "START_UP"};
+  const char* names[] = {"LOAD_SETM", "READ_SETM", "ENQ",    "READ",
+                         "M_FINAL",   "M_COARSE",  "M_FINE", "START_UP"};
   for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(list[i].Name + 1), list[i].Name[0]), names[i]);
   }

@@ -1,0 +1,116 @@
+// A driver's life as the run log tells it: creation lines, rejected tags,
+// the stop report. Driven through the entry points, read back from the file.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "driver/thread_objects.h"
+#include "engine/run_log.h"
+#include "log/log_fixtures.h"
+#include "platform/gbk.h"
+#include "support/fake_clock.h"
+#include "support/tag_defs.h"
+#include "tk571/driver.h"
+
+namespace tk571 {
+namespace {
+
+using platform::ToGbk;
+using testing::FakeClock;
+using testing::TagDef;
+using testing::TempDir;
+
+class LifecycleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetLogFileName(dir_ / "TK571_485.Log");
+    block_.assign(TK571_PDB_SIZE, 0);
+    FullPDB(block_.data());
+    // Device 1 instead of device 0; port Com9 points nowhere, so nothing is opened.
+    block_[TK571_PDB_ENTRIES + TK571_PDB_ENTRY_TYPE_CODE] = 1;
+    uint8_t* entry1 = &block_[TK571_PDB_ENTRIES + TK571_PDB_ENTRY_SIZE];
+    entry1[TK571_PDB_ENTRY_TYPE_CODE] = 0;
+    entry1[TK571_PDB_ENTRY_TYPE_NAME] = 5;
+    std::memcpy(entry1 + TK571_PDB_ENTRY_TYPE_NAME + 1, "TK571", 5);
+    block_[TK571_PDB_DEBUG_ENABLED] = 1;
+    setenv("TK571_COM9", "/nonexistent/tk571-test-port", 1);
+    block_[TK571_PDB_PORT] = 8;
+  }
+  void TearDown() override { DestroyThreadObject(); }
+
+  bool Start(std::vector<TTagInfo> defs, std::string* message = nullptr) {
+    std::vector<TTagInfo*> pointers;
+    for (auto& d : defs) pointers.push_back(&d);
+    char* text = nullptr;
+    const bool ok =
+        IniDriver(static_cast<int32_t>(pointers.size()), pointers.data(), block_.data(), &text);
+    if (message) *message = text ? text : "";
+    std::free(text);
+    return ok;
+  }
+  std::string Log() const { return testing::ReadFile(dir_ / "TK571_485.Log"); }
+
+  FakeClock clock_;
+  TempDir dir_;
+  std::vector<uint8_t> block_;
+};
+
+TEST_F(LifecycleTest, StartAndStopReport) {
+  Start({TagDef(1, "READ1:1", 0, 100, "weight"), TagDef(2, "XYZ1:1", 0, 100, "bad"),
+         TagDef(3, "M_FINAL1:2", 0, 100, "final2")});
+  const std::string d = DateTimeText();
+  FreeDriver();
+  const std::string log = Log();
+  auto has = [&](const std::string& utf8) { return log.find(ToGbk(utf8)) != std::string::npos; };
+  EXPECT_TRUE(has("：总物理内存 = ")) << platform::FromGbk(log);
+  EXPECT_TRUE(has("：启动驱动程序TK571配料控制器(RS485)  ...\r\n"));
+  EXPECT_TRUE(has("：工程中存在0001号 智能仪表：TK571\r\n"));
+  EXPECT_TRUE(has("错误报告：由于出现错误，系统在通讯时丢弃该标签！"));
+  EXPECT_TRUE(has("：标签weight，地址=READ1:1，读扫描周期(毫秒)=0，读操作失败率= 0%\r\n"));
+  EXPECT_TRUE(
+      has("：标签final2，地址=M_FINAL1:2，读扫描周期(毫秒)=0，读操作失败率= "
+          "0%，写操作总次数=0，写操作失败率= 0%\r\n"));
+  EXPECT_TRUE(has("：读操作失败总次数= 0\r\n"));
+  EXPECT_TRUE(has("：通讯读超时率= 0%\r\n"));
+  EXPECT_TRUE(has("驱动程序版本"));
+  EXPECT_TRUE(has("退出运行！\r\n" + std::string(60, '-') + "\r\n"));
+  EXPECT_EQ(log.find(ToGbk("：标签bad，地址")), std::string::npos)
+      << "rejected tags are not in the report";
+  // Stop is idempotent and the stopped object holds no tags.
+  const std::size_t size = log.size();
+  FreeDriver();
+  EXPECT_EQ(Log().size(), size);
+  int32_t count = -1;
+  TTagValueRec records[4];
+  EXPECT_EQ(OnDataRead(&count, records, nullptr), 1);
+  EXPECT_EQ(count, 0);
+}
+
+TEST_F(LifecycleTest, NoAcceptableTagFailsTheStart) {
+  std::string message;
+  EXPECT_FALSE(Start({TagDef(1, "XYZ1:1"), TagDef(2, "READ7:1")}, &message));
+  EXPECT_EQ(message, ToGbk("驱动程序加载失败：无合法标签！\r\n"));
+  const std::string log = Log();
+  EXPECT_NE(log.find(ToGbk("：驱动程序加载失败：无合法标签！\r\n")), std::string::npos);
+  EXPECT_NE(log.find(std::string(60, '-')), std::string::npos)
+      << "the failed start writes its stop report";
+  EXPECT_EQ(DetectScanTime(), 500);
+  EXPECT_EQ(FreeDriver(), 1);
+}
+
+TEST_F(LifecycleTest, InitialValuesAreNotReportedUntilTheyChange) {
+  TTagInfo with_value = TagDef(2, "READ1:1", 0);
+  with_value.InitialValue.vt = 5;
+  with_value.InitialValue.Data.Double = 7.5;
+  Start({TagDef(1, "READ1:1", 0), with_value, TagDef(3, "COMMLINK", 2)});
+  int32_t count = -1;
+  TTagValueRec records[3];
+  char* message = nullptr;
+  EXPECT_EQ(OnDataRead(&count, records, &message), 1);
+  EXPECT_EQ(count, 0);
+  std::free(message);
+}
+
+}  // namespace
+}  // namespace tk571
