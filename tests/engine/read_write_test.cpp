@@ -70,7 +70,8 @@ TEST_F(ReadWriteTest, UnknownTagIdsAndWritesBeforeStartAreRefusedQuietly) {
   EXPECT_FALSE(e.WriteExecute(100, TagValue::Double(1)));  // nothing started
   e.AddMedium("SP", 1);
   e.Start();
-  for (uint32_t id : {0u, 99u, 101u, 0xFFFFFFFFu}) EXPECT_FALSE(e.WriteExecute(id, TagValue::Double(1)));
+  for (uint32_t id : {0u, 99u, 101u, 0xFFFFFFFFu})
+    EXPECT_FALSE(e.WriteExecute(id, TagValue::Double(1)));
   EXPECT_TRUE(e.WriteQueue_.empty());
   EXPECT_TRUE(e.log.empty());
 }

@@ -1,8 +1,7 @@
 // The run-state machine driven by a test clock and scripted replies.
+#include <gtest/gtest.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "engine/scripted_engine.h"
 
@@ -64,7 +63,7 @@ TEST_F(RunStateTest, AReadGivenUpKeepsValuesCountsAndLogsTimeoutThenFailure) {
 TEST_F(RunStateTest, RetryModesDecideWhatFollowsATimeout) {
   struct Case {
     uint8_t retry_mode;
-    int sends_after_first_timeout;  // within the same poll
+    int sends_after_first_timeout;   // within the same poll
     int sends_after_second_timeout;  // nothing more: the read is not due again
   };
   const Case cases[] = {
@@ -319,8 +318,8 @@ TEST_F(RunStateTest, AnUnreplayableSystemErrorIsLoggedWithTheErrorSwitch) {
 TEST_F(RunStateTest, ACompletionWithoutCurrentCommandParksTheMachine) {
   e.AddRead("W1", 1);
   e.Start();
-  for (uint8_t event : {opReadACK, opReadNAK, opClrReadError, opWriteACK, opWriteNAK,
-                        opClrWriteError}) {
+  for (uint8_t event :
+       {opReadACK, opReadNAK, opClrReadError, opWriteACK, opWriteNAK, opClrWriteError}) {
     SCOPED_TRACE(static_cast<int>(event));
     e.RunState_ = event <= opClrReadError ? rsReading : rsWriting;
     e.RunEvent_ = event;

@@ -123,8 +123,8 @@ TEST_F(SchedulerTest, AQueuedWriteGoesAheadOfDueReadsUnlessAReadIsFarMoreOverdue
     bool write_first;
   };
   const Case cases[] = {
-      {0, 0, true},          {5000, 0, true},       {10000, 0, false},
-      {10500, 0, false},     {10500, 600, true},    {10500, 500, false},
+      {0, 0, true},      {5000, 0, true},    {10000, 0, false},
+      {10500, 0, false}, {10500, 600, true}, {10500, 500, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.read_overdue_ms << " / " << c.write_age_ms);
@@ -240,9 +240,10 @@ TEST_F(SchedulerTest, WriteCreationIsListedWithTheDebugSwitch) {
   TDLLTag& sp = e.AddMedium("SP", 1, 1000000);
   e.Start({.debug = true});
   ASSERT_TRUE(e.WriteExecute(sp.TagID, TagValue::Double(12.5)));
-  EXPECT_EQ(e.CountInLog(G("： 智能仪表类型=TK571，设备号=1[SP 地址=SP 写入值=12.5,]生成写标签命令串=") +
-                         WriteRequest("SP") + "\r\n"),
-            1);
+  EXPECT_EQ(
+      e.CountInLog(G("： 智能仪表类型=TK571，设备号=1[SP 地址=SP 写入值=12.5,]生成写标签命令串=") +
+                   WriteRequest("SP") + "\r\n"),
+      1);
 }
 
 }  // namespace
