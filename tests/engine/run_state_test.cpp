@@ -387,6 +387,27 @@ TEST_F(RunStateTest, AReadWhoseSendThrowsReturnsToReadyAndComesBackByItsInterval
   EXPECT_EQ(e.sent.size(), 1u);
 }
 
+TEST_F(RunStateTest, TheTraceSwitchListsEveryAnsweredExchange) {
+  TDLLTag& sp = e.AddMedium("SP", 1, 1000000);
+  e.Start({.log_errors = false, .trace = true});
+  Poll();
+  e.answering = true;
+  Poll();
+  ASSERT_TRUE(e.WriteExecute(sp.TagID, TagValue::Double(2)));
+  Poll();
+  Poll();
+  const std::string all = e.LogText();
+  const std::string read_lines = G("：发送读标签命令= ") + ReadRequest("SP") + "\r\n";
+  const std::string write_line = G("：发送写标签命令= ") + WriteRequest("SP") + "\r\n";
+  const std::size_t read_at = all.find(read_lines);
+  const std::size_t write_at = all.find(write_line);
+  ASSERT_NE(read_at, std::string::npos);
+  ASSERT_NE(write_at, std::string::npos);
+  EXPECT_LT(read_at, write_at);
+  EXPECT_EQ(e.CountInLog(G("：接收到应答信息= ok\r\n")), 2);
+  EXPECT_EQ(e.CountInLog(G("：应答信息通过校验检查。\r\n")), 2);
+}
+
 TEST_F(RunStateTest, ExceptionLinesNeedTheErrorSwitch) {
   e.AddRead("W1", 1, 1000);
   e.Start({.log_errors = false});
