@@ -156,7 +156,7 @@ TEST(ControllerTest, LoadRecipeDialogue) {
   b.driver.BuildCommands();
   SetRecipe(b.driver.MutableSetpoints(1), 0);
   EXPECT_FALSE(b.driver.Write(final1, TagValue::Double(412.3)));
-  EXPECT_FALSE(b.driver.Write(final3, TagValue::Double(500)));
+  EXPECT_FALSE(b.driver.Write(final3, TagValue::Double(650)));
   EXPECT_TRUE(b.driver.line->sent.empty());
   ASSERT_TRUE(b.driver.Write(load, TagValue::Boolean(true)));
 
@@ -166,7 +166,7 @@ TEST(ControllerTest, LoadRecipeDialogue) {
   EXPECT_EQ(load.Quality, 0u);
   EXPECT_EQ(load.Value, TagValue::Boolean(true));
   EXPECT_EQ(b.Controller().setpoints[0], "0412");
-  EXPECT_EQ(b.Controller().setpoints[6], "0500");
+  EXPECT_EQ(b.Controller().setpoints[6], "0650");
   EXPECT_EQ(b.Controller().setpoints[11], "0013");
   EXPECT_NE(b.Sent().find("412.299987792969\r\n"), std::string::npos);
   ExpectGolden("load_recipe", b.Trace());
@@ -261,6 +261,7 @@ TEST(ControllerTest, PromptsThatNameNoTableEntryFailTheItem) {
     const TSetpoints before = b.driver.Setpoints(1);
     b.Controller().bad_prompt_item = 0;
     b.Controller().bad_prompt = c.prompt;
+    b.controllers.selected = 1;
     TCommand command;
     command.TypeIndex = kTypeLOAD_SETM;
     command.DevNo = 1;
@@ -307,6 +308,7 @@ TEST(ControllerTest, ShortPromptStoresNothing) {
   SetRecipe(b.driver.MutableSetpoints(1), 0);
   b.Controller().bad_prompt_item = 0;
   b.Controller().bad_prompt = "M1 FINAL 05\r\n";
+  b.controllers.selected = 1;
   TCommand command;
   command.TypeIndex = kTypeREAD_SETM;
   command.DevNo = 1;
