@@ -125,8 +125,7 @@ std::string TCustomDLLObject::CommandListing(const TCommand& command, const std:
   return CommandListingHead(command, nullptr) + closing + command.Request + kCrLf;
 }
 
-std::string TCustomDLLObject::CommandListingHead(const TCommand& command,
-                                                 const TagValue* written) {
+std::string TCustomDLLObject::CommandListingHead(const TCommand& command, const TagValue* written) {
   const bool known_entry = command.DevNo >= 0 && command.DevNo < kDeviceCount;
   std::string text = DateTimeText() + TK571_GBK("：") + DevTypeCaption() + TK571_GBK("类型=") +
                      (known_entry ? Pdb_.TypeName(command.DevNo) : std::string()) +
@@ -338,8 +337,7 @@ bool TCustomDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& 
   }
 }
 
-void TCustomDLLObject::GetAskStr(TCommand& command, TDLLTag& tag, std::string& out,
-                                 bool is_write) {
+void TCustomDLLObject::GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write) {
   try {
     out.clear();
     const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
@@ -531,9 +529,9 @@ bool TCustomDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
       const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
       const int64_t width = row ? row->ValueWidth : -1;
       const std::string field =
-          width > 0 ? std::string(SubText(data, width * (tag.Channel - command.StartAddr) + 1,
-                                          width))
-                    : data;
+          width > 0
+              ? std::string(SubText(data, width * (tag.Channel - command.StartAddr) + 1, width))
+              : data;
       if (tag.DataKind == 2) {
         tag.Value = TagValue::Text(data);
       } else if (const auto number = ParseDecimal(RemoveSpaces(field))) {
@@ -582,8 +580,8 @@ void TCustomDLLObject::GetEchoStatusStr(const std::string& reply, const TCommand
     const ControllerTypeRow* row = ControllerTypeRowAt(command.TypeIndex);
     if (row && !command.IsWrite && row->ReadAnswerKind == answer_kind::kWithStatus &&
         row->StatusLength > 0) {
-      const int64_t skip = static_cast<int64_t>(row->ReadAnswerPrefix.size()) +
-                           kStationFieldWidth + static_cast<int64_t>(row->ReadAnswerWord.size());
+      const int64_t skip = static_cast<int64_t>(row->ReadAnswerPrefix.size()) + kStationFieldWidth +
+                           static_cast<int64_t>(row->ReadAnswerWord.size());
       out = std::string(SubText(reply, skip + 1, row->StatusLength));
     }
     if (command.TypeName == "TEST") WriteCommEvent(TK571_GBK("通讯成功"));

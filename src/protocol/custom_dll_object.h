@@ -28,8 +28,7 @@ class TCustomDLLObject : public TBaseDLLObject {
   CommandPtr CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list, bool is_write) override;
   bool NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag, bool is_write) override;
   void GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write) override;
-  void GetAnswerMainStr(TCommand& command, TDLLTag& tag, std::string& out,
-                        bool is_write) override;
+  void GetAnswerMainStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write) override;
   void RealComm(TCommand* command) override;
   bool GetResult() override;
   void Stop() override;
@@ -44,8 +43,7 @@ class TCustomDLLObject : public TBaseDLLObject {
   virtual bool CheckResult(const std::string& reply);
   virtual bool CommAnalyze(const std::string& reply, TCommand& command,
                            std::vector<std::unique_ptr<TDLLTag>>& tags);
-  virtual void GetEchoDataStr(const std::string& reply, const TCommand& command,
-                              std::string& out);
+  virtual void GetEchoDataStr(const std::string& reply, const TCommand& command, std::string& out);
   virtual void GetEchoStatusStr(const std::string& reply, const TCommand& command,
                                 std::string& out);
 

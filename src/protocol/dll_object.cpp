@@ -140,9 +140,9 @@ bool TDLLObject::CheckResult(const std::string& reply) {
       case kTypeM_COARSE:
       case kTypeM_FINE:
       case kTypeM_MEDIUM: {
-        const std::string label = "M" + std::to_string(command->StartAddr) + " " +
-                                  (command->TypeName.size() > 2 ? command->TypeName.substr(2)
-                                                                : std::string());
+        const std::string label =
+            "M" + std::to_string(command->StartAddr) + " " +
+            (command->TypeName.size() > 2 ? command->TypeName.substr(2) : std::string());
         if (Contains(reply, label) && Contains(reply, command->Request)) return true;
         SendText("R" + std::string(kCrLf));
         return false;
@@ -183,8 +183,7 @@ bool TDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
       if (!tag) continue;
       const ControllerTypeRow* row = ControllerTypeRowAt(tag->TypeIndex);
       const int64_t width = row ? row->ValueWidth : -1;
-      const int64_t position =
-          width * (static_cast<int64_t>(tag->Channel) - command.StartAddr) + 1;
+      const int64_t position = width * (static_cast<int64_t>(tag->Channel) - command.StartAddr) + 1;
 
       if (tag->DataKind == 2) {
         tag->Value = TagValue::Text(data);
@@ -195,8 +194,8 @@ bool TDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
             status_fetched = true;
           }
           if (!status_line.empty()) {
-            const auto number =
-                ParseDecimal(RemoveSpaces(SubText(status_line, position + kValueOffset, kValueChars)));
+            const auto number = ParseDecimal(
+                RemoveSpaces(SubText(status_line, position + kValueOffset, kValueChars)));
             if (number) tag->Value = TagValue::Double(*number);
           }
         }

@@ -32,8 +32,8 @@ std::optional<double> ParseDecimal(std::string_view text) {
   if (text.empty()) return std::nullopt;
   // Only digits, sign, point and exponent; from_chars would take "inf" and "nan".
   for (char c : text) {
-    const bool allowed = (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' ||
-                         c == 'E';
+    const bool allowed =
+        (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E';
     if (!allowed) return std::nullopt;
   }
   double value = 0;

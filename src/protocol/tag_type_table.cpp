@@ -10,11 +10,11 @@ constexpr std::string_view kCrLf = "\r\n";
 constexpr int32_t kNone = -1;
 
 using namespace frame_kind;
-using value_kind::kEmptyText;
-using value_kind::kInteger;
 using answer_kind::kAddressed;
 using answer_kind::kWhole;
 using answer_kind::kWithStatus;
+using value_kind::kEmptyText;
+using value_kind::kInteger;
 constexpr uint8_t kNoValue = value_kind::kNone;
 
 // Every type has a channel from 1 up to its maximum and no bit number. An

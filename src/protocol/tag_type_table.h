@@ -26,13 +26,13 @@ inline constexpr int32_t kTagTypeCount = 9;
 
 // Request frame kinds.
 namespace frame_kind {
-inline constexpr uint8_t kEmpty = 0;         // write: no body
-inline constexpr uint8_t kCommandWord = 1;   // write: prefix + command word
-inline constexpr uint8_t kReadWord = 3;      // read: prefix + "READ"
-inline constexpr uint8_t kReadCommand = 4;   // read: prefix + command word; write: same, or
-                                             // the start/abort word of START_UP
-inline constexpr uint8_t kWithValue = 6;     // write: prefix + command word + value text
-inline constexpr uint8_t kPrefixWord = 8;    // read: prefix + command word
+inline constexpr uint8_t kEmpty = 0;        // write: no body
+inline constexpr uint8_t kCommandWord = 1;  // write: prefix + command word
+inline constexpr uint8_t kReadWord = 3;     // read: prefix + "READ"
+inline constexpr uint8_t kReadCommand = 4;  // read: prefix + command word; write: same, or
+                                            // the start/abort word of START_UP
+inline constexpr uint8_t kWithValue = 6;    // write: prefix + command word + value text
+inline constexpr uint8_t kPrefixWord = 8;   // read: prefix + command word
 }  // namespace frame_kind
 
 // Value text kinds.

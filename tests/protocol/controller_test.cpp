@@ -81,7 +81,10 @@ TEST(ControllerTest, SelectRequestCarriesTwoDigitsOfTheDevice) {
 }
 
 TEST(ControllerTest, WrongOrMissingAcknowledgeEndsInInitNakAfterTheSelectTimeout) {
-  const std::string answers[] = {"\x06" "02\r\n", "", "01\r\n"};
+  const std::string answers[] = {
+      "\x06"
+      "02\r\n",
+      "", "01\r\n"};
   for (const std::string& answer : answers) {
     SCOPED_TRACE(Hex(answer));
     Bench b;
@@ -235,10 +238,9 @@ TEST(ControllerTest, UnconfirmedValueEndsTheDialogueAfterSixAttempts) {
   ASSERT_TRUE(b.driver.Write(load, TagValue::Boolean(true)));
   b.Poll("M1 FINAL is never echoed");
   const auto& sent = b.driver.line->sent;
-  const std::vector<std::string> expected = {"\x05ID01\r\n", "R\r\n",   "SET\r\n",
-                                             "400\r\n",      "400\r\n", "400\r\n",
-                                             "400\r\n",      "400\r\n", "400\r\n",
-                                             "R\r\n"};
+  const std::vector<std::string> expected = {"\x05ID01\r\n", "R\r\n",   "SET\r\n", "400\r\n",
+                                             "400\r\n",      "400\r\n", "400\r\n", "400\r\n",
+                                             "400\r\n",      "R\r\n"};
   EXPECT_EQ(sent, expected);
   EXPECT_EQ(b.driver.State(), rsReady);
   EXPECT_EQ(b.driver.Event(), opWriteCmd);
@@ -250,8 +252,12 @@ TEST(ControllerTest, PromptsThatNameNoTableEntryFailTheItem) {
     bool logged;
   };
   const Case cases[] = {
-      {"M0 FINAL  0500\r\n", true},  {"M5 FINAL  0500\r\n", true}, {"Mx FINAL  0500\r\n", true},
-      {"M", true},                   {"", true},                   {"M1 TARE   0000\r\n", false},
+      {"M0 FINAL  0500\r\n", true},
+      {"M5 FINAL  0500\r\n", true},
+      {"Mx FINAL  0500\r\n", true},
+      {"M", true},
+      {"", true},
+      {"M1 TARE   0000\r\n", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.prompt);

@@ -56,8 +56,8 @@ struct FakeController {
     }
     if (sent == "ST\r\n") return refuse_start ? "NO ?\r\n" : "YES\r\n";
     if (sent == "ABO\r\n") return "YES\r\n";
-    if (menu >= 0 && sent.size() > 2 && (std::isdigit(static_cast<unsigned char>(sent[0])) ||
-                                         sent[0] == '-')) {
+    if (menu >= 0 && sent.size() > 2 &&
+        (std::isdigit(static_cast<unsigned char>(sent[0])) || sent[0] == '-')) {
       if (ignore_typed > 0) {
         --ignore_typed;
         return std::string();

@@ -22,7 +22,8 @@ class FakeClock : public platform::Clock {
     slept_ += ms;
   }
   std::chrono::system_clock::time_point Now() override {
-    return std::chrono::system_clock::time_point(std::chrono::milliseconds(1700000000000LL + tick_));
+    return std::chrono::system_clock::time_point(
+        std::chrono::milliseconds(1700000000000LL + tick_));
   }
   void Advance(uint32_t ms) { tick_ += ms; }
   uint32_t slept() const { return slept_; }

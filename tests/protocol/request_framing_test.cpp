@@ -77,7 +77,7 @@ TEST(RequestFramingTest, ReadTagsShareOneCommandPerRequestText) {
   for (int ch = 1; ch <= 4; ++ch) driver.AddTag(kTypeENQ, 1, ch, 0, 500);
   driver.AddTag(kTypeREAD, 2, 1, 0, 1000);
   driver.AddTag(kTypeM_MEDIUM, 1, 3, 0, 1000);
-  driver.AddTag(kTypeM_FINAL, 1, 1);   // never a command
+  driver.AddTag(kTypeM_FINAL, 1, 1);       // never a command
   driver.AddTag(kTypeLOAD_SETM, 1, 1, 1);  // not readable
   driver.BuildCommands();
 
@@ -120,7 +120,7 @@ struct AddressCase {
 
 TEST(RequestFramingTest, AddressArithmeticOfUnsealedCommands) {
   const AddressCase cases[] = {
-      {kTypeENQ, 1, 0, 3, 4},  {kTypeENQ, 3, 0, 3, 4},   {kTypeENQ, 4, 4, 7, 4},
+      {kTypeENQ, 1, 0, 3, 4},  {kTypeENQ, 3, 0, 3, 4},    {kTypeENQ, 4, 4, 7, 4},
       {kTypeREAD, 1, 1, 1, 1}, {kTypeM_FINE, 3, 3, 3, 1}, {-1, 3, 0, 0, 1},
   };
   TestDriver driver;
@@ -180,8 +180,9 @@ TEST(RequestFramingTest, RewritingTheQueuedValueIsRefusedWithALogLine) {
   ASSERT_TRUE(driver.Write(start, TagValue::Boolean(true)));
   EXPECT_FALSE(driver.Write(start, TagValue::Boolean(true)));
   EXPECT_EQ(driver.Queue().size(), 1u);
-  EXPECT_NE(driver.log.find(Gbk("：标签写入请求未执行：T0重复写入, 地址=START_UP1:1, 标签值=True\r\n")),
-            std::string::npos);
+  EXPECT_NE(
+      driver.log.find(Gbk("：标签写入请求未执行：T0重复写入, 地址=START_UP1:1, 标签值=True\r\n")),
+      std::string::npos);
   EXPECT_TRUE(driver.Write(start, TagValue::Boolean(false)));
 }
 
