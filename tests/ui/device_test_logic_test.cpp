@@ -296,7 +296,7 @@ TEST_F(DeviceTestLogicTest, ATypedRequestReplacesTheCurrentCommandsRequest) {
   session.TimerTick();  // the step that gives the new object its command
   EXPECT_EQ(driver_.object->current_request, "");
   session.TimerTick();
-  EXPECT_EQ(driver_.object->current_request, std::string(254, 'A') + "\r");
+  EXPECT_EQ(driver_.object->current_request, std::string(255, 'A'));  // cut after the CR was added
 }
 
 TEST_F(DeviceTestLogicTest, TheDebugPanelTogglesCaptionsHeightAndPause) {
