@@ -253,7 +253,7 @@ TStep11Frm::TStep11Frm(WizardSession& session, const DriverInfo& info) {
   connect(type_ed, &QComboBox::currentIndexChanged, this,
           [description](int position) { description->setText(Qs(TypeDescriptionText(position))); });
   auto* next = AddButton(frame.buttons, "NextBtn", U("下一步"));
-  next->setDefault(true);
+  // No default button: Enter in IDEd confirms the number, not the page.
   connect(next, &QPushButton::clicked, this, [this, &session, id_ed, type_ed] {
     SingleDeviceLogic(session).Next(id_ed->text().toStdString(), type_ed->currentIndex());
     accept();
@@ -322,7 +322,7 @@ DeviceListPage::DeviceListPage(WizardSession& session, const DriverInfo& info, u
   });
 
   auto* next = AddButton(frame.buttons, "NextBtn", U("下一步"));
-  next->setDefault(true);
+  // No default button: Enter in IDEd confirms the number, not the page.
   connect(next, &QPushButton::clicked, this, [this] {
     logic_.Next();
     accept();
@@ -458,7 +458,6 @@ TStep4Frm::TStep4Frm(WizardSession& session, const DriverInfo& info) {
           [logic, init] { init->setText(Qs(logic->SetModemInit(Gbk(init->text())))); });
 
   auto* next = AddButton(frame.buttons, "NextBtn", U("下一步"));
-  next->setDefault(true);
   connect(next, &QPushButton::clicked, this, [this, logic] {
     logic->Next();
     accept();

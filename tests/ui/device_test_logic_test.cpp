@@ -231,11 +231,11 @@ TEST_F(DeviceTestLogicTest, WrittenTextsBecomeBooleansOrNumbers) {
   const struct {
     const char* text;
     TagValue value;
-  } cases[] = {{"true", TagValue::Boolean(true)},   {"TRUE", TagValue::Boolean(true)},
-               {"tRuE", TagValue::Boolean(true)},   {"False", TagValue::Boolean(false)},
-               {"12.5", TagValue::Double(12.5)},    {"-3", TagValue::Double(-3)},
-               {"abc", TagValue::Double(0)},        {"", TagValue::Double(0)},
-               {"1e3", TagValue::Double(1000)},     {"12.5x", TagValue::Double(0)}};
+  } cases[] = {{"true", TagValue::Boolean(true)}, {"TRUE", TagValue::Boolean(true)},
+               {"tRuE", TagValue::Boolean(true)}, {"False", TagValue::Boolean(false)},
+               {"12.5", TagValue::Double(12.5)},  {"-3", TagValue::Double(-3)},
+               {"abc", TagValue::Double(0)},      {"", TagValue::Double(0)},
+               {"1e3", TagValue::Double(1000)},   {"12.5x", TagValue::Double(0)}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     FakeDriver driver;

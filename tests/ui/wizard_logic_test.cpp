@@ -78,9 +78,19 @@ TEST(WizardPagesTest, DeviceNumbersAreClampedToTheBlock) {
   const struct {
     const char* text;
     int number;
-  } cases[] = {{"", 0},     {"abc", 0},   {"-5", 0},  {"0", 0},     {"7", 7},
-               {" 42 ", 42}, {"99", 99},  {"100", 99}, {"12x", 0},  {"+3", 3},
-               {"+-3", 0},  {"99999999999999999999", 99}, {"-99999999999999999999", 0}};
+  } cases[] = {{"", 0},
+               {"abc", 0},
+               {"-5", 0},
+               {"0", 0},
+               {"7", 7},
+               {" 42 ", 42},
+               {"99", 99},
+               {"100", 99},
+               {"12x", 0},
+               {"+3", 3},
+               {"+-3", 0},
+               {"99999999999999999999", 99},
+               {"-99999999999999999999", 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(ClampDeviceNumber(c.text), c.number);
@@ -262,8 +272,8 @@ TEST(SerialLogicTest, DropDownsAndEditsStoreTheirFields) {
   const struct {
     const char* text;
     int stored;
-  } timeouts[] = {{"", 10}, {"5", 10}, {"10", 10}, {"250", 250}, {"60000", 60000},
-                  {"60001", 60000}, {"abc", 10}, {"99999999999", 60000}};
+  } timeouts[] = {{"", 10},         {"5", 10},        {"10", 10},  {"250", 250},
+                  {"60000", 60000}, {"60001", 60000}, {"abc", 10}, {"99999999999", 60000}};
   for (const auto& c : timeouts) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(serial.SetTimeout(c.text), c.stored);
