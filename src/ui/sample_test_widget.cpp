@@ -43,6 +43,7 @@ TSampleTest::TSampleTest(DeviceTestSession& session, QWidget* parent)
   setObjectName(QStringLiteral("TSampleTest"));
   setWindowTitle(U("设备测试窗口"));
   setModal(true);
+  setMinimumWidth(620);
   auto* outer = new QVBoxLayout(this);
 
   grid_ = new QTableWidget(DeviceTestSession::kGridRows - 1, DeviceTestSession::kGridColumns, this);

@@ -476,7 +476,11 @@ TEndFrm::TEndFrm(WizardSession& session, const DriverInfo& info) {
   QStringList lines;
   for (const std::string& line : SerialSummaryLines(session.Work())) lines << Qs(line);
   serial->setPlainText(lines.join(QLatin1Char('\n')));
-  serial->setMaximumHeight(serial->fontMetrics().lineSpacing() * 4 + 12);
+  serial->setLineWrapMode(QPlainTextEdit::NoWrap);
+  serial->setTabStopDistance(serial->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 4);
+  serial->setFixedHeight(serial->fontMetrics().lineSpacing() * 3 + 16);
+  serial->setMinimumWidth(serial->fontMetrics().horizontalAdvance(serial->toPlainText()) / 2 + 40);
+  serial->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   left->addWidget(new QLabel(U("串口参数"), this));
   left->addWidget(serial);
   auto* usage = new QPlainTextEdit(this);
