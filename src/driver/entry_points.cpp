@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "driver/device_pdb.h"
+#include "driver/device_test.h"
 #include "driver/tag_kinds.h"
 #include "driver/thread_objects.h"
 #include "platform/clock.h"
@@ -12,6 +13,9 @@
 #include "platform/host_string.h"
 #include "platform/local_time.h"
 #include "tk571/driver.h"
+#ifdef TK571_HAVE_QT
+#include "ui/ui_entry.h"
+#endif
 
 using namespace tk571;
 
@@ -96,10 +100,10 @@ TK571_EXPORT void TK571_CALL GetTagAddrList(uint32_t, int32_t* count, TTagAddrDe
   }
 }
 
-TK571_EXPORT TK571Bool TK571_CALL DLLTestDev(void* pdb, uint32_t) {
+TK571_EXPORT TK571Bool TK571_CALL DLLTestDev(void* pdb, uint32_t interactive) {
   if (!pdb) return 0;
-  // The device test needs the user interface, which this build does not have.
-  return 0;
+  // Only the low byte of the mode counts.
+  return RunDeviceTest(pdb, (interactive & 0xFFu) != 0) ? 1 : 0;
 }
 
 TK571_EXPORT TK571Bool TK571_CALL TagEdAddr(void* pdb, char** address, TK571Bool accept_unchecked,
@@ -137,15 +141,24 @@ TK571_EXPORT int32_t TK571_CALL GetPDBLen(void) {
   return static_cast<int32_t>(kPdbSize);
 }
 
-TK571_EXPORT int32_t TK571_CALL DLLEdDev(uintptr_t, void* pdb) {
+TK571_EXPORT int32_t TK571_CALL DLLEdDev(uintptr_t owner_window, void* pdb) {
   constexpr int32_t kCancelled = 2;
   if (!pdb) return kCancelled;
-  TDevicePDB block = TDevicePDB::Load(pdb);
-  block.Normalize();
-  block.Store(pdb);
-  // Without the user interface the wizard cannot run: the user could not
-  // confirm anything.
-  return kCancelled;
+  try {
+#ifdef TK571_HAVE_QT
+    return ui::EditDevice(owner_window, pdb);
+#else
+    (void)owner_window;
+    TDevicePDB block = TDevicePDB::Load(pdb);
+    block.Normalize();
+    block.Store(pdb);
+    // Without the user interface the wizard cannot run: the user could not
+    // confirm anything.
+    return kCancelled;
+#endif
+  } catch (...) {
+    return kCancelled;
+  }
 }
 
 TK571_EXPORT void TK571_CALL WriteLog(TK571Bool enable, char** message) {

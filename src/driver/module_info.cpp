@@ -166,6 +166,7 @@ TfileInfo BuildDriverModuleInfo(const std::string& host_directory) {
   info[TfileInfo::kFixedFileVersion] = FourPartVersion(TK571_VERSION_TEXT);
   info[TfileInfo::kInternalName] = kLibraryInternalName;
   info[TfileInfo::kOriginalFileName] = kLibraryFileName;
+  info[TfileInfo::kFileDescription] = TK571_GBK("TK571配料控制器通讯驱动程序");
   info[TfileInfo::kDeviceName] = TK571_GBK("TK571配料控制器(RS485)");
   info[TfileInfo::kDevTypeName] = TK571_GBK(" 智能仪表");
   info[TfileInfo::kDevIDName] = TK571_GBK("设备号");

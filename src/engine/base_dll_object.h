@@ -155,6 +155,12 @@ class TBaseDLLObject {
   // Event handle given by the host (IniDriverEx); 0 for none.
   void SetFailEvent(uint32_t handle) { FailEvent_ = handle; }
 
+  // What the device test window shows and steps.
+  const std::vector<CommandPtr>& ReadCommands() const { return ReadCommands_; }
+  TCommand* CurrentCommand() const { return CurrentCommand_; }
+  bool LastCommOK() const { return LastCommOK_; }
+  uint32_t ReadCommCount() const { return ReadCommCount_; }
+
  protected:
   // The tag types of the device layer; the engine itself knows none.
   virtual TagTypeTable TagTypes() const { return {}; }

@@ -1,0 +1,140 @@
+#include "driver/device_test.h"
+
+#include <cstdlib>
+
+#include "driver/thread_objects.h"
+#include "platform/gbk.h"
+#include "platform/host_string.h"
+#include "tk571/driver.h"
+#include "ui/device_test_logic.h"
+#ifdef TK571_HAVE_QT
+#include "ui/ui_entry.h"
+#endif
+
+namespace tk571 {
+
+namespace {
+
+// Takes a string the entry points handed out.
+std::string TakeHostString(char* text) {
+  std::string out = platform::FromHostString(text);
+  std::free(text);
+  return out;
+}
+
+// The thread's driver object as the test sees it. Rebound on every Object()
+// call, since each start replaces the thread's object.
+class ThreadTestObject : public ui::TestObject {
+ public:
+  void Bind(TDLLObject* object) { object_ = object; }
+
+  int32_t TagCount() const override { return object_->TagCount(); }
+  int32_t ScanTime() const override { return object_->ScanTime(); }
+  std::string TagAddress(int32_t position) const override {
+    return object_->TagAt(position)->Address;
+  }
+  uint8_t TagDataKind(int32_t position) const override {
+    return object_->TagAt(position)->DataKind;
+  }
+  TagValue TagValueAt(int32_t position) const override { return object_->TagAt(position)->Value; }
+  std::string TakeMessage() override {
+    std::string text = object_->sErrEvent();
+    object_->WriteCommEvent(std::string());
+    return text;
+  }
+  std::vector<std::string> ReadRequests() const override {
+    std::vector<std::string> out;
+    for (const CommandPtr& command : object_->ReadCommands())
+      if (command) out.push_back(command->Request);
+    return out;
+  }
+  bool HasCurrentCommand() const override { return object_->CurrentCommand() != nullptr; }
+  bool CurrentIsWrite() const override { return object_->CurrentCommand()->IsWrite != 0; }
+  std::string CurrentRequest() const override { return object_->CurrentCommand()->Request; }
+  std::string CurrentResponse() const override { return object_->CurrentCommand()->Response; }
+  void SetCurrentRequest(const std::string& request) override {
+    object_->CurrentCommand()->Request = request;
+  }
+  // ReadExecute succeeds for every step that raised no error; the step
+  // answered only when it finished a read exchange that was answered.
+  bool ReadStep() override {
+    const uint32_t reads_before = object_->ReadCommCount();
+    object_->ReadExecute();
+    return object_->ReadCommCount() != reads_before && object_->LastCommOK();
+  }
+  bool Write(uint32_t tag_id, const TagValue& value) override {
+    return object_->WriteExecute(tag_id, value);
+  }
+
+ private:
+  TDLLObject* object_ = nullptr;
+};
+
+class EntryPointTestDriver : public ui::TestDriver {
+ public:
+  StartResult Start(const TTagInfo& tag, TDevicePDB& block) override {
+    // The definition stays in place for as long as the object may read it.
+    tag_ = tag;
+    TTagInfo* tags[] = {&tag_};
+    char* message = nullptr;
+    StartResult result;
+    result.started = IniDriver(1, tags, block.data(), &message) != 0;
+    result.message = TakeHostString(message);
+    // The serial port reports a port it could not open with this text.
+    result.port_unavailable =
+        !result.started &&
+        result.message.find(TK571_GBK("不存在或被其它程序占用！")) != std::string::npos;
+    return result;
+  }
+
+  ui::TestObject* Object() override {
+    TDLLObject* object = ThreadObject();
+    if (!object) return nullptr;
+    object_.Bind(object);
+    return &object_;
+  }
+
+  void StopObject() override { FreeDriver(); }
+
+  std::string NormalAddress(const TDevicePDB& block, const std::string& address) override {
+    TDevicePDB copy = block;
+    std::string text = address;
+    char* in_out = text.data();
+    char* message = nullptr;
+    TagEdAddr(copy.data(), &in_out, 0, &message);
+    TakeHostString(message);
+    // The entry point hands back a fresh copy unless it failed before that.
+    if (in_out == text.data()) return address;
+    return TakeHostString(in_out);
+  }
+
+ private:
+  TTagInfo tag_{};
+  ThreadTestObject object_;
+};
+
+}  // namespace
+
+bool RunDeviceTest(const void* host_block, bool interactive) {
+  bool answered = false;
+  try {
+    TDevicePDB block;
+    block.CopyFrom(TDevicePDB::Load(host_block));
+    EntryPointTestDriver driver;
+    ui::DeviceTestSession session(driver);
+    if (!interactive) {
+      // The silent probe shows no window, not even its message boxes.
+      answered = session.Begin(block) && session.ProbeSilently();
+    } else {
+#ifdef TK571_HAVE_QT
+      answered = ui::RunTestWindow(session, block);
+#endif
+    }
+  } catch (...) {
+    answered = false;
+  }
+  DestroyThreadObject();
+  return answered;
+}
+
+}  // namespace tk571

@@ -1,0 +1,30 @@
+#include "ui/ui_entry.h"
+
+#include "ui/app_scope.h"
+#include "ui/sample_test_widget.h"
+#include "ui/widget_common.h"
+#include "ui/wizard_widgets.h"
+
+namespace tk571::ui {
+
+int32_t EditDevice(uintptr_t owner_window, void* host_block) {
+  AppScope app;
+  WizardSession session(host_block);
+  // Without a display the user cannot confirm anything.
+  if (!app.usable()) return kEditCancelled;
+  RunWizard(session, owner_window);
+  return session.Result();
+}
+
+bool RunTestWindow(DeviceTestSession& session, const TDevicePDB& block) {
+  AppScope app;
+  if (!app.usable()) return false;
+  const bool started = session.Begin(block);
+  for (const std::string& text : session.TakeAlerts()) ShowMessage(nullptr, text);
+  if (!started) return false;
+  TSampleTest window(session);
+  window.exec();
+  return session.answered();
+}
+
+}  // namespace tk571::ui
