@@ -5,18 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "protocol/dll_object.h"
+#include "quiet_object.h"
 #include "tk571/driver.h"
-
-namespace {
-
-class QuietObject : public tk571::TDLLObject {
- public:
-  QuietObject() : TDLLObject(true) {}
-  void SetLogMsg(const std::string&) override {}
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The input is laid over a default block so that short inputs still reach
@@ -36,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TTagInfo info;
   std::memset(&info, 0, sizeof(info));
   std::strcpy(info.Address, "READ1:1");
-  QuietObject object;
+  tk571::fuzz::QuietObject object;
   const std::vector<const TTagInfo*> tags = {&info};
   object.IniDLLObj(&copy, tags);
   return 0;

@@ -5,17 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/dll_object.h"
-
-namespace {
-
-class QuietObject : public tk571::TDLLObject {
- public:
-  QuietObject() : TDLLObject(true) {}
-  void SetLogMsg(const std::string&) override {}
-};
-
-}  // namespace
+#include "quiet_object.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string address(reinterpret_cast<const char*>(data), size);
@@ -26,14 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   block.SetLogTrace(1);
 
   std::string edited = address;
-  QuietObject checker;
+  tk571::fuzz::QuietObject checker;
   checker.CheckTagAddr(block, edited);
 
   TTagInfo info;
   std::memset(&info, 0, sizeof(info));
   std::memcpy(info.Address, address.data(), std::min(address.size(), sizeof(info.Address)));
   info.DataKind = size > 0 ? data[0] % 4 : 0;
-  QuietObject object;
+  tk571::fuzz::QuietObject object;
   const std::vector<const TTagInfo*> tags = {&info};
   object.IniDLLObj(&block, tags);
   return 0;
