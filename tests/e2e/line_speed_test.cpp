@@ -68,8 +68,8 @@ TEST(LineSpeedTest, EverythingFitsTheDriverWaitsAt9600Baud) {
   const char* names[] = {"M_FINAL1:", "M_COARSE1:", "M_FINE1:"};
   for (int m = 0; m < 4; ++m)
     for (int p = 0; p < 3; ++p)
-      defs.push_back(TagDef(static_cast<uint32_t>(10 + 3 * m + p),
-                            names[p] + std::to_string(m + 1)));
+      defs.push_back(
+          TagDef(static_cast<uint32_t>(10 + 3 * m + p), names[p] + std::to_string(m + 1)));
   constexpr uint32_t kLoad = 40;
   defs.push_back(TagDef(kLoad, "LOAD_SETM1:1", TK571_VALUE_BOOL));
 
@@ -85,8 +85,7 @@ TEST(LineSpeedTest, EverythingFitsTheDriverWaitsAt9600Baud) {
   }));
 
   for (int m = 0; m < 4; ++m)
-    for (int p = 0; p < 3; ++p)
-      host.Write(static_cast<uint32_t>(10 + 3 * m + p), recipe[m][p]);
+    for (int p = 0; p < 3; ++p) host.Write(static_cast<uint32_t>(10 + 3 * m + p), recipe[m][p]);
   const auto write_time = std::chrono::steady_clock::now();
   ASSERT_TRUE(host.Write(kLoad, 1, TK571_VALUE_BOOL));
   ASSERT_TRUE(host.PollUntil([&] { return host.Number(kLoad) == 1.0; }, std::chrono::seconds(10)));

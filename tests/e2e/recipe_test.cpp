@@ -178,5 +178,36 @@ TEST(RecipeTest, OutOfOrderRecipeIsRefusedBeforeAnythingIsSent) {
   EXPECT_TRUE(host.PollUntil([&] { return host.Number(kRead) == weight; }));
 }
 
+// A set-point the controller cannot show (above 9999 kg) is answered "?" at
+// every attempt: the driver gives up after six, returns the controller to its
+// main display, tries the whole load once more, and goes back to polling.
+TEST(RecipeTest, SetpointTheControllerRefusesEndsTheLoad) {
+  sim::Line line(SimSettings());
+  line.AddController(1);
+  PlantHost host(line, {1});
+  ASSERT_TRUE(StartOnOneController(line, host));
+  WriteRecipe(host, {{{10000, 400, 20}, {300, 250, 5}, {120, 100, 1}, {60, 40, 2}}});
+  line.ClearTrace();
+  ASSERT_TRUE(host.Write(kLoad, 1, TK571_VALUE_BOOL));
+  ASSERT_TRUE(host.PollUntil(
+      [&] { return testing::CountOf(WriteRequests(line.Trace()), "10000\r\n") == 12; },
+      std::chrono::seconds(10)));
+  line.WithController(1, [](sim::Controller& c, auto) { c.SetGrossWeight(4.5); });
+  EXPECT_TRUE(host.PollUntil([&] { return host.Number(kRead) == 4.5; }));
+
+  // Twice: into the menu, six offers of the value, back to the main display.
+  std::vector<std::string> attempt{"R\r\n", "SET\r\n"};
+  for (int i = 0; i < 6; ++i) attempt.push_back("10000\r\n");
+  attempt.push_back("R\r\n");
+  std::vector<std::string> expected = attempt;
+  expected.insert(expected.end(), attempt.begin(), attempt.end());
+  EXPECT_EQ(WriteRequests(line.Trace()), expected);
+  EXPECT_EQ(line.GetRecipe(1), sim::Recipe{});
+  bool in_menu = true;
+  line.WithController(1, [&](sim::Controller& c, auto) { in_menu = c.InMenu(); });
+  EXPECT_FALSE(in_menu);
+  EXPECT_NE(host.Number(kLoad), 1.0);
+}
+
 }  // namespace
 }  // namespace tk571
