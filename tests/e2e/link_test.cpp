@@ -26,6 +26,7 @@ constexpr uint32_t kRead2 = 2;
 constexpr uint32_t kCommLink = 3;
 constexpr uint32_t kDeviceLink1 = 4;
 constexpr uint32_t kDeviceLink2 = 5;
+constexpr uint32_t kStartUp2 = 6;
 
 std::string CommLinkText(const char* status) {
   return ToGbk(std::string("TK571配料控制器(RS485)") + status);
@@ -50,12 +51,13 @@ void SetWeight(sim::Line& line, int device, double kg) {
 }
 
 // Both controllers answering, both weights and both links seen by the host.
-bool StartTwoControllers(sim::Line& line, PlantHost& host) {
+bool StartTwoControllers(sim::Line& line, PlantHost& host,
+                         std::vector<TTagInfo> defs = TwoControllerTags()) {
   line.AddController(1);
   line.AddController(2);
   SetWeight(line, 1, 11.0);
   SetWeight(line, 2, 22.0);
-  return host.Start(TwoControllerTags()) && host.PollUntil([&] {
+  return host.Start(std::move(defs)) && host.PollUntil([&] {
     return host.Number(kRead1) == 11.0 && host.Number(kRead2) == 22.0 &&
            host.Text(kDeviceLink1) == DeviceLinkText(1, kNormal) &&
            host.Text(kDeviceLink2) == DeviceLinkText(2, kNormal);
@@ -149,7 +151,9 @@ TEST(LinkTest, LineThatNeverAnswersRaisesSevereFailureAndSignalsTheHost) {
 TEST(LinkTest, UnpluggedAndReplugged) {
   sim::Line line(SimSettings());
   PlantHost host(line, {1, 2});
-  ASSERT_TRUE(StartTwoControllers(line, host));
+  std::vector<TTagInfo> defs = TwoControllerTags();
+  defs.push_back(TagDef(kStartUp2, "START_UP2:1", TK571_VALUE_BOOL));
+  ASSERT_TRUE(StartTwoControllers(line, host, defs));
 
   line.Unplug();
   // New weights while nobody can read them.
@@ -162,10 +166,14 @@ TEST(LinkTest, UnpluggedAndReplugged) {
                host.Text(kDeviceLink2) != DeviceLinkText(2, kNormal);
       },
       std::chrono::seconds(10)));
-  host.PollFor(std::chrono::milliseconds(500));
+  // A start written while the line is gone is given up after its repeats;
+  // it must not surface later at whichever controller listens then.
+  EXPECT_TRUE(host.Write(kStartUp2, 1, TK571_VALUE_BOOL));
+  host.PollFor(std::chrono::milliseconds(1500));
   EXPECT_EQ(host.Number(kRead1), 11.0);
   EXPECT_EQ(host.Number(kRead2), 22.0);
 
+  line.ClearTrace();
   line.Replug();
   const auto replugged = std::chrono::steady_clock::now();
   ASSERT_TRUE(
@@ -184,6 +192,8 @@ TEST(LinkTest, UnpluggedAndReplugged) {
   // Never one controller's weight in the other's tag.
   EXPECT_FALSE(Contains(host.NumberHistory(kRead1), 44.0));
   EXPECT_FALSE(Contains(host.NumberHistory(kRead2), 33.0));
+  EXPECT_EQ(testing::CountOf(testing::TraceLines(line.Trace()), ">> 53 54 0D 0A"), 0);
+  EXPECT_NE(host.Number(kStartUp2), 1.0);
   // And it goes on.
   SetWeight(line, 1, 55.0);
   EXPECT_TRUE(host.PollUntil([&] { return host.Number(kRead1) == 55.0; }));
