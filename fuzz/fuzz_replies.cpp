@@ -23,7 +23,10 @@ class FuzzLine final : public tk571::SerialLine {
   }
   void Close() override {}
   std::string LineKey() const override { return "fuzz"; }
-  void Send(const std::string&) override { buffer_.clear(); }
+  bool Send(const std::string&) override {
+    buffer_.clear();
+    return true;
+  }
   const std::string& Receive() override {
     if (at_ < size_) {
       const size_t piece = 1 + data_[at_] % 24;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <span>
 
+#include "engine/library_values.h"
 #include "engine/run_log.h"
 #include "platform/clock.h"
 #include "platform/gbk.h"
@@ -238,8 +239,13 @@ void TDLLObject::GetRunEvent() {
         break;
       case rsIniting: {
         const std::string received = ReceiveText();
+        // The controller's answer to a select is the whole line ACK nn CR LF.
+        // It may arrive in pieces; until its LF is in, the controller is still
+        // driving the two-wire line, and the tail of its answer would land in
+        // front of the next request's reply.
         const bool acknowledged =
-            command && Contains(received, std::string(1, kAck) + TwoDigits(command->DevNo));
+            command && Contains(received, std::string(1, kAck) + TwoDigits(command->DevNo) +
+                                              std::string(kCrLf));
         if (acknowledged) {
           RunEvent_ = opInitACK;
         } else if (platform::TicksSince(SendTick_) > kSelectTimeoutMs) {
@@ -285,11 +291,21 @@ void TDLLObject::opInit_Exec() {
     // The controller answers only after it has been selected; it stays
     // selected until another controller on the line is.
     if (LineSelectedDevice() != command->DevNo) {
-      SetLineSelectedDevice(static_cast<int16_t>(command->DevNo));
       SendTick_ = platform::Tick();
-      SendText(std::string(1, kEnq) + "ID" + TwoDigits(command->DevNo) + std::string(kCrLf));
-      RunEvent_ = opNone;
-      RunState_ = rsIniting;
+      if (SendText(std::string(1, kEnq) + "ID" + TwoDigits(command->DevNo) + std::string(kCrLf))) {
+        SetLineSelectedDevice(static_cast<int16_t>(command->DevNo));
+        RunEvent_ = opNone;
+        RunState_ = rsIniting;
+      } else {
+        // The select request never reached the line (the port is gone), so
+        // whichever controller was selected before still is, and it would
+        // answer this command's request. Nothing is sent: the exchange runs
+        // out as an unanswered one, and the next command selects again.
+        SetLineSelectedDevice(kNoDeviceSelected);
+        if (command->IsWrite) SpendWriteRepeat();
+        RunEvent_ = opNone;
+        RunState_ = command->IsWrite ? rsWriting : rsReading;
+      }
     } else {
       RunEvent_ = opNone;
       RunState_ = rsReady;
@@ -323,6 +339,15 @@ void TDLLObject::opInitNAK_Exec() {
 void TDLLObject::opWriteCmd_Exec() {
   try {
     TCommand* command = CurrentCommand_;
+    // A write repeated after a select that never reached the line must not
+    // go to the controller still selected: select first.
+    if (command && LineSelectedDevice() != command->DevNo) {
+      KeepChosenCommand_ = true;
+      RunEvent_ = opInit;
+      RunState_ = rsIdle;
+      ReadExecute();
+      return;
+    }
     if (command) {
       bool dialogue_ok = true;
       if (command->TypeIndex == kTypeLOAD_SETM) {
@@ -373,8 +398,8 @@ void TDLLObject::opWriteNAK_Exec() {
 
 // ---- Line helpers ----
 
-void TDLLObject::SendText(const std::string& text) {
-  if (Comm_) Comm_->Send(text);
+bool TDLLObject::SendText(const std::string& text) {
+  return Comm_ && Comm_->Send(text);
 }
 
 std::string TDLLObject::ReceiveText() {

@@ -88,7 +88,7 @@ class TDLLObject : public TCustomDLLObject {
   void LogPromptFault(const std::string& prompt, const char* operation);
   // Returns the controller to its main display ("R"), as after every write.
   void ReturnToMainDisplay();
-  void SendText(const std::string& text);
+  bool SendText(const std::string& text);
   std::string ReceiveText();
 
   std::array<TSetpoints, kDeviceCount> Setpoints_{};

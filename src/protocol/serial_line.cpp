@@ -16,7 +16,7 @@ class CommLine final : public SerialLine {
   }
   void Close() override { comm_.Close(); }
   std::string LineKey() const override { return key_; }
-  void Send(const std::string& text) override { comm_.Send(text); }
+  bool Send(const std::string& text) override { return comm_.Send(text); }
   const std::string& Receive() override { return comm_.Receive(); }
   void ClearBuffer() override { comm_.SetReceiveBuffer(std::string()); }
 

@@ -23,8 +23,9 @@ class SerialLine {
   virtual std::string LineKey() const = 0;
 
   // Clears the receive buffer, discards what the port has queued and sends at
-  // most the first 255 characters of `text`.
-  virtual void Send(const std::string& text) = 0;
+  // most the first 255 characters of `text`. False when they did not all
+  // reach the port (for instance while the port is gone and not reopened).
+  virtual bool Send(const std::string& text) = 0;
   // Appends whatever the port has queued to the receive buffer, without
   // waiting, and returns the whole buffer.
   virtual const std::string& Receive() = 0;

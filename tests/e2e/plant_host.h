@@ -3,6 +3,7 @@
 // driver's scan time with every reported value collected.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -19,10 +20,11 @@
 
 namespace tk571::testing {
 
-// The line as the driver's default block describes it, but at 19200 baud.
-inline sim::LineSettings SimSettings() {
+// The line as the driver's default block describes it, but at 19200 baud
+// unless told otherwise.
+inline sim::LineSettings SimSettings(int baud = 19200) {
   sim::LineSettings s;
-  s.baud = 19200;
+  s.baud = baud;
   s.data_bits = 7;
   s.parity = sim::Parity::kEven;
   s.seed = 571;
@@ -43,13 +45,27 @@ class PlantHost {
       entry[TK571_PDB_ENTRY_TYPE_NAME] = 5;
       std::memcpy(entry + TK571_PDB_ENTRY_TYPE_NAME + 1, "TK571", 5);
     }
-    block_[TK571_PDB_BAUD_INDEX] = 8;  // 19200
+    block_[TK571_PDB_BAUD_INDEX] = BaudIndex(line.Settings().baud);
     block_[TK571_PDB_CONNECT_MODE] = 1;
     block_[TK571_PDB_LOG_ERRORS] = 1;
   }
   ~PlantHost() {
     FreeDriver();
     DestroyThreadObject();
+  }
+
+  // Codes of the parameter block's baud rate table.
+  static uint8_t BaudIndex(int baud) {
+    switch (baud) {
+      case 9600:
+        return 6;
+      case 38400:
+        return 9;
+      case 115200:
+        return 12;
+      default:
+        return 8;  // 19200
+    }
   }
 
   bool Start(std::vector<TTagInfo> defs) {
@@ -90,9 +106,11 @@ class PlantHost {
       qualities_[r.TagID] = r.Quality;
       if (r.ValueType == TK571_VALUE_STRING) {
         texts_[r.TagID] = r.Value.String ? r.Value.String : "";
+        text_history_[r.TagID].push_back(texts_[r.TagID]);
         std::free(r.Value.String);
       } else {
         numbers_[r.TagID] = r.ValueType == TK571_VALUE_BOOL ? r.Value.Bool : r.Value.Float;
+        number_history_[r.TagID].push_back(numbers_[r.TagID]);
       }
     }
   }
@@ -117,7 +135,17 @@ class PlantHost {
   std::string Text(uint32_t id) const { return texts_.count(id) ? texts_.at(id) : std::string(); }
   uint32_t Quality(uint32_t id) const { return qualities_.count(id) ? qualities_.at(id) : 0; }
   int Reports(uint32_t id) const { return reports_.count(id) ? reports_.at(id) : 0; }
+  // Every value reported for a tag, in order.
+  std::vector<std::string> TextHistory(uint32_t id) const {
+    return text_history_.count(id) ? text_history_.at(id) : std::vector<std::string>();
+  }
+  std::vector<double> NumberHistory(uint32_t id) const {
+    return number_history_.count(id) ? number_history_.at(id) : std::vector<double>();
+  }
   const std::vector<std::string>& Messages() const { return messages_; }
+  bool HasMessage(const std::string& text) const {
+    return std::find(messages_.begin(), messages_.end(), text) != messages_.end();
+  }
   std::vector<uint8_t>& Block() { return block_; }
 
  private:
@@ -133,6 +161,8 @@ class PlantHost {
   std::map<uint32_t, std::string> texts_;
   std::map<uint32_t, uint32_t> qualities_;
   std::map<uint32_t, int> reports_;
+  std::map<uint32_t, std::vector<std::string>> text_history_;
+  std::map<uint32_t, std::vector<double>> number_history_;
   std::vector<std::string> messages_;
 };
 

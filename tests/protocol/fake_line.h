@@ -79,13 +79,14 @@ class ScriptedLine : public SerialLine {
     s_->open = false;
   }
   std::string LineKey() const override { return s_->key; }
-  void Send(const std::string& text) override {
+  bool Send(const std::string& text) override {
     const std::string out = text.substr(0, 255);
     s_->buffer.clear();
     s_->pending.clear();
     s_->sent.push_back(out);
     s_->trace += ">> " + Hex(out) + "\n";
     if (s_->responder && !s_->silent) s_->pending += s_->responder(out);
+    return true;
   }
   const std::string& Receive() override {
     if (!s_->pending.empty()) {

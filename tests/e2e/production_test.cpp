@@ -1,0 +1,134 @@
+// Production through the entry points: START_UP starts a batch with "ST" and
+// stops it with "ABO"; the weights follow the batch and the final amounts
+// arrive when it has finished.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
+
+#include "e2e/plant_host.h"
+#include "e2e/wire.h"
+
+namespace tk571 {
+namespace {
+
+using testing::Answered;
+using testing::PlantHost;
+using testing::Sent;
+using testing::SimSettings;
+using testing::TagDef;
+using testing::TraceLines;
+
+constexpr uint32_t kRead = 1;
+constexpr uint32_t kStartUp = 9;
+constexpr sim::Recipe kRecipe = {{{50, 20, 2}, {40, 15, 3}, {30, 10, 1}, {20, 8, 2}}};
+// About a second for the whole batch.
+constexpr sim::DosingRates kBriskRates{200.0, 100.0, std::chrono::milliseconds(20)};
+// Long enough to stop the batch on its first material.
+constexpr sim::DosingRates kSlowRates{2.0, 1.0, std::chrono::milliseconds(800)};
+
+std::vector<TTagInfo> ProductionTags() {
+  return {TagDef(kRead, "READ1:1"), TagDef(2, "ENQ1:1"),
+          TagDef(3, "ENQ1:2"),      TagDef(4, "ENQ1:3"),
+          TagDef(5, "ENQ1:4"),      TagDef(kStartUp, "START_UP1:1", TK571_VALUE_BOOL)};
+}
+
+// Writes START_UP and polls until the line shows the request (a trace line
+// such as ">> 53 54 0D 0A"), its answer right after it, and then the "R" that
+// returns the controller to its main display.
+::testing::AssertionResult StartUp(sim::Line& line, PlantHost& host, bool value,
+                                   const std::string& request, const std::string& answer) {
+  line.ClearTrace();
+  if (!host.Write(kStartUp, value ? 1 : 0, TK571_VALUE_BOOL))
+    return ::testing::AssertionFailure() << "write refused";
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  const bool seen = host.PollUntil([&] {
+    lines = TraceLines(line.Trace());
+    const std::size_t sent = testing::Find(lines, request);
+    at = sent + 1;
+    return at < lines.size() && lines[at] == answer &&
+           testing::Find(lines, ">> 52 0D 0A", at) < lines.size();
+  });
+  if (!seen) {
+    auto failure = ::testing::AssertionFailure() << "trace:";
+    for (const std::string& l : lines) failure << "\n" << l;
+    return failure;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+TEST(ProductionTest, StartUpRunsABatchAndTheFinalAmountsFollow) {
+  sim::Line line(SimSettings());
+  line.AddController(1, kBriskRates);
+  line.SetRecipe(1, kRecipe);
+  line.WithController(1, [](sim::Controller& c, auto) { c.SetGrossWeight(3.0); });
+  PlantHost host(line, {1});
+  ASSERT_TRUE(host.Start(ProductionTags()));
+  ASSERT_TRUE(host.PollUntil([&] { return host.Number(kRead) == 3.0; }));
+
+  ASSERT_TRUE(StartUp(line, host, true, ">> 53 54 0D 0A", "<< 59 45 53 0D 0A"));
+  ASSERT_TRUE(host.PollUntil([&] { return !line.Batch(1).running; }, std::chrono::seconds(10)));
+  const sim::BatchState batch = line.Batch(1);
+  ASSERT_TRUE(batch.finished[3]);
+  ASSERT_TRUE(host.PollUntil([&] { return host.Number(5) == batch.amounts_kg[3]; }));
+  for (int k = 0; k < 4; ++k)
+    EXPECT_DOUBLE_EQ(host.Number(static_cast<uint32_t>(2 + k)), batch.amounts_kg[k]);
+  EXPECT_EQ(host.Number(kStartUp), 1.0);
+  EXPECT_EQ(host.Quality(kStartUp), TK571_QUALITY_GOOD);
+
+  // The host saw the scale fill while the batch ran, and its end weight.
+  const std::vector<double> weights = host.NumberHistory(kRead);
+  EXPECT_GT(std::set<double>(weights.begin(), weights.end()).size(), 5u);
+  EXPECT_TRUE(
+      host.PollUntil([&] { return std::abs(host.Number(kRead) - line.Read(1).kg) < 0.006; }));
+}
+
+TEST(ProductionTest, StartUpTrueAndFalseOnTheWire) {
+  sim::Line line(SimSettings());
+  line.AddController(1, kSlowRates);
+  line.WithController(1, [](sim::Controller& c, auto) { c.SetGrossWeight(3.0); });
+  PlantHost host(line, {1});
+  ASSERT_TRUE(host.Start(ProductionTags()));
+  ASSERT_TRUE(host.PollUntil([&] { return host.Number(kRead) == 3.0; }));
+
+  struct Step {
+    const char* what;
+    bool recipe_loaded;  // at the controller, before the write
+    bool value;
+    const char* request;
+    const char* answer;
+    bool running_after;
+  };
+  const Step steps[] = {
+      // Without a recipe the controller refuses to start; the refusal is an
+      // answer, not a failed write.
+      {"start without recipe", false, true, ">> 53 54 0D 0A", "<< 4E 4F 20 3F 0D 0A", false},
+      {"stop while idle", true, false, ">> 41 42 4F 0D 0A", "<< 59 45 53 0D 0A", false},
+      {"start", true, true, ">> 53 54 0D 0A", "<< 59 45 53 0D 0A", true},
+      {"stop while running", true, false, ">> 41 42 4F 0D 0A", "<< 59 45 53 0D 0A", false},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    line.SetRecipe(1, s.recipe_loaded ? kRecipe : sim::Recipe{});
+    ASSERT_TRUE(StartUp(line, host, s.value, s.request, s.answer));
+    EXPECT_EQ(line.Batch(1).running, s.running_after);
+    EXPECT_EQ(host.Number(kStartUp), s.value ? 1.0 : 0.0);
+    EXPECT_EQ(host.Quality(kStartUp), TK571_QUALITY_GOOD);
+  }
+  EXPECT_TRUE(line.Batch(1).aborted);
+  // The scale stands still where the batch stopped, and the host sees it.
+  const double stopped = line.Read(1).kg;
+  EXPECT_GT(stopped, 3.0);
+  EXPECT_TRUE(host.PollUntil([&] { return std::abs(host.Number(kRead) - stopped) < 0.006; }));
+
+  // Writing the value the tag already shows is refused by the driver and
+  // puts nothing on the line: a second stop needs no "ABO".
+  line.ClearTrace();
+  EXPECT_FALSE(host.Write(kStartUp, 0, TK571_VALUE_BOOL));
+  host.PollFor(std::chrono::milliseconds(200));
+  EXPECT_EQ(testing::WriteRequests(line.Trace()), std::vector<std::string>());
+}
+
+}  // namespace
+}  // namespace tk571
