@@ -17,7 +17,9 @@ class HostString {
   HostString() = default;
   explicit HostString(char* text) : text_(text) {}
   bool Empty() const { return !text_ || text_.get()[0] == '\0'; }
-  std::string_view View() const { return text_ ? std::string_view(text_.get()) : std::string_view(); }
+  std::string_view View() const {
+    return text_ ? std::string_view(text_.get()) : std::string_view();
+  }
 
  private:
   struct Free {

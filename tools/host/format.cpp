@@ -129,9 +129,8 @@ std::vector<std::string> FormatKinds(const std::vector<TTagAddrDesc>& kinds) {
     const std::string access = kind.Access < 3 ? kAccess[kind.Access] : "?";
     const std::string range = FormatNumber(kind.Lower) + ".." + FormatNumber(kind.Upper);
     lines.push_back(FitToWidth(DisplayText(PrefixedText(kind.Name)), 11) +
-                    FitToWidth(kind.ValueType == 0 ? "float" : "bool", 7) +
-                    FitToWidth(access, 12) + FitToWidth(range, 20) +
-                    DisplayText(PrefixedText(kind.Description)));
+                    FitToWidth(kind.ValueType == 0 ? "float" : "bool", 7) + FitToWidth(access, 12) +
+                    FitToWidth(range, 20) + DisplayText(PrefixedText(kind.Description)));
   }
   return lines;
 }
@@ -141,16 +140,18 @@ std::vector<std::string> RenderTable(const std::vector<TagRow>& rows, int width)
     return DisplayWidth(line) > width ? FitToWidth(line, width) : line;
   };
   std::vector<std::string> lines;
-  lines.push_back(fit(FitToWidth("tag", kNameColumns) + " " + FitToWidth("address", kAddressColumns) +
-                      " " + FitToWidth("value", kValueColumns) + " " +
+  lines.push_back(fit(FitToWidth("tag", kNameColumns) + " " +
+                      FitToWidth("address", kAddressColumns) + " " +
+                      FitToWidth("value", kValueColumns) + " " +
                       FitToWidth("quality", kQualityColumns) + " changed"));
   for (const TagRow& row : rows) {
     const std::string name = row.tag ? row.tag->name : std::string();
     const std::string address = row.tag ? row.tag->address : std::string();
-    lines.push_back(fit(FitToWidth(name, kNameColumns) + " " + FitToWidth(address, kAddressColumns) +
-                        " " + FitToWidth(row.value, kValueColumns) + " " +
-                        FitToWidth(row.reports ? FormatQuality(row.quality) : "-", kQualityColumns) +
-                        " " + (row.reports ? row.changed : std::string("-"))));
+    lines.push_back(
+        fit(FitToWidth(name, kNameColumns) + " " + FitToWidth(address, kAddressColumns) + " " +
+            FitToWidth(row.value, kValueColumns) + " " +
+            FitToWidth(row.reports ? FormatQuality(row.quality) : "-", kQualityColumns) + " " +
+            (row.reports ? row.changed : std::string("-"))));
   }
   return lines;
 }

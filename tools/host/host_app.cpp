@@ -100,7 +100,8 @@ class Host {
 
   void Message(char* raw) {
     const HostString message(raw);
-    if (!message.Empty()) screen_.PrintLines(FormatMessage(FormatTime(NowAsDays()), message.View()));
+    if (!message.Empty())
+      screen_.PrintLines(FormatMessage(FormatTime(NowAsDays()), message.View()));
   }
 
   // One OnDataRead: prints the changes and keeps the table's rows.
@@ -394,8 +395,7 @@ int RunDriver(const HostOptions& options, DriverLibrary& lib, ParameterBlock& bl
     if (fds[0].revents & POLLIN) {
       uint64_t signalled = 0;
       if (read(failure_event.Get(), &signalled, sizeof signalled) == sizeof signalled) {
-        screen.Print(FormatTime(NowAsDays()) +
-                     "  driver signalled a severe communication failure");
+        screen.Print(FormatTime(NowAsDays()) + "  driver signalled a severe communication failure");
       }
     }
     if (read_stdin && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {

@@ -1,6 +1,7 @@
 #include "host_options.h"
 
 #include <algorithm>
+#include <iterator>
 #include <set>
 
 #include "tokens.h"
@@ -130,6 +131,14 @@ HostOptionsResult ParseHostOptions(const std::vector<std::string_view>& args) {
       continue;
     }
 
+    static constexpr std::string_view kValueOptions[] = {
+        "--library", "--pdb",           "--save-pdb",  "--tags",   "--script",
+        "--port",    "--baud",          "--data-bits", "--parity", "--stop-bits",
+        "--devices", "--write-retries", "--duration"};
+    if (std::find(std::begin(kValueOptions), std::end(kValueOptions), name) ==
+        std::end(kValueOptions)) {
+      return fail("unknown option " + std::string(name));
+    }
     if (i + 1 >= args.size()) return fail(std::string(name) + " needs a value");
     const std::string_view value = args[++i];
     const auto bad = [&](std::string_view expected) {
@@ -194,9 +203,6 @@ HostOptionsResult ParseHostOptions(const std::vector<std::string_view>& args) {
     } else if (name == "--duration") {
       o.duration = ParseDuration(value, std::chrono::seconds(1));
       if (!o.duration || o.duration->count() == 0) return bad("a time such as 40s or 2m");
-    } else {
-      --i;
-      return fail("unknown option " + std::string(name));
     }
   }
 

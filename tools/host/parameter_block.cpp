@@ -49,7 +49,8 @@ void ApplyBlockOptions(const BlockOptions& o, std::span<uint8_t> block) {
     const int index = BaudIndex(*o.baud);
     if (index >= 0) block[TK571_PDB_BAUD_INDEX] = static_cast<uint8_t>(index);
   }
-  if (o.data_bits) block[TK571_PDB_DATA_BITS_CODE] = static_cast<uint8_t>(*o.data_bits - kMinDataBits);
+  if (o.data_bits)
+    block[TK571_PDB_DATA_BITS_CODE] = static_cast<uint8_t>(*o.data_bits - kMinDataBits);
   if (o.parity) block[TK571_PDB_PARITY_CODE] = static_cast<uint8_t>(*o.parity);
   if (o.stop_bits) block[TK571_PDB_STOP_BITS_CODE] = static_cast<uint8_t>(*o.stop_bits);
   if (o.devices) {
@@ -59,7 +60,8 @@ void ApplyBlockOptions(const BlockOptions& o, std::span<uint8_t> block) {
       for (int d : *o.devices) used = used || d == device;
       PutU32(block, entry + TK571_PDB_ENTRY_DEVICE_NUMBER, static_cast<uint32_t>(device));
       block[entry + TK571_PDB_ENTRY_TYPE_CODE] = used ? kDeviceTypeCode : kEmptyTypeCode;
-      PutTypeName(block, entry + TK571_PDB_ENTRY_TYPE_NAME, used ? kDeviceTypeName : kEmptyTypeName);
+      PutTypeName(block, entry + TK571_PDB_ENTRY_TYPE_NAME,
+                  used ? kDeviceTypeName : kEmptyTypeName);
     }
   }
 }
@@ -81,7 +83,9 @@ std::optional<ParameterBlock> LoadBlockFile(const std::string& path, std::string
 
 bool SaveBlockFile(const std::string& path, std::span<const uint8_t> block, std::string* error) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
+  if (out)
+    out.write(reinterpret_cast<const char*>(block.data()),
+              static_cast<std::streamsize>(block.size()));
   if (!out.flush()) {
     *error = "cannot write " + path;
     return false;

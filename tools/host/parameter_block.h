@@ -16,8 +16,8 @@ namespace tk571::host {
 
 inline constexpr int kPortCount = 16;
 inline constexpr int kDeviceCount = 100;
-inline constexpr std::array<int, 15> kBaudRates = {110,   300,   600,   1200,  2400,
-                                                   4800,  9600,  14400, 19200, 38400,
+inline constexpr std::array<int, 15> kBaudRates = {110,   300,   600,    1200,   2400,
+                                                   4800,  9600,  14400,  19200,  38400,
                                                    56000, 57600, 115200, 128000, 256000};
 inline constexpr int kMinDataBits = 4;
 inline constexpr int kMaxDataBits = 8;

@@ -129,7 +129,8 @@ int DisplayWidth(std::string_view utf8) {
 
 std::string FitToWidth(std::string_view utf8, int width) {
   const int full = DisplayWidth(utf8);
-  if (full <= width) return std::string(utf8) + std::string(static_cast<std::size_t>(width - full), ' ');
+  if (full <= width)
+    return std::string(utf8) + std::string(static_cast<std::size_t>(width - full), ' ');
   if (width <= 0) return std::string();
   std::string out;
   int used = 0;
