@@ -325,7 +325,6 @@ int RunDriver(const HostOptions& options, DriverLibrary& lib, ParameterBlock& bl
     return kExitFailure;
   }
 
-  screen.Print("tk571-host: " + lib.Path());
   screen.Print("parameter block: " + DescribeBlock(block) + "; " +
                std::to_string(file.tags.size()) + " tags from " + options.tags_file);
   host.SetRun(&file.tags);
@@ -457,6 +456,7 @@ int RunHost(const HostOptions& options) {
   int result = kExitOk;
   {
     Screen screen(table && !options.tags_file.empty());
+    screen.Print("driver library: " + lib->Path());
     Host host(*lib, block, screen);
     if (!options.tags_file.empty()) {
       result = RunDriver(options, *lib, block, screen, host);
