@@ -32,6 +32,8 @@ const LineCase kLines[] = {
     {"status", {StatusCommand{}}, ""},
     {"log on", {LogCommand{true}}, ""},
     {"log OFF", {LogCommand{false}}, ""},
+    {"say \"装入配方 (recipe)\"", {SayCommand{"装入配方 (recipe)"}}, ""},
+    {"say", {}, "say needs a text: say \"loading the recipe\""},
     {"quit", {QuitCommand{}}, ""},
     {"help", {HelpCommand{}}, ""},
     {"", {}, ""},

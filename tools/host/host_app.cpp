@@ -243,6 +243,11 @@ class Host {
     return true;
   }
 
+  bool Do(const SayCommand& c) {
+    screen_.Print(Now() + "  ==> " + c.text);
+    return true;
+  }
+
   bool Do(const QuitCommand&) {
     quit_ = true;
     return true;

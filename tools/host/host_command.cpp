@@ -22,6 +22,10 @@ std::string ParseOne(const std::vector<std::string>& words, std::size_t* at, Com
     if (!args(1)) return "check needs an address: check READ1:1";
     *command = CheckCommand{arg(1)};
     *at += 2;
+  } else if (name == "SAY") {
+    if (!args(1)) return "say needs a text: say \"loading the recipe\"";
+    *command = SayCommand{arg(1)};
+    *at += 2;
   } else if (name == "LOG") {
     if (!args(1)) return "log needs on or off";
     const std::optional<bool> on = ParseSwitch(arg(1));
@@ -148,6 +152,7 @@ std::string CommandHelp() {
          "  configure         open the driver's configuration dialog\n"
          "  status            show the driver's pending message\n"
          "  log on|off        switch the driver's logging\n"
+         "  say TEXT          print a note\n"
          "  quit              stop the driver and end\n";
 }
 

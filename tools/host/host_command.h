@@ -8,6 +8,7 @@
 //   configure           DLLEdDev: the configuration dialog
 //   status              GetDeviceStatus: the pending message
 //   log on|off          WriteLog
+//   say TEXT            print a note (for scripts that narrate a run)
 //   quit                end the run
 //   help                list the commands
 #pragma once
@@ -46,6 +47,10 @@ struct LogCommand {
   bool on = false;
   bool operator==(const LogCommand&) const = default;
 };
+struct SayCommand {
+  std::string text;
+  bool operator==(const SayCommand&) const = default;
+};
 struct QuitCommand {
   bool operator==(const QuitCommand&) const = default;
 };
@@ -53,8 +58,9 @@ struct HelpCommand {
   bool operator==(const HelpCommand&) const = default;
 };
 
-using Command = std::variant<WriteCommand, CheckCommand, KindsCommand, ProbeCommand,
-                             ConfigureCommand, StatusCommand, LogCommand, QuitCommand, HelpCommand>;
+using Command =
+    std::variant<WriteCommand, CheckCommand, KindsCommand, ProbeCommand, ConfigureCommand,
+                 StatusCommand, LogCommand, SayCommand, QuitCommand, HelpCommand>;
 
 // Commands that need a running driver (a tag file was given).
 bool NeedsRunningDriver(const Command& command);
