@@ -199,7 +199,7 @@ bool TCommClass::WriteBytes(std::string_view bytes) {
   return result == platform::SerialIo::kOk;
 }
 
-std::string TCommClass::Receive() {
+const std::string& TCommClass::Receive() {
   if (port_.IsOpen()) {
     std::size_t queued = 0;
     const platform::SerialIo result = port_.Available(queued);

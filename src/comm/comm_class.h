@@ -120,7 +120,7 @@ class TCommClass {
   bool Send(std::string_view request);
   // Appends what the line has queued (at most the input buffer size per
   // call, never waiting) to the receive buffer and returns the whole buffer.
-  std::string Receive();
+  const std::string& Receive();
   // Replaces the receive buffer, to keep an unconsumed remainder.
   void SetReceiveBuffer(std::string text) { receive_buffer_ = std::move(text); }
   // Closes the port; Send does not reopen it until the next Open.

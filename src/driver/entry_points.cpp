@@ -196,7 +196,7 @@ TK571_EXPORT TK571Bool TK571_CALL OnDataRead(int32_t* count, TTagValueRec* recor
   object->ReadExecute();
   const std::string note = TakeMessage(*object);
   const uint32_t tick = platform::Tick();
-  const double now = platform::ToHostDate(platform::ToLocalTime(platform::GetClock().Now()));
+  const double now = platform::HostDateNow();
   int32_t reported = 0;
   for (int32_t i = 0; i < object->TagCount(); ++i) {
     TDLLTag& tag = *object->TagAt(i);

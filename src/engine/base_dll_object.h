@@ -256,6 +256,56 @@ class TBaseDLLObject {
   std::deque<CommandPtr> WriteQueue_;
   // The write chain taken from the queue while it runs.
   CommandPtr RunningWrite_;
+
+  // --- Communication cycle helpers (base_run_state.cpp, base_scheduler.cpp,
+  // base_read_write.cpp).
+
+  // Writes the exception line of an operation under the error switch.
+  void LogException(const char* op, const char* class_name = "TBaseDLLObject") noexcept;
+  // Guard of the read and write handlers: an exception also ends the current
+  // command's turn (FallBackToReady).
+  template <class F>
+  void GuardExchange(const char* op, F&& body) noexcept {
+    try {
+      body();
+    } catch (...) {
+      LogException(op);
+      FallBackToReady();
+    }
+  }
+  // Back to rsReady with no event and no current command; a write that was
+  // running is given up with its failure quality rather than dropped.
+  void FallBackToReady() noexcept;
+  // One run step from inside a handler.
+  void Step() { ReadExecute(); }
+  // RunEvent := 0, RunState := state (unchanged for rsKeep), then one step.
+  void ClearAndStep(uint8_t state);
+  // Handlers that complete an exchange find no current command: the machine
+  // parks in rsSysErrorLinked with opLink pending.
+  void EnterMissingCommand();
+  // Timeout bookkeeping shared by reads and writes: the severe-failure
+  // message, the host's event and logging switched back on.
+  void CheckSevereFailure();
+  // Failure log entries of an exchange: `what` names the failure
+  // ("通讯读超时错", "通讯写失败", ...).
+  void LogExchangeFailure(const std::string& what, const TCommand& command);
+  void LogReplyEntries(const TCommand& command);
+  // Gives up the running write: failure quality on its first tag, counters,
+  // release. Used by opClrWriteError_Exec and the exception fall-back.
+  void GiveUpRunningWrite(TCommand& command);
+  // Releases the chain that begins at `head`, wherever it is owned.
+  void ReleaseChain(TCommand* head);
+  // Releases every command list and clears the current command; for Stop.
+  void ReleaseCommandLists();
+  // The tag at a position of the tag list, or null.
+  TDLLTag* TagAtIndex(int32_t position) const;
+  // A tag value as the log writes it, by the tag's data kind.
+  static std::string ValueText(const TDLLTag& tag, const TagValue& value);
+  // Header of a command listing: "D：<DevTypeName>类型=<type>，<DevIDName>=<n>[".
+  void LogCommandHeader(int32_t dev_no);
+  // One refused write: D + "：标签写入请求未执行：" + name + reason + address and value.
+  void LogWriteRefused(const TDLLTag& tag, const std::string& reason, const TagValue& value);
+  static constexpr uint8_t rsKeep = 0xFF;
 };
 
 }  // namespace tk571

@@ -116,11 +116,7 @@ void TBaseDLLObject::WriteTotals() {
 }
 
 void TBaseDLLObject::ReleaseLists() {
-  CurrentCommand_ = nullptr;
-  CurrentHead_ = nullptr;
-  RunningWrite_.reset();
-  ReadCommands_.clear();
-  WriteQueue_.clear();
+  ReleaseCommandLists();
   Tags_.clear();
   TagIndex_.Reset(0);
   TagCount_ = 0;

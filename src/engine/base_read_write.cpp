@@ -1,18 +1,207 @@
-// Read/write cycle. Replaced wholesale by the read/write work.
+// Read/write cycle: one run step per host poll, and the host's writes turned
+// into queued write commands.
+#include <algorithm>
+#include <string>
+
 #include "engine/base_dll_object.h"
+#include "engine/library_values.h"
+#include "engine/run_log.h"
+#include "platform/clock.h"
+#include "platform/gbk.h"
 
 namespace tk571 {
 
 void TBaseDLLObject::SyncTagValue(TCommand&) {}
-void TBaseDLLObject::RealComm(TCommand*) {}
-bool TBaseDLLObject::WriteExecute(uint32_t, const TagValue&) {
-  return false;
+
+void TBaseDLLObject::RealComm(TCommand* command) {
+  Guarded("TBaseDLLObject", "RealComm", [&] {
+    if (!command || !CommEnabled_) return;
+    command->Response.clear();
+    SendTick_ = platform::Tick();
+  });
 }
+
 bool TBaseDLLObject::ReadExecute() {
-  return true;
+  return Guarded("TBaseDLLObject", "ReadExecute", false, [&] {
+    if (Stopped_) return true;
+    if (CommEnabled_) {
+      GetRunEvent();
+      SwitchRunStatus();
+    }
+    return true;
+  });
 }
+
 bool TBaseDLLObject::ReadExecuteEx() {
-  return false;
+  try {
+    if (!CommEnabled_) return false;
+    GetRunEvent();
+    SwitchRunStatus();
+    return false;
+  } catch (...) {
+    LogException("ReadExecuteEx");
+    return true;
+  }
+}
+
+void TBaseDLLObject::LogWriteRefused(const TDLLTag& tag, const std::string& reason,
+                                     const TagValue& value) {
+  SetLogMsg(DateTimeText() + TK571_GBK("：标签写入请求未执行：") + tag.Name + reason +
+            TK571_GBK(" 地址=") + tag.Address + TK571_GBK(", 标签值="));
+  SetLogMsg(ValueText(tag, value));
+  SetLogMsg("\r\n");
+}
+
+namespace {
+
+// The three value kinds the host writes: numbers (a record of value type 0),
+// Booleans (1) and texts (2).
+bool IsNumberValue(const TagValue& v) {
+  return v.IsNumber();
+}
+
+// The value a switch tag (ENLOG, ENCOMMLINK) shows for its state; a text tag
+// keeps what it has.
+void ShowSwitch(TDLLTag& tag, bool on) {
+  if (tag.DataKind == 0)
+    tag.Value = TagValue::Integer(on ? 1 : 0);
+  else if (tag.DataKind == 1)
+    tag.Value = TagValue::Boolean(on);
+}
+
+}  // namespace
+
+bool TBaseDLLObject::WriteExecute(uint32_t tag_id, const TagValue& value) {
+  return Guarded("TBaseDLLObject", "WriteExecute", false, [&] {
+    if (!ParmLoaded_) {
+      const TDevicePDB own = Pdb_;
+      IniParm(&own);
+    }
+    if (!Initialized_) return false;
+
+    const int32_t p = TagIndex_.Find(tag_id);
+    if (p < 0 || static_cast<std::size_t>(p) >= Tags_.size()) return false;
+    TDLLTag* const found = Tags_[static_cast<std::size_t>(p)].get();
+    if (!found) {
+      if (LogErrorsOn()) SetLogMsg(DateTimeText() + TK571_GBK("：写标签错误,标签不存在!") + "\r\n");
+      return false;
+    }
+    TDLLTag& tag = *found;
+    const auto refuse_not_writable = [&] {
+      if (LogErrorsOn())
+        SetLogMsg(DateTimeText() + TK571_GBK("：标签") + tag.Name + TK571_GBK("不可写!") + "\r\n");
+      return false;
+    };
+
+    // Switches held by the driver itself take effect at once.
+    if (tag.TypeName == "ENLOG") {
+      if (IsNumberValue(value))
+        EnLog_ = value.AsDouble() != 0;
+      else if (value.IsBoolean())
+        EnLog_ = value.AsBoolean();
+      ShowSwitch(tag, EnLog_);
+      return true;
+    }
+    if (tag.TypeName == "COMMLINK") return refuse_not_writable();
+    if (tag.TypeName == "ENCOMMLINK") {
+      if (IsNumberValue(value))
+        SetCommEnabled(value.AsDouble() != 0);
+      else if (value.IsBoolean())
+        SetCommEnabled(value.AsBoolean());
+      ShowSwitch(tag, CommEnabled_);
+      return true;
+    }
+
+    // The record's own flag: 0 for tags without a type and for the link
+    // status tags, which have no row in the type table.
+    if (!tag.Writable) return refuse_not_writable();
+
+    const std::string* mismatch = nullptr;
+    if (IsNumberValue(value) && tag.DataKind != 0)
+      mismatch = &TK571_GBK("标签不是模拟量类型!");
+    else if (value.IsBoolean() && tag.DataKind != 1)
+      mismatch = &TK571_GBK("标签不是开关量类型!");
+    else if (value.IsText() && tag.DataKind != 2)
+      mismatch = &TK571_GBK("标签不是字符串类型!");
+    if (mismatch) {
+      if (LogErrorsOn())
+        SetLogMsg(DateTimeText() + TK571_GBK("：标签") + tag.Name + TK571_GBK("写错误,") +
+                  *mismatch + "\r\n");
+      return false;
+    }
+
+    if (!CommEnabled_) return false;
+
+    const auto is_for_tag = [&](const TCommand* command) {
+      return command && !command->Indexes.empty() && command->Indexes.front() == tag.Index;
+    };
+    // The tag shows its old value until a write is answered, so a write that
+    // corrects a queued one may well equal the shown value: it still has to
+    // replace the queued write.
+    const bool queued_for_tag =
+        std::any_of(WriteQueue_.begin(), WriteQueue_.end(),
+                    [&](const CommandPtr& command) { return is_for_tag(command.get()); });
+    if (value == tag.Value && !queued_for_tag) {
+      if (LogErrorsOn()) LogWriteRefused(tag, TK571_GBK("写入值与当前值相同,"), tag.Value);
+      return false;
+    }
+    if (CurrentCommand_ && CurrentCommand_->IsWrite && is_for_tag(CurrentCommand_)) {
+      if (LogErrorsOn()) LogWriteRefused(tag, TK571_GBK("正在执行写入操作,"), tag.Value);
+      return false;
+    }
+
+    tag.SavedValue = tag.Value;
+    tag.Value = value;
+    CommandPtr command = CreatCommand(tag, ReadCommands_, true);
+    // Without a command (a repeated write, or a type served without one) the
+    // tag keeps the requested value.
+    if (!command) return false;
+    const uint32_t now = platform::Tick();
+    command->Interval = kQueuedWriteInterval;
+    command->QueuedTick = now;
+    for (TCommand* link = command.get(); link; link = link->Next.get()) {
+      link->Values = {tag.Value};
+      SyncTagValue(*link);
+    }
+    tag.Value = tag.SavedValue;
+
+    // The newest write for a tag replaces any still queued.
+    for (auto it = WriteQueue_.begin(); it != WriteQueue_.end();) {
+      if (!is_for_tag(it->get())) {
+        ++it;
+        continue;
+      }
+      CommandPtr replaced = std::move(*it);
+      it = WriteQueue_.erase(it);
+      FreeCommand(replaced);
+      if (LogErrorsOn()) {
+        SetLogMsg(DateTimeText() + TK571_GBK("：标签执行覆盖写入操作：") + tag.Name + "," +
+                  TK571_GBK(" 地址=") + tag.Address + TK571_GBK(", 标签值="));
+        SetLogMsg(ValueText(tag, tag.Value));
+        SetLogMsg("\r\n");
+      }
+    }
+
+    // Writes that could not be sent within their time are dropped before the
+    // new one is queued, so that they do not take its place in a full queue.
+    while (!WriteQueue_.empty() &&
+           (!WriteQueue_.front() || now - WriteQueue_.front()->QueuedTick > kStaleWriteMs)) {
+      CommandPtr stale = std::move(WriteQueue_.front());
+      WriteQueue_.pop_front();
+      if (stale)
+        for (int32_t index : stale->Indexes)
+          if (TDLLTag* served = TagAtIndex(index)) served->Quality = kQualityStaleWrite;
+      FreeCommand(stale);
+    }
+
+    if (WriteQueue_.size() >= kWriteQueueLimit) {
+      if (LogErrorsOn()) LogWriteRefused(tag, TK571_GBK("写入队列已满,"), value);
+      FreeCommand(command);
+      return false;
+    }
+    WriteQueue_.push_back(std::move(command));
+    return true;
+  });
 }
 
 }  // namespace tk571

@@ -1,25 +1,356 @@
-// Read commands and the scheduler. Replaced wholesale by the scheduling work.
+// Read commands, the engine defaults of the command-building hooks and the
+// scheduler that picks the next command.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+
 #include "engine/base_dll_object.h"
+#include "engine/library_values.h"
+#include "engine/link_texts.h"
+#include "engine/part_names.h"
+#include "engine/run_log.h"
+#include "platform/clock.h"
+#include "platform/gbk.h"
 
 namespace tk571 {
 
-void TBaseDLLObject::Refresh() {}
-void TBaseDLLObject::OptimizeCommParm() {}
-int32_t TBaseDLLObject::GetInterval() {
-  return 10;
+namespace {
+
+constexpr std::size_t kShortStringMax = 255;
+
+std::string ShortString(std::string text) {
+  if (text.size() > kShortStringMax) text.resize(kShortStringMax);
+  return text;
 }
-CommandPtr TBaseDLLObject::CreatCommand(TDLLTag&, std::vector<CommandPtr>&, bool) {
-  return nullptr;
+
+// Variant conversion to a 32-bit integer: nearest, ties to even; out of range
+// and NaN saturate instead of being undefined.
+int32_t RoundToInt32(double value) {
+  if (std::isnan(value)) return 0;
+  const double r = std::nearbyint(value);
+  if (r >= static_cast<double>(std::numeric_limits<int32_t>::max()))
+    return std::numeric_limits<int32_t>::max();
+  if (r <= static_cast<double>(std::numeric_limits<int32_t>::min()))
+    return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(r);
 }
-bool TBaseDLLObject::NeedCreatCommand(std::vector<CommandPtr>&, TDLLTag&, bool) {
-  return false;
+
+// Time left until a command is due, in the wrapping 32-bit arithmetic of the
+// tick counter; negative when overdue.
+int32_t WaitOf(const TCommand& command, uint32_t now) {
+  return static_cast<int32_t>(static_cast<uint32_t>(command.Interval) - now + command.LastTick);
 }
-void TBaseDLLObject::GetAskStr(TCommand&, TDLLTag&, std::string&, bool) {}
-void TBaseDLLObject::GetAnswerMainStr(TCommand&, TDLLTag&, std::string&, bool) {}
+
+int32_t AddWrapping(int32_t a, int64_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+}  // namespace
+
+// --- Ownership of commands.
+
 void TBaseDLLObject::FreeCommand(CommandPtr& command) {
   command.reset();
 }
-void TBaseDLLObject::GetNextCommand() {}
-void TBaseDLLObject::GetCommandNext() {}
+
+void TBaseDLLObject::ReleaseChain(TCommand* head) {
+  if (!head) return;
+  // Find the owning link of `head`: the running write, a read command, a
+  // queued write, or the Next link of a command in one of their chains.
+  const auto find_in_chain = [head](CommandPtr& first) -> CommandPtr* {
+    for (CommandPtr* link = &first; *link; link = &(*link)->Next)
+      if (link->get() == head) return link;
+    return nullptr;
+  };
+  CommandPtr* owner = find_in_chain(RunningWrite_);
+  for (std::size_t i = 0; !owner && i < ReadCommands_.size(); ++i)
+    owner = find_in_chain(ReadCommands_[i]);
+  for (std::size_t i = 0; !owner && i < WriteQueue_.size(); ++i)
+    owner = find_in_chain(WriteQueue_[i]);
+  if (!owner) return;
+  FreeCommand(*owner);
+  // A released list entry leaves its slot.
+  std::erase(ReadCommands_, nullptr);
+  std::erase(WriteQueue_, nullptr);
+}
+
+void TBaseDLLObject::ReleaseCommandLists() {
+  CurrentCommand_ = nullptr;
+  CurrentHead_ = nullptr;
+  RunningWrite_.reset();
+  WriteQueue_.clear();
+  ReadCommands_.clear();
+}
+
+TDLLTag* TBaseDLLObject::TagAtIndex(int32_t position) const {
+  if (position < 0 || static_cast<std::size_t>(position) >= Tags_.size()) return nullptr;
+  return Tags_[static_cast<std::size_t>(position)].get();
+}
+
+std::string TBaseDLLObject::ValueText(const TDLLTag& tag, const TagValue& value) {
+  switch (tag.DataKind) {
+    case 0:
+      return FloatText(value.AsDouble());
+    case 1:
+      return value.AsBoolean() ? "True" : "False";
+    default:
+      return value.AsText();
+  }
+}
+
+void TBaseDLLObject::LogCommandHeader(int32_t dev_no) {
+  const std::string type_name =
+      (dev_no >= 0 && dev_no < kDeviceCount) ? Pdb_.TypeName(dev_no) : std::string();
+  SetLogMsg(DateTimeText() + TK571_GBK("：") + DriverPartNames().DevTypeName + TK571_GBK("类型=") +
+            type_name + TK571_GBK("，") + DriverPartNames().DevIDName + "=" +
+            std::to_string(dev_no) + "[");
+}
+
+// --- Building the read command list.
+
+void TBaseDLLObject::Refresh() {
+  Guarded("TBaseDLLObject", "Refresh", [&] {
+    if (!Initialized_) return;
+    // The current command may be one of the commands released here.
+    CurrentCommand_ = nullptr;
+    CurrentHead_ = nullptr;
+    ReadCommands_.clear();
+    for (const auto& tag : Tags_) {
+      if (!tag || tag->Internal) continue;
+      const TagTypeRow* row = TypeRow(tag->TypeIndex);
+      const bool readable = row && row->Readable;
+      const bool writable = row && row->Writable;
+      if (!readable && writable) continue;
+      if (CommandPtr command = CreatCommand(*tag, ReadCommands_, false))
+        ReadCommands_.push_back(std::move(command));
+    }
+    ReadCommCount_ = 0;
+    WriteCommCount_ = 0;
+    ReadTimeoutCount_ = 0;
+    WriteTimeoutCount_ = 0;
+    ReadFailTotal_ = 0;
+    WriteFailTotal_ = 0;
+    StartTick_ = platform::Tick();
+    RunningWrite_.reset();
+    WriteQueue_.clear();
+    OptimizeCommParm();
+    ScanTime_ = GetInterval();
+    EnLog_ = HasEnLogTag_;
+  });
+}
+
+void TBaseDLLObject::OptimizeCommParm() {
+  Guarded("TBaseDLLObject", "OptimizeCommParm", [&] {
+    for (const CommandPtr& first : ReadCommands_) {
+      for (TCommand* command = first.get(); command; command = command->Next.get()) {
+        if (command->HasFlag(command_flags::kTagBound) && !command->Sealed) command->Sealed = 1;
+        if (!DebugOn()) continue;
+        const TDLLTag* creator =
+            command->Indexes.empty() ? nullptr : TagAtIndex(command->Indexes.front());
+        LogCommandHeader(creator ? creator->DevNo : command->DevNo);
+        for (int32_t index : command->Indexes)
+          if (const TDLLTag* tag = TagAtIndex(index))
+            SetLogMsg(tag->Name + TK571_GBK(" 地址=") + tag->Address + " ");
+        SetLogMsg(TK571_GBK("]生成读标签命令=") + command->Request + "\r\n");
+      }
+    }
+  });
+}
+
+int32_t TBaseDLLObject::GetInterval() {
+  return Guarded("TBaseDLLObject", "GetInterval", int32_t{0}, [&] {
+    SetLogMsg(DateTimeText() + TK571_GBK("：有效标签个数=") + std::to_string(Tags_.size()) +
+              "\r\n");
+    return int32_t{10};
+  });
+}
+
+// --- Engine defaults of the command-building hooks.
+
+bool TBaseDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag, bool is_write) {
+  return Guarded("TBaseDLLObject", "NeedCreatCommand", false, [&] {
+    const TagTypeRow* row = TypeRow(tag.TypeIndex);
+    if (is_write) {
+      bool needed = row && row->Writable;
+      for (const CommandPtr& queued : WriteQueue_) {
+        if (!queued || queued->Indexes.empty() || queued->Indexes.front() != tag.Index) continue;
+        if (queued->Values.empty() || !(queued->Values.front() == tag.Value)) continue;
+        needed = false;
+        if (LogErrorsOn()) LogWriteRefused(tag, TK571_GBK("重复写入,"), tag.Value);
+        break;
+      }
+      return needed;
+    }
+    if (!row || !row->Readable) return false;
+    for (const CommandPtr& command : list) {
+      if (!command || command->DevNo != tag.DevNo || command->TypeIndex != tag.TypeIndex) continue;
+      if (tag.Channel < command->StartAddr || tag.Channel > command->EndAddr) continue;
+      command->Indexes.push_back(tag.Index);
+      if (tag.ScanTime < static_cast<uint32_t>(command->Interval))
+        command->Interval = static_cast<int32_t>(tag.ScanTime);
+      return false;
+    }
+    return true;
+  });
+}
+
+CommandPtr TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list,
+                                        bool is_write) {
+  return Guarded("TBaseDLLObject", "CreatCommand", CommandPtr(), [&]() -> CommandPtr {
+    if (!NeedCreatCommand(list, tag, is_write) || tag.TypeIndex == -1) return nullptr;
+
+    // The work value: a number as such; a switch or a "1"/"0" text sets or
+    // clears bit BitNo of the work value taken as a 16-bit word.
+    if (tag.DataKind == 0) {
+      tag.WorkValue = tag.Value.AsDouble();
+    } else if (tag.BitNo >= 0 && tag.BitNo < 16) {
+      const uint16_t bit = static_cast<uint16_t>(1u << tag.BitNo);
+      uint16_t word = static_cast<uint16_t>(RoundToInt32(tag.WorkValue));
+      bool set = false;
+      bool clear = false;
+      if (tag.DataKind == 1) {
+        set = tag.Value.AsBoolean();
+        clear = !set;
+      } else {
+        set = tag.Value == TagValue::Text("1");
+        clear = tag.Value == TagValue::Text("0");
+      }
+      if (set) word = static_cast<uint16_t>(word | bit);
+      if (clear) word = static_cast<uint16_t>(word & ~bit);
+      tag.WorkValue = word;
+    }
+
+    auto command = std::make_unique<TCommand>();
+    command->Indexes = {tag.Index};
+    command->TypeName = ShortString(tag.TypeName);
+    command->TypeIndex = tag.TypeIndex;
+    command->IsWrite = is_write ? 1 : 0;
+    command->RawValue = RoundToInt32(tag.WorkValue);
+    command->Interval = static_cast<int32_t>(tag.ScanTime);
+    command->Quality = 1.0f;
+    command->DevNo = tag.DevNo;
+    command->Flags = command_flags::kRead;
+    command->RetryMode = retry_mode::kGiveUp;
+    std::string text;
+    GetAskStr(*command, tag, text, is_write);
+    command->Request = ShortString(std::move(text));
+    text.clear();
+    GetAnswerMainStr(*command, tag, text, is_write);
+    command->Answer = ShortString(std::move(text));
+    command->Value = tag.Value;
+    command->Sealed = 0;
+
+    const uint32_t now = platform::Tick();
+    if (is_write) {
+      command->Flags = command_flags::kWriteCommand;
+      command->RetryMode = retry_mode::kSendAgain;
+      command->Sealed = 1;
+      command->Interval = AddWrapping(0, -10 * static_cast<int64_t>(list.size()));
+      command->LastTick = now;
+      if (DebugOn() && TraceAllowance_ > 0) {
+        --TraceAllowance_;
+        LogCommandHeader(command->DevNo);
+        for (int32_t index : command->Indexes) {
+          const TDLLTag* served = TagAtIndex(index);
+          if (!served) continue;
+          SetLogMsg(served->Name + TK571_GBK(" 地址=") + served->Address + " ");
+          SetLogMsg(TK571_GBK("写入值=") + ValueText(*served, served->Value) + ",");
+        }
+        SetLogMsg(TK571_GBK("]生成写标签命令串=") + command->Request + "\r\n");
+      }
+    } else {
+      command->LastTick = now - static_cast<uint32_t>(command->Interval);
+    }
+    return command;
+  });
+}
+
+void TBaseDLLObject::GetAskStr(TCommand&, TDLLTag& tag, std::string& out, bool is_write) {
+  Guarded("TBaseDLLObject", "GetAskStr", [&] {
+    out = (is_write ? TK571_GBK("向设备发送写标签") : TK571_GBK("向设备发送读标签")) + tag.Name +
+          TK571_GBK("命令");
+  });
+}
+
+void TBaseDLLObject::GetAnswerMainStr(TCommand&, TDLLTag& tag, std::string& out, bool is_write) {
+  Guarded("TBaseDLLObject", "GetAnswerMainStr", [&] {
+    out = (is_write ? TK571_GBK("设备返回写标签") : TK571_GBK("设备返回读标签")) + tag.Name +
+          TK571_GBK("命令的响应");
+  });
+}
+
+// --- The scheduler.
+
+void TBaseDLLObject::GetNextCommand() {
+  CurrentCommand_ = nullptr;
+  CurrentHead_ = nullptr;
+  Guarded("TBaseDLLObject", "GetNextCommand", [&] {
+    // A write taken from the queue whose turn ended without an answer or a
+    // failure (its device could not be selected, its line not raised) goes
+    // back to the head of the queue, unless it has become stale.
+    if (RunningWrite_) {
+      if (platform::TicksSince(RunningWrite_->QueuedTick) > kStaleWriteMs) {
+        for (int32_t index : RunningWrite_->Indexes)
+          if (TDLLTag* tag = TagAtIndex(index)) tag->Quality = kQualityStaleWrite;
+        RunningWrite_.reset();
+      } else {
+        WriteQueue_.push_front(std::move(RunningWrite_));
+      }
+    }
+
+    int32_t best = 1;
+    TCommand* chosen = nullptr;
+    for (const CommandPtr& command : ReadCommands_) {
+      if (!command) continue;
+      const uint32_t now = platform::Tick();
+      command->Wait = WaitOf(*command, now);
+      const int32_t n = command->FailCount;
+      if (n > 3 && n < 10) {
+        command->Wait = AddWrapping(command->Wait, int64_t{n} * command->Interval);
+      } else if (n > 10) {
+        if (now - command->LastTick > kBackOffResetMs)
+          command->FailCount = 0;
+        else
+          command->Wait = AddWrapping(command->Wait, int64_t{10} * command->Interval);
+      }
+      if (command->Wait < best) {
+        best = command->Wait;
+        if (best <= 0) chosen = command.get();
+      }
+    }
+    CurrentCommand_ = chosen;
+
+    if (!WriteQueue_.empty() && WriteQueue_.front()) {
+      TCommand& write = *WriteQueue_.front();
+      write.Wait = WaitOf(write, platform::Tick());
+      if (write.Wait < best) {
+        RunningWrite_ = std::move(WriteQueue_.front());
+        WriteQueue_.pop_front();
+        CurrentCommand_ = RunningWrite_.get();
+      }
+    }
+
+    if (CurrentCommand_) {
+      CurrentHead_ = CurrentCommand_;
+      CurrentCommand_->LastTick = platform::Tick();
+    }
+  });
+}
+
+void TBaseDLLObject::GetCommandNext() {
+  Guarded("TBaseDLLObject", "GetCommandNext", [&] {
+    if (!CurrentCommand_) return;
+    if (CurrentCommand_->Next) {
+      CurrentCommand_ = CurrentCommand_->Next.get();
+      return;
+    }
+    if (CurrentCommand_->HasFlag(command_flags::kReleaseAfterRun))
+      ReleaseChain(CurrentHead_ ? CurrentHead_ : CurrentCommand_);
+    CurrentCommand_ = nullptr;
+    CurrentHead_ = nullptr;
+  });
+}
 
 }  // namespace tk571

@@ -423,9 +423,8 @@ bool TBaseDLLObject::IniTagList(const std::vector<const TTagInfo*>& tags) {
   return Guarded("TBaseDLLObject", "IniTagList", false, [&] {
     try {
       if (Initialized_) Stop();
-      ReadCommands_.clear();
+      ReleaseCommandLists();
       Tags_.clear();
-      WriteQueue_.clear();
       Initialized_ = true;
       EnLog_ = true;
       LastCommOK_ = false;

@@ -6,15 +6,15 @@ namespace tk571 {
 
 const std::string& LinkStatusText(uint8_t code, bool comm_enabled) {
   switch (code) {
-    case kLinkNeverAnswered:
+    case 0:
       return comm_enabled ? TK571_GBK("通讯始终不成功!") : TK571_GBK("通讯暂停!");
-    case kLinkNormal:
+    case 1:
       return TK571_GBK("通讯正常!");
-    case kLinkInterference:
+    case 2:
       return TK571_GBK("通讯出现干扰!");
-    case kLinkFault:
+    case 3:
       return TK571_GBK("通讯出现故障!");
-    case kLinkBroken:
+    case 4:
       return TK571_GBK("通讯线路断路!");
     default:
       return TK571_GBK("通讯暂停!");

@@ -6,15 +6,6 @@
 
 namespace tk571 {
 
-enum LinkStatusCode : uint8_t {
-  kLinkNeverAnswered = 0,
-  kLinkNormal = 1,
-  kLinkInterference = 2,
-  kLinkFault = 3,
-  kLinkBroken = 4,
-  kLinkPaused = 5,
-};
-
 // Code 0 reads "never succeeded" while communication is enabled and
 // "paused" otherwise.
 const std::string& LinkStatusText(uint8_t code, bool comm_enabled);

@@ -1,5 +1,7 @@
 #include "platform/local_time.h"
 
+#include "platform/clock.h"
+
 namespace tk571::platform {
 
 double ToHostDate(const LocalDateTime& t) {
@@ -12,5 +14,7 @@ double ToHostDate(const LocalDateTime& t) {
       t.hour * 3600000.0 + t.minute * 60000.0 + t.second * 1000.0 + t.millisecond;
   return days + ms_of_day / 86400000.0;
 }
+
+double HostDateNow() { return ToHostDate(ToLocalTime(GetClock().Now())); }
 
 }  // namespace tk571::platform

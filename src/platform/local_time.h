@@ -22,5 +22,7 @@ std::chrono::system_clock::time_point FromLocalTime(const LocalDateTime& local);
 
 // Days since 1899-12-30 with the time of day as fraction: the host's date.
 double ToHostDate(const LocalDateTime& t);
+// The host date of the driver clock's present moment.
+double HostDateNow();
 
 }  // namespace tk571::platform

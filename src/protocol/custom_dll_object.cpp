@@ -1,15 +1,588 @@
 #include "protocol/custom_dll_object.h"
 
-#include "protocol/tag_type_table.h"
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <stdexcept>
+
+#include "engine/run_log.h"
+#include "platform/clock.h"
+#include "platform/gbk.h"
+#include "platform/local_time.h"
+#include "protocol/reply_text.h"
 
 namespace tk571 {
 
+namespace {
+
+constexpr std::size_t kShortStringMax = 255;
+constexpr const char* kLineEnd = "\r\n";
+
+// Captions of the driver's version information that the command listings use.
+const std::string& DevTypeCaption() {
+  return TK571_GBK(" 智能仪表");
+}
+const std::string& DevIdCaption() {
+  return TK571_GBK("设备号");
+}
+
+void CutToShortString(std::string& text) {
+  if (text.size() > kShortStringMax) text.resize(kShortStringMax);
+}
+
+void EraseFront(std::string& text, int64_t count) {
+  if (count <= 0) return;
+  text.erase(0, std::min<std::size_t>(static_cast<std::size_t>(count), text.size()));
+}
+
+void EraseBack(std::string& text, int64_t count) {
+  if (count <= 0) return;
+  text.resize(text.size() - std::min<std::size_t>(static_cast<std::size_t>(count), text.size()));
+}
+
+bool ValidBit(int32_t bit) {
+  return bit >= 0 && bit <= 15;
+}
+
+// The work value as the 16-bit word the bit operations see.
+uint16_t WorkWord(double work_value) {
+  const auto rounded = RoundToInt32(work_value);
+  return rounded ? static_cast<uint16_t>(static_cast<uint32_t>(*rounded) & 0xFFFFu) : 0;
+}
+
+int32_t SaturatedInt32(double value) {
+  if (const auto rounded = RoundToInt32(value)) return *rounded;
+  if (std::isnan(value)) return 0;
+  return value < 0 ? INT32_MIN : INT32_MAX;
+}
+
+}  // namespace
+
 TCustomDLLObject::TCustomDLLObject(bool first_instance) : TBaseDLLObject(first_instance) {
+  CommCreated_ = false;
   EnLog_ = false;
+}
+
+TCustomDLLObject::~TCustomDLLObject() {
+  // The engine's destructor would only reach the engine's Stop.
+  if (!Stopped_) Stop();
 }
 
 TagTypeTable TCustomDLLObject::TagTypes() const {
   return ControllerTagTypes();
+}
+
+std::unique_ptr<SerialLine> TCustomDLLObject::CreateSerialLine() {
+  return MakeSerialLine();
+}
+
+void TCustomDLLObject::LogException(const char* class_name, const char* operation) {
+  try {
+    if (!LogErrorsOn()) return;
+    SetLogMsg(DateTimeText() + TK571_GBK("：") + class_name + "." + operation +
+              TK571_GBK("异常！") + kLineEnd);
+  } catch (...) {
+  }
+}
+
+void TCustomDLLObject::LogLine(const std::string& text) {
+  SetLogMsg(DateTimeText() + text + kLineEnd);
+}
+
+TDLLTag* TCustomDLLObject::TagAtIndex(int32_t index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= Tags_.size()) return nullptr;
+  return Tags_[static_cast<std::size_t>(index)].get();
+}
+
+std::string_view TCustomDLLObject::TerminatorOf(int32_t type_index) const {
+  const ControllerTypeRow* row = ControllerTypeRowAt(type_index);
+  return row ? row->Terminator : std::string_view();
+}
+
+int32_t TCustomDLLObject::LargestCommandSize() const {
+  std::size_t largest = 0;
+  for (const auto& command : ReadCommands_)
+    if (command) largest = std::max(largest, command->Indexes.size());
+  return static_cast<int32_t>(largest);
+}
+
+std::string TCustomDLLObject::CommandListing(const TCommand& command, const std::string& closing) {
+  return CommandListingHead(command, nullptr) + closing + command.Request + kLineEnd;
+}
+
+std::string TCustomDLLObject::CommandListingHead(const TCommand& command, const TagValue* written) {
+  const bool known_entry = command.DevNo >= 0 && command.DevNo < kDeviceCount;
+  std::string text = DateTimeText() + TK571_GBK("：") + DevTypeCaption() + TK571_GBK("类型=") +
+                     (known_entry ? Pdb_.TypeName(command.DevNo) : std::string()) +
+                     TK571_GBK("，") + DevIdCaption() + "=" + std::to_string(command.DevNo) + "[";
+  for (int32_t index : command.Indexes) {
+    const TDLLTag* tag = TagAtIndex(index);
+    if (!tag) continue;
+    text += tag->Name + TK571_GBK(" 地址=") + tag->Address + " ";
+    if (written) text += TK571_GBK("写入值=") + ValueText(*tag, *written) + ",";
+  }
+  return text;
+}
+
+// ---- Parameters, start and stop ----
+
+bool TCustomDLLObject::IniParm(const TDevicePDB* block) {
+  try {
+    if (!TBaseDLLObject::IniParm(block)) return false;
+    LogLine(TK571_GBK("：通讯最大允许超时时间=") + std::to_string(kReplyTimeoutMs));
+    if (!Comm_) {
+      Comm_ = CreateSerialLine();
+      CommCreated_ = Comm_ != nullptr;
+    }
+    if (!Comm_) return false;
+    Comm_->Close();
+    std::string message;
+    const bool open = Comm_->Open(Pdb_, message);
+    WriteCommEvent(message);
+    if (DebugOn()) LogLine(TK571_GBK("：") + message);
+    return open;
+  } catch (...) {
+    LogException("TCustomDLLObject", "IniParm");
+    return false;
+  }
+}
+
+void TCustomDLLObject::Stop() {
+  try {
+    if (Initialized_) {
+      SetLogMsg(kLineEnd);
+      if (DebugOn()) {
+        for (const auto& command : ReadCommands_)
+          if (command) SetLogMsg(CommandListing(*command, TK571_GBK("]生成读标签命令串=")));
+      }
+      LogLine(TK571_GBK("：有效标签个数共计=") + std::to_string(Tags_.size()));
+      LogLine(TK571_GBK("：包含的通讯报总计=") + std::to_string(ReadCommands_.size()) +
+              TK571_GBK("条"));
+      LogLine(TK571_GBK("：最长通讯报包含的标签个数=") + std::to_string(LargestCommandSize()) +
+              TK571_GBK("个"));
+    }
+  } catch (...) {
+    LogException("TCustomDLLObject", "Stop");
+  }
+  TBaseDLLObject::Stop();
+  if (CommCreated_ && Comm_) {
+    Comm_->Close();
+    Comm_.reset();
+  }
+  CommCreated_ = false;
+}
+
+// ---- Command building ----
+
+void TCustomDLLObject::OptimizeCommParm() {
+  try {
+    for (const auto& head : ReadCommands_) {
+      for (TCommand* command = head.get(); command; command = command->Next.get()) {
+        if (command->HasFlag(command_flags::kTagBound) && !command->Sealed) {
+          command->Sealed = 1;
+          command->StartAddr = command->LowChannel;
+          command->EndAddr = command->HighChannel;
+          TDLLTag* first = command->Indexes.empty() ? nullptr : TagAtIndex(command->Indexes[0]);
+          if (first) {
+            GetAskStr(*command, *first, command->Request, false);
+            GetAnswerMainStr(*command, *first, command->Answer, false);
+          }
+        }
+        if (DebugOn()) SetLogMsg(CommandListing(*command, TK571_GBK("]生成读标签命令串=")));
+      }
+    }
+  } catch (...) {
+    LogException("TCustomDLLObject", "OptimizeCommParm");
+  }
+}
+
+int32_t TCustomDLLObject::GetInterval() {
+  try {
+    TBaseDLLObject::GetInterval();
+    LogLine(TK571_GBK("：最长通讯报包含的标签个数=") + std::to_string(LargestCommandSize()) +
+            TK571_GBK("个"));
+    LogLine(TK571_GBK("：包含的通讯报总计=") + std::to_string(ReadCommands_.size()) +
+            TK571_GBK("条"));
+    return 10;
+  } catch (...) {
+    LogException("TCustomDLLObject", "GetInterval");
+    return 0;
+  }
+}
+
+CommandPtr TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list,
+                                          bool is_write) {
+  try {
+    if (!ControllerTypeRowAt(tag.TypeIndex)) return nullptr;
+    if (!NeedCreatCommand(list, tag, is_write)) return nullptr;
+
+    // The work value: the number itself, or a 16-bit word with the tag's bit.
+    if (tag.DataKind == 0) {
+      tag.WorkValue = tag.Value.AsDouble();
+    } else if (ValidBit(tag.BitNo)) {
+      std::optional<bool> bit;
+      if (tag.DataKind == 1) {
+        bit = tag.Value.AsBoolean();
+      } else if (tag.Value.IsText() && tag.Value.AsText() == "1") {
+        bit = true;
+      } else if (tag.Value.IsText() && tag.Value.AsText() == "0") {
+        bit = false;
+      }
+      if (bit) {
+        uint16_t word = WorkWord(tag.WorkValue);
+        const auto mask = static_cast<uint16_t>(1u << tag.BitNo);
+        word = *bit ? static_cast<uint16_t>(word | mask) : static_cast<uint16_t>(word & ~mask);
+        tag.WorkValue = word;
+      }
+    }
+
+    auto command = std::make_unique<TCommand>();
+    command->Indexes = {tag.Index};
+    command->Sealed = 0;
+    command->Quality = 1.0f;
+    command->LowChannel = tag.Channel;
+    command->HighChannel = tag.Channel;
+    command->DevNo = tag.DevNo;
+    command->TypeName = tag.TypeName;
+    CutToShortString(command->TypeName);
+    command->TypeIndex = tag.TypeIndex;
+    command->IsWrite = is_write ? 1 : 0;
+    command->StartAddr = GetCommandStartAddr(*command, tag);
+    command->EndAddr = GetCommandEndAddr(*command, tag);
+    command->Interval = static_cast<int32_t>(tag.ScanTime);
+    command->RawValue = SaturatedInt32(tag.WorkValue);
+    command->Flags = command_flags::kRead;
+    command->RetryMode = retry_mode::kGiveUp;
+    command->Value = tag.Value;
+    GetAskStr(*command, tag, command->Request, is_write);
+    GetAnswerMainStr(*command, tag, command->Answer, is_write);
+
+    if (is_write) {
+      command->Flags = command_flags::kWriteCommand;
+      command->RetryMode = retry_mode::kSendAgain;
+      command->Sealed = 1;
+      command->Interval = -10 * static_cast<int32_t>(list.size());
+      command->LastTick = platform::Tick();
+      if (DebugOn() && TraceAllowance_ > 0) {
+        --TraceAllowance_;
+        SetLogMsg(CommandListingHead(*command, &tag.Value) + TK571_GBK("]生成写标签命令串=") +
+                  command->Request + kLineEnd);
+      }
+    } else {
+      command->LastTick = platform::Tick() - static_cast<uint32_t>(command->Interval);
+    }
+    return command;
+  } catch (...) {
+    LogException("TCustomDLLObject", "CreatCommand");
+    return nullptr;
+  }
+}
+
+bool TCustomDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag,
+                                        bool is_write) {
+  try {
+    const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+    if (is_write) {
+      if (!row || !row->Engine.Writable) return false;
+      for (const auto& queued : WriteQueue_) {
+        if (!queued || queued->Indexes.empty() || queued->Indexes[0] != tag.Index) continue;
+        if (queued->Values.empty() || !(queued->Values[0] == tag.Value)) continue;
+        if (LogErrorsOn()) {
+          LogLine(TK571_GBK("：标签写入请求未执行：") + tag.Name + TK571_GBK("重复写入,") +
+                  TK571_GBK(" 地址=") + tag.Address + TK571_GBK(", 标签值=") +
+                  ValueText(tag, tag.Value));
+        }
+        return false;
+      }
+      return true;
+    }
+
+    TCommand scratch;
+    scratch.LowChannel = scratch.HighChannel = tag.Channel;
+    std::string request;
+    GetAskStr(scratch, tag, request, false);
+    for (const auto& command : list) {
+      if (!command || command->DevNo != tag.DevNo) continue;
+      if (command->TypeIndex == tag.TypeIndex && command->StartAddr <= tag.Channel &&
+          tag.Channel <= command->EndAddr) {
+        command->HighChannel = std::max(command->HighChannel, tag.Channel);
+        command->LowChannel = std::min(command->LowChannel, tag.Channel);
+      }
+      if (command->Request == request) {
+        command->Indexes.push_back(tag.Index);
+        if (tag.ScanTime < static_cast<uint32_t>(command->Interval))
+          command->Interval = static_cast<int32_t>(tag.ScanTime);
+        return false;
+      }
+    }
+    return true;
+  } catch (...) {
+    LogException("TCustomDLLObject", "NeedCreatCommand");
+    return false;
+  }
+}
+
+void TCustomDLLObject::GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write) {
+  try {
+    out.clear();
+    const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+    if (!row) return;
+    std::string value;
+    CreateValueStr(tag, is_write, value);
+    (void)command;
+
+    std::string body;
+    if (!is_write) {
+      switch (row->ReadFrameKind) {
+        case frame_kind::kReadWord:
+          body = std::string(row->ReadPrefix) + "READ";
+          break;
+        case frame_kind::kReadCommand:
+        case frame_kind::kPrefixWord:
+          body = std::string(row->ReadPrefix) + std::string(row->ReadCommandWord);
+          break;
+        default:
+          break;
+      }
+    } else {
+      switch (row->WriteFrameKind) {
+        case frame_kind::kCommandWord:
+        case frame_kind::kReadCommand:
+          body = std::string(row->WritePrefix) + std::string(row->WriteCommandWord);
+          break;
+        case frame_kind::kWithValue:
+          if (!value.empty())
+            body = std::string(row->WritePrefix) + std::string(row->WriteCommandWord) + value;
+          break;
+        default:
+          break;
+      }
+    }
+    std::string framed;
+    CheckCRC(body, framed);
+    out = framed + std::string(row->Terminator);
+    CutToShortString(out);
+  } catch (...) {
+    out.clear();
+    LogException("TCustomDLLObject", "GetAskStr");
+  }
+}
+
+void TCustomDLLObject::CreateValueStr(TDLLTag& tag, bool is_write, std::string& out) {
+  try {
+    out.clear();
+    const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+    if (!row) return;
+    const uint8_t kind = is_write ? row->WriteValueKind : row->Engine.FormatCode;
+    if (kind != value_kind::kInteger || tag.DataKind != 0) return;
+    const auto number = RoundToInt32(tag.Value.AsDouble());
+    if (!number) throw std::range_error("value outside the 32-bit range");
+    if (row->HexValue) {
+      char text[16];
+      std::snprintf(text, sizeof(text), "%X", static_cast<unsigned>(*number));
+      out = text;
+    } else {
+      out = std::to_string(*number);
+    }
+  } catch (...) {
+    out.clear();
+    LogException("TCustomDLLObject", "CreateValueStr");
+  }
+}
+
+int32_t TCustomDLLObject::GetCommandAddrLength(const TCommand& command, const TDLLTag& tag) {
+  const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+  if (!row) return 1;
+  if (command.Sealed) return command.HighChannel - command.LowChannel + 1;
+  return row->AddrLength;
+}
+
+int32_t TCustomDLLObject::GetCommandStartAddr(const TCommand& command, const TDLLTag& tag) {
+  const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+  if (!row) return 0;
+  if (command.Sealed) return command.LowChannel;
+  const int32_t length = row->AddrLength;
+  if (length == 0) return 0;
+  return length * (tag.Channel / length);
+}
+
+int32_t TCustomDLLObject::GetCommandEndAddr(const TCommand& command, const TDLLTag& tag) {
+  const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+  if (!row) return 0;
+  if (command.Sealed) return command.HighChannel;
+  const int32_t length = row->AddrLength;
+  if (length == 0) return 0;
+  return length * (tag.Channel / length) + length - 1;
+}
+
+// ---- Checksum stage: the controller's replies and requests carry none ----
+
+std::string TCustomDLLObject::GetCrcSourceStr(const std::string& text, std::string& out) {
+  out = text;
+  return out;
+}
+
+bool TCustomDLLObject::CompareCRC(const std::string&, const std::string&) {
+  return kChecksumKind == kChecksumNone;
+}
+
+std::string TCustomDLLObject::CheckCRC(const std::string& text, std::string& out) {
+  out = text;
+  return out;
+}
+
+// ---- One exchange ----
+
+void TCustomDLLObject::RealComm(TCommand* command) {
+  try {
+    TBaseDLLObject::RealComm(command);
+    if (!command || !CommEnabled_) return;
+    if (command->DevNo < 0 || command->DevNo >= kDeviceCount) return;
+    if (!DevInUse_[static_cast<std::size_t>(command->DevNo)]) return;
+    SendTick_ = platform::Tick();
+    if (!command->Request.empty() && Comm_) Comm_->Send(command->Request);
+  } catch (...) {
+    LogException("TCustomDLLObject", "RealComm");
+  }
+}
+
+bool TCustomDLLObject::GetResult() {
+  try {
+    TCommand* command = CurrentCommand_;
+    if (!command || !Comm_) return false;
+    const std::string reply = Comm_->Receive();
+    command->Response = reply;
+    if (reply.empty()) return false;
+    if (!CheckResult(reply)) return false;
+    if (!command->IsWrite) CommAnalyze(reply, *command, Tags_);
+    return true;
+  } catch (...) {
+    LogException("TCustomDLLObject", "GetResult");
+    return false;
+  }
+}
+
+void TCustomDLLObject::GetAnswerMainStr(TCommand& command, TDLLTag& tag, std::string& out,
+                                        bool is_write) {
+  try {
+    out.clear();
+    (void)command;
+    const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+    if (!row) return;
+    const uint8_t kind = is_write ? row->WriteAnswerKind : row->ReadAnswerKind;
+    const std::string_view prefix = is_write ? row->WriteAnswerPrefix : row->ReadAnswerPrefix;
+    const std::string_view word = is_write ? row->WriteAnswerWord : row->ReadAnswerWord;
+    if (kind == answer_kind::kAddressed) {
+      char number[16];
+      std::snprintf(number, sizeof(number), "%X", static_cast<unsigned>(tag.DevNo));
+      out = std::string(prefix) + number + std::string(word);
+    } else if (kind == answer_kind::kCommandWord) {
+      out = std::string(prefix) + std::string(word);
+    }
+    CutToShortString(out);
+  } catch (...) {
+    out.clear();
+    LogException("TCustomDLLObject", "GetAnswerMainStr");
+  }
+}
+
+bool TCustomDLLObject::CheckResult(const std::string& reply) {
+  try {
+    if (!CurrentCommand_) return false;
+    const std::string_view terminator = TerminatorOf(CurrentCommand_->TypeIndex);
+    return terminator.empty() || Contains(reply, terminator);
+  } catch (...) {
+    LogException("TCustomDLLObject", "CheckResult");
+    return false;
+  }
+}
+
+bool TCustomDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
+                                   std::vector<std::unique_ptr<TDLLTag>>& tags) {
+  try {
+    std::string data;
+    GetEchoDataStr(reply, command, data);
+    CutToShortString(data);
+    std::string status;
+    GetEchoStatusStr(reply, command, status);
+    if (!command.HasFlag(command_flags::kTagBound)) return false;
+    const double now = platform::HostDateNow();
+    bool stored = false;
+    for (int32_t index : command.Indexes) {
+      if (index < 0 || static_cast<std::size_t>(index) >= tags.size() || !tags[index]) continue;
+      TDLLTag& tag = *tags[static_cast<std::size_t>(index)];
+      const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+      const int64_t width = row ? row->ValueWidth : -1;
+      const std::string field =
+          width > 0
+              ? std::string(SubText(data, width * (tag.Channel - command.StartAddr) + 1, width))
+              : data;
+      if (tag.DataKind == 2) {
+        tag.Value = TagValue::Text(data);
+      } else if (const auto number = ParseDecimal(RemoveSpaces(field))) {
+        tag.Value = tag.DataKind == 0 ? TagValue::Double(*number) : TagValue::Boolean(*number != 0);
+      }
+      tag.UpdateTime = now;
+      stored = true;
+    }
+    return stored;
+  } catch (...) {
+    LogException("TCustomDLLObject", "CommAnalyze");
+    return false;
+  }
+}
+
+void TCustomDLLObject::GetEchoDataStr(const std::string& reply, const TCommand& command,
+                                      std::string& out) {
+  try {
+    out = reply;
+    const ControllerTypeRow* row = ControllerTypeRowAt(command.TypeIndex);
+    if (!row || command.IsWrite) return;
+    const auto terminator = static_cast<int64_t>(row->Terminator.size());
+    if (row->ReadAnswerKind == answer_kind::kAddressed) {
+      EraseFront(out, static_cast<int64_t>(row->ReadAnswerPrefix.size()));
+      EraseFront(out, kStationFieldWidth);
+      EraseFront(out, static_cast<int64_t>(row->ReadAnswerWord.size()));
+      EraseBack(out, terminator);
+    } else if (row->ReadAnswerKind == answer_kind::kWithStatus) {
+      EraseFront(out, row->StatusLength);
+      EraseFront(out, kStationFieldWidth);
+      EraseFront(out, static_cast<int64_t>(row->ReadAnswerWord.size()));
+      EraseFront(out, row->LeadingRemoved);
+      EraseBack(out, terminator);
+    }
+    if (kChecksumKind != kChecksumNone) EraseBack(out, kChecksumWidth);
+  } catch (...) {
+    out.clear();
+    LogException("TCustomDLLObject", "GetEchoDataStr");
+  }
+}
+
+void TCustomDLLObject::GetEchoStatusStr(const std::string& reply, const TCommand& command,
+                                        std::string& out) {
+  try {
+    out.clear();
+    const ControllerTypeRow* row = ControllerTypeRowAt(command.TypeIndex);
+    if (row && !command.IsWrite && row->ReadAnswerKind == answer_kind::kWithStatus &&
+        row->StatusLength > 0) {
+      const int64_t skip = static_cast<int64_t>(row->ReadAnswerPrefix.size()) + kStationFieldWidth +
+                           static_cast<int64_t>(row->ReadAnswerWord.size());
+      out = std::string(SubText(reply, skip + 1, row->StatusLength));
+    }
+    if (command.TypeName == "TEST") WriteCommEvent(TK571_GBK("通讯成功"));
+    if (out.empty()) return;
+    for (const EchoCode& code : EchoCodes()) {
+      if (out.compare(0, code.Code.size(), code.Code) == 0) {
+        WriteCommEvent(platform::ToGbk(code.TextUtf8));
+        break;
+      }
+    }
+  } catch (...) {
+    out.clear();
+    LogException("TCustomDLLObject", "GetEchoStatusStr");
+  }
 }
 
 }  // namespace tk571

@@ -1,16 +1,100 @@
-// The TK571 controller: the driver object the entry points create.
+// The TK571 controller: the driver object the entry points create. It selects
+// the controller before talking to it, drives the run states with its own
+// event rules, keeps the recipe set-points of every controller on the line and
+// runs the controller's menu dialogues that load and read them.
 #pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
 
 #include "protocol/custom_dll_object.h"
 
 namespace tk571 {
 
+// One controller's recipe: target weight, coarse-feed and overshoot set-points
+// of materials 1..4, as the controller holds them (32-bit floats).
+struct TSetpoints {
+  std::array<float, 4> Final{};
+  std::array<float, 4> Coarse{};
+  std::array<float, 4> Fine{};
+};
+
+enum class SetpointKind { kFinal, kCoarse, kFine };
+
 class TDLLObject : public TCustomDLLObject {
  public:
+  // Control characters of the controller's protocol.
+  static constexpr char kEnq = '\x05';
+  static constexpr char kAck = '\x06';
+  // Waits of the dialogues with the controller.
+  static constexpr uint32_t kSelectTimeoutMs = 100;
+  static constexpr uint32_t kMenuPauseMs = 80;
+  static constexpr uint32_t kSetpointWaitMs = 100;
+  static constexpr uint32_t kStatusWaitMs = 200;
+  static constexpr int kSetpointAttempts = 6;
+  static constexpr int kSetpointItems = 12;
+  static constexpr std::size_t kStatusLineLength = 72;
+  static constexpr int kMaterials = 4;
+
   explicit TDLLObject(bool first_instance) : TCustomDLLObject(first_instance) {}
+
+  int32_t GetInterval() override;
+  CommandPtr CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list, bool is_write) override;
+  bool NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag, bool is_write) override;
+  void GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write) override;
+  void RealComm(TCommand* command) override;
+  bool GetResult() override;
+  void GetRunEvent() override;
+  void opInit_Exec() override;
+  void opInitACK_Exec() override;
+  void opInitNAK_Exec() override;
+  void opWriteCmd_Exec() override;
+  void opWriteACK_Exec() override;
+  void opWriteNAK_Exec() override;
+  bool CheckResult(const std::string& reply) override;
+  bool CommAnalyze(const std::string& reply, TCommand& command,
+                   std::vector<std::unique_ptr<TDLLTag>>& tags) override;
+
+  // The dialogues with the controller, run for the current command.
+  bool SendSetpoints();
+  bool SendSetpointItem();
+  bool ReadSetpoints();
+  bool ReadSetpointItem();
+  std::string GetStatusLine();
+
+  // The recipe kept for a device number (0..99); device numbers outside
+  // that range read as an empty recipe.
+  const TSetpoints& Setpoints(int32_t device) const;
 
  protected:
   const char* ClassName() const override { return "TDLLObject"; }
+
+  // The selected device of this object's line.
+  int16_t LineSelectedDevice() const;
+  void SetLineSelectedDevice(int16_t device);
+
+ private:
+  struct Prompt {
+    int material = 0;  // 1..4
+    SetpointKind kind = SetpointKind::kFinal;
+    std::string label;  // "M1 FINAL"
+  };
+  enum class PromptCheck { kOk, kBadMaterial, kNoSetpoint };
+
+  TSetpoints* SetpointsOf(int32_t device);
+  static float& Entry(TSetpoints& table, SetpointKind kind, int material);
+  PromptCheck ParsePrompt(const std::string& prompt, Prompt& out) const;
+  void LogPromptFault(const std::string& prompt, const char* operation);
+  // Returns the controller to its main display ("R"), as after every write.
+  void ReturnToMainDisplay();
+  void SendText(const std::string& text);
+  std::string ReceiveText();
+
+  std::array<TSetpoints, kDeviceCount> Setpoints_{};
+  // A device select went unanswered: the command chosen for it stays current
+  // and is sent at the next initialisation step.
+  bool KeepChosenCommand_ = false;
 };
 
 }  // namespace tk571

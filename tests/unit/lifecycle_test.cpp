@@ -12,6 +12,7 @@
 #include "support/fake_clock.h"
 #include "support/tag_defs.h"
 #include "tk571/driver.h"
+#include "tk571sim/line.h"
 
 namespace tk571 {
 namespace {
@@ -27,14 +28,15 @@ class LifecycleTest : public ::testing::Test {
     SetLogFileName(dir_ / "TK571_485.Log");
     block_.assign(TK571_PDB_SIZE, 0);
     FullPDB(block_.data());
-    // Device 1 instead of device 0; port Com9 points nowhere, so nothing is opened.
+    // Device 1 instead of device 0, on Com9: a simulated line.
     block_[TK571_PDB_ENTRIES + TK571_PDB_ENTRY_TYPE_CODE] = 1;
     uint8_t* entry1 = &block_[TK571_PDB_ENTRIES + TK571_PDB_ENTRY_SIZE];
     entry1[TK571_PDB_ENTRY_TYPE_CODE] = 0;
     entry1[TK571_PDB_ENTRY_TYPE_NAME] = 5;
     std::memcpy(entry1 + TK571_PDB_ENTRY_TYPE_NAME + 1, "TK571", 5);
     block_[TK571_PDB_DEBUG_ENABLED] = 1;
-    setenv("TK571_COM9", "/nonexistent/tk571-test-port", 1);
+    line_.AddController(1);
+    setenv("TK571_COM9", line_.LinkPath().c_str(), 1);
     block_[TK571_PDB_PORT] = 8;
   }
   void TearDown() override { DestroyThreadObject(); }
@@ -53,6 +55,7 @@ class LifecycleTest : public ::testing::Test {
 
   FakeClock clock_;
   TempDir dir_;
+  sim::Line line_{sim::LineSettings{}};
   std::vector<uint8_t> block_;
 };
 

@@ -7,6 +7,7 @@
 #include "engine/run_log.h"
 #include "platform/gbk.h"
 #include "protocol/dll_object.h"
+#include "protocol/tag_type_table.h"
 #include "support/fake_clock.h"
 #include "support/tag_defs.h"
 
@@ -18,13 +19,16 @@ using testing::FakeClock;
 using testing::Pointers;
 using testing::TagDef;
 
-// A controller object whose run log is a string.
-class Probe : public TDLLObject {
+// The engine with the controller's tag types and a run log that is a
+// string; it opens no serial port.
+class Probe : public TBaseDLLObject {
  public:
-  Probe() : TDLLObject(true) {}
+  Probe() : TBaseDLLObject(true) {}
   void SetLogMsg(const std::string& text) override { log += text; }
   std::string log;
-  using TBaseDLLObject::Tags_;
+
+ protected:
+  TagTypeTable TagTypes() const override { return ControllerTagTypes(); }
 };
 
 // Devices 1, 2 and 3 configured, entry 0 empty.

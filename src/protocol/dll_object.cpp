@@ -1,0 +1,419 @@
+#include "protocol/dll_object.h"
+
+#include <cmath>
+#include <span>
+
+#include "engine/run_log.h"
+#include "platform/clock.h"
+#include "platform/gbk.h"
+#include "platform/local_time.h"
+#include "protocol/reply_text.h"
+#include "protocol/selected_device.h"
+
+namespace tk571 {
+
+namespace {
+
+// Every controller answer that confirms a command contains one of these.
+constexpr std::string_view kYes = "YES";
+constexpr std::string_view kRefused = "NO ?";
+// Markers of a weighing reply: one of the states, one of the weight kinds.
+constexpr std::string_view kWeightStates[] = {"OL", "ST", "US"};
+constexpr std::string_view kWeightKinds[] = {"NT", "GS"};
+// The status line is fetched only for a gross weight reply.
+constexpr std::string_view kGross = "GS";
+// Offset of the eight value characters inside a field of a reply.
+constexpr int64_t kValueOffset = 6;
+constexpr int64_t kValueChars = 8;
+
+bool ContainsAny(std::string_view text, std::span<const std::string_view> parts) {
+  for (std::string_view part : parts)
+    if (Contains(text, part)) return true;
+  return false;
+}
+
+}  // namespace
+
+// ---- Command building ----
+
+int32_t TDLLObject::GetInterval() {
+  TCustomDLLObject::GetInterval();
+  return 10;
+}
+
+CommandPtr TDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list, bool is_write) {
+  CommandPtr command = TCustomDLLObject::CreatCommand(tag, list, is_write);
+  try {
+    // The controller takes whole numbers: the value queued, and later given
+    // back to the tag, is the rounded integer.
+    if (command && is_write && tag.Value.IsDouble()) {
+      if (const auto rounded = RoundToInt32(tag.Value.AsDouble())) {
+        tag.Value = TagValue::Integer(*rounded);
+        command->Value = tag.Value;
+      }
+    }
+  } catch (...) {
+    LogException("TDLLObject", "CreatCommand");
+  }
+  return command;
+}
+
+bool TDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag, bool is_write) {
+  try {
+    SetpointKind kind;
+    switch (tag.TypeIndex) {
+      case kTypeM_FINAL:
+        kind = SetpointKind::kFinal;
+        break;
+      case kTypeM_COARSE:
+        kind = SetpointKind::kCoarse;
+        break;
+      case kTypeM_FINE:
+        kind = SetpointKind::kFine;
+        break;
+      default:
+        return TCustomDLLObject::NeedCreatCommand(list, tag, is_write);
+    }
+    // Set-points are collected in the driver and go down as one recipe
+    // (LOAD_SETM); they never make a command of their own.
+    if (is_write && tag.Channel >= 1 && tag.Channel <= kMaterials) {
+      if (TSetpoints* table = SetpointsOf(tag.DevNo))
+        Entry(*table, kind, tag.Channel) = static_cast<float>(tag.Value.AsDouble());
+    }
+    return false;
+  } catch (...) {
+    LogException("TDLLObject", "NeedCreatCommand");
+    return false;
+  }
+}
+
+void TDLLObject::GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write) {
+  try {
+    if (is_write && tag.TypeIndex == kTypeSTART_UP) {
+      const std::string body = tag.Value.AsBoolean() ? "ST" : "ABO";
+      std::string framed;
+      CheckCRC(body, framed);
+      out = framed + std::string(TerminatorOf(tag.TypeIndex));
+      return;
+    }
+    TCustomDLLObject::GetAskStr(command, tag, out, is_write);
+  } catch (...) {
+    out.clear();
+    LogException("TCustomDLLObject", "GetAskStr");
+  }
+}
+
+// ---- One exchange ----
+
+void TDLLObject::RealComm(TCommand* command) {
+  try {
+    TCustomDLLObject::RealComm(command);
+  } catch (...) {
+    LogException("TDLLObject", "RealComm");
+  }
+}
+
+bool TDLLObject::GetResult() {
+  try {
+    return TCustomDLLObject::GetResult();
+  } catch (...) {
+    LogException("TDLLObject", "GetResult");
+    return false;
+  }
+}
+
+bool TDLLObject::CheckResult(const std::string& reply) {
+  try {
+    const TCommand* command = CurrentCommand_;
+    if (!command) return false;
+    const std::string_view terminator = TerminatorOf(command->TypeIndex);
+    if (!terminator.empty() && !Contains(reply, terminator)) return false;
+    switch (command->TypeIndex) {
+      case kTypeREAD:
+        return ContainsAny(reply, kWeightStates) && ContainsAny(reply, kWeightKinds);
+      case kTypeM_FINAL:
+      case kTypeM_COARSE:
+      case kTypeM_FINE:
+      case kTypeM_MEDIUM: {
+        const std::string label =
+            "M" + std::to_string(command->StartAddr) + " " +
+            (command->TypeName.size() > 2 ? command->TypeName.substr(2) : std::string());
+        if (Contains(reply, label) && Contains(reply, command->Request)) return true;
+        SendText("R" + std::string(kCrLf));
+        return false;
+      }
+      case kTypeLOAD_SETM:
+      // The read-out has already happened in the dialogue; "YES" confirms the
+      // controller is back at its main display.
+      case kTypeREAD_SETM:
+        return Contains(reply, kYes);
+      case kTypeSTART_UP:
+        return Contains(reply, kYes) || Contains(reply, kRefused);
+      default:
+        return false;
+    }
+  } catch (...) {
+    LogException("TCustomDLLObject", "CheckResult");
+    return false;
+  }
+}
+
+bool TDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
+                             std::vector<std::unique_ptr<TDLLTag>>& tags) {
+  try {
+    std::string data;
+    GetEchoDataStr(reply, command, data);
+    if (data.size() > 255) data.resize(255);
+    std::string status;
+    GetEchoStatusStr(reply, command, status);
+    if (!command.HasFlag(command_flags::kTagBound)) return false;
+
+    bool visited = false;
+    bool status_fetched = false;
+    std::string status_line;
+    const double now = platform::HostDateNow();
+    for (int32_t index : command.Indexes) {
+      if (index < 0 || static_cast<std::size_t>(index) >= tags.size()) continue;
+      TDLLTag* tag = tags[static_cast<std::size_t>(index)].get();
+      if (!tag) continue;
+      const ControllerTypeRow* row = ControllerTypeRowAt(tag->TypeIndex);
+      const int64_t width = row ? row->ValueWidth : -1;
+      const int64_t position = width * (static_cast<int64_t>(tag->Channel) - command.StartAddr) + 1;
+
+      if (tag->DataKind == 2) {
+        tag->Value = TagValue::Text(data);
+      } else if (tag->TypeIndex == kTypeENQ) {
+        if (Contains(data, kGross)) {
+          if (!status_fetched) {
+            status_line = GetStatusLine();
+            status_fetched = true;
+          }
+          if (!status_line.empty()) {
+            const auto number = ParseDecimal(
+                RemoveSpaces(SubText(status_line, position + kValueOffset, kValueChars)));
+            if (number) tag->Value = TagValue::Double(*number);
+          }
+        }
+      } else if (tag->TypeIndex == kTypeREAD) {
+        const auto number =
+            ParseDecimal(RemoveSpaces(SubText(data, position + kValueOffset, kValueChars)));
+        if (tag->DataKind == 0) {
+          if (number) tag->Value = TagValue::Double(*number);
+        } else {
+          const double current = tag->Value.AsBoolean() ? 1.0 : 0.0;
+          const double read = number ? *number : current;
+          tag->Value = TagValue::Boolean(std::trunc(read) == 1.0);
+        }
+      } else if (tag->DataKind == 1) {
+        const auto word = ParseHexWord(SubText(data, position, 4));
+        const auto work = RoundToInt32(tag->WorkValue);
+        const uint32_t bits = word ? *word : static_cast<uint32_t>(work ? *work : 0);
+        if (tag->BitNo >= 0 && tag->BitNo <= 15)
+          tag->Value = TagValue::Boolean(((bits >> tag->BitNo) & 1u) != 0);
+      }
+      tag->UpdateTime = now;
+      visited = true;
+    }
+    return visited;
+  } catch (...) {
+    LogException("TCustomDLLObject", "CommAnalyze");
+    return false;
+  }
+}
+
+// ---- Run events ----
+
+void TDLLObject::GetRunEvent() {
+  try {
+    if (RunEvent_ != opNone) return;
+    const TCommand* command = CurrentCommand_;
+    switch (RunState_) {
+      case rsReady:
+        if (command) {
+          RunEvent_ = command->IsWrite ? opWriteCmd : opReadCmd;
+        } else {
+          RunEvent_ = opInit;
+          RunState_ = rsIdle;
+        }
+        break;
+      case rsIniting: {
+        const std::string received = ReceiveText();
+        const bool acknowledged =
+            command && Contains(received, std::string(1, kAck) + TwoDigits(command->DevNo));
+        if (acknowledged) {
+          RunEvent_ = opInitACK;
+        } else if (platform::TicksSince(SendTick_) > kSelectTimeoutMs) {
+          RunEvent_ = opInitNAK;
+        }
+        break;
+      }
+      case rsReading:
+        if (GetResult()) {
+          RunEvent_ = opReadACK;
+        } else if (platform::TicksSince(SendTick_) > kReplyTimeoutMs) {
+          RunEvent_ = opReadNAK;
+        }
+        break;
+      case rsWriting:
+        if (GetResult()) {
+          RunEvent_ = opWriteACK;
+        } else if (platform::TicksSince(SendTick_) > kReplyTimeoutMs) {
+          RunEvent_ = opWriteNAK;
+        }
+        break;
+      default:
+        break;
+    }
+    if (RunEvent_ == opReadACK || RunEvent_ == opReadNAK || RunEvent_ == opWriteACK ||
+        RunEvent_ == opWriteNAK)
+      UpdateLinkStatus();
+  } catch (...) {
+    LogException("TDLLObject", "GetRunEvent");
+  }
+}
+
+void TDLLObject::opInit_Exec() {
+  try {
+    if (!KeepChosenCommand_ || !CurrentCommand_) GetNextCommand();
+    KeepChosenCommand_ = false;
+    const TCommand* command = CurrentCommand_;
+    if (!command) {
+      RunEvent_ = opInit;
+      RunState_ = rsIdle;
+      return;
+    }
+    // The controller answers only after it has been selected; it stays
+    // selected until another controller on the line is.
+    if (LineSelectedDevice() != command->DevNo) {
+      SetLineSelectedDevice(static_cast<int16_t>(command->DevNo));
+      SendTick_ = platform::Tick();
+      SendText(std::string(1, kEnq) + "ID" + TwoDigits(command->DevNo) + std::string(kCrLf));
+      RunEvent_ = opNone;
+      RunState_ = rsIniting;
+    } else {
+      RunEvent_ = opNone;
+      RunState_ = rsReady;
+    }
+    ReadExecute();
+  } catch (...) {
+    LogException("TDLLObject", "opInit_Exec");
+  }
+}
+
+void TDLLObject::opInitACK_Exec() {
+  try {
+    RunEvent_ = opNone;
+    RunState_ = rsReady;
+    ReadExecute();
+  } catch (...) {
+    LogException("TDLLObject", "opInitACK_Exec");
+  }
+}
+
+void TDLLObject::opInitNAK_Exec() {
+  try {
+    KeepChosenCommand_ = CurrentCommand_ != nullptr;
+    RunEvent_ = opInit;
+    RunState_ = rsIdle;
+  } catch (...) {
+    LogException("TDLLObject", "opInitNAK_Exec");
+  }
+}
+
+void TDLLObject::opWriteCmd_Exec() {
+  try {
+    TCommand* command = CurrentCommand_;
+    if (command) {
+      bool dialogue_ok = true;
+      if (command->TypeIndex == kTypeLOAD_SETM) {
+        dialogue_ok = SendSetpoints();
+      } else if (command->TypeIndex == kTypeREAD_SETM) {
+        dialogue_ok = ReadSetpoints();
+      }
+      if (!dialogue_ok) {
+        if (command->RetryMode == retry_mode::kSendAgain) {
+          command->RetryMode = retry_mode::kGiveUp;
+          RunState_ = rsReady;
+          RunEvent_ = opWriteCmd;
+        } else {
+          // Given up like a write without answer, so the line goes on serving
+          // the other commands.
+          RunState_ = rsWriting;
+          RunEvent_ = opClrWriteError;
+          opClrWriteError_Exec();
+        }
+        return;
+      }
+    }
+    TCustomDLLObject::opWriteCmd_Exec();
+  } catch (...) {
+    RunEvent_ = opNone;
+    RunState_ = rsReady;
+    LogException("TBaseDLLObject", "opWriteCmd_Exec");
+  }
+}
+
+void TDLLObject::opWriteACK_Exec() {
+  try {
+    ReturnToMainDisplay();
+  } catch (...) {
+    LogException("TDLLObject", "opWriteACK_Exec");
+  }
+  TCustomDLLObject::opWriteACK_Exec();
+}
+
+void TDLLObject::opWriteNAK_Exec() {
+  try {
+    ReturnToMainDisplay();
+  } catch (...) {
+    LogException("TDLLObject", "opWriteNAK_Exec");
+  }
+  TCustomDLLObject::opWriteNAK_Exec();
+}
+
+// ---- Line helpers ----
+
+void TDLLObject::SendText(const std::string& text) {
+  if (Comm_) Comm_->Send(text);
+}
+
+std::string TDLLObject::ReceiveText() {
+  return Comm_ ? Comm_->Receive() : std::string();
+}
+
+void TDLLObject::ReturnToMainDisplay() {
+  platform::SleepMs(kMenuPauseMs);
+  SendText("R" + std::string(kCrLf));
+  // Lets the controller's "YES" arrive before the next request clears the
+  // receive text, so it cannot end up in front of that request's reply.
+  platform::SleepMs(kMenuPauseMs);
+}
+
+int16_t TDLLObject::LineSelectedDevice() const {
+  return SelectedDevice(Comm_ ? Comm_->LineKey() : std::string());
+}
+
+void TDLLObject::SetLineSelectedDevice(int16_t device) {
+  SetSelectedDevice(Comm_ ? Comm_->LineKey() : std::string(), device);
+}
+
+std::string TDLLObject::GetStatusLine() {
+  try {
+    if (!Comm_) return std::string();
+    Comm_->ClearBuffer();
+    SendText(std::string(1, kAck) + std::string(kCrLf));
+    platform::SleepMs(kStatusWaitMs);
+    const std::string line = ReceiveText();
+    const std::string_view terminator =
+        TerminatorOf(CurrentCommand_ ? CurrentCommand_->TypeIndex : kTypeENQ);
+    const bool valid = line.size() == kStatusLineLength && Contains(line, "M1") &&
+                       Contains(line, "M2") && Contains(line, "M3") && Contains(line, "M4") &&
+                       line.ends_with(terminator);
+    return valid ? line : std::string();
+  } catch (...) {
+    LogException("TDLLObject", "GetStatusLine");
+    return std::string();
+  }
+}
+
+}  // namespace tk571

@@ -1,0 +1,37 @@
+// What the protocol layer needs from a serial port. The driver's port class
+// is adapted to this; tests drive the protocol through a scripted line.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "driver/device_pdb.h"
+
+namespace tk571 {
+
+class SerialLine {
+ public:
+  virtual ~SerialLine() = default;
+
+  // Opens (or reopens) the port named by the block with its line settings,
+  // in text mode. `message` receives the port's status text, "ComN打开成功"
+  // or "ComN不存在或被其它程序占用！".
+  virtual bool Open(const TDevicePDB& block, std::string& message) = 0;
+  virtual void Close() = 0;
+  // Identifies the physical line (the device path behind "ComN"); two objects
+  // that share a line share the controllers' selection state.
+  virtual std::string LineKey() const = 0;
+
+  // Clears the receive buffer, discards what the port has queued and sends at
+  // most the first 255 characters of `text`.
+  virtual void Send(const std::string& text) = 0;
+  // Appends whatever the port has queued to the receive buffer, without
+  // waiting, and returns the whole buffer.
+  virtual const std::string& Receive() = 0;
+  virtual void ClearBuffer() = 0;
+};
+
+// The driver's serial port behind the interface above.
+std::unique_ptr<SerialLine> MakeSerialLine();
+
+}  // namespace tk571

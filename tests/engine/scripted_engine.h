@@ -1,0 +1,265 @@
+// A driver engine with the protocol hooks scripted by the test and a clock
+// the test moves: replies come when the test says so, requests are recorded
+// instead of sent, log lines are collected.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/base_dll_object.h"
+#include "engine/library_values.h"
+#include "engine/link_texts.h"
+#include "platform/clock.h"
+#include "platform/gbk.h"
+#include "protocol/tag_type_table.h"
+
+namespace tk571::testing {
+
+class FakeClock final : public platform::Clock {
+ public:
+  uint32_t TickMs() override { return tick; }
+  void SleepMs(uint32_t ms) override { tick += ms; }
+  std::chrono::system_clock::time_point Now() override {
+    return std::chrono::system_clock::time_point(std::chrono::hours(24 * 365 * 50)) +
+           std::chrono::milliseconds(tick);
+  }
+  // Starts close to the wrap of the 32-bit counter, so that every test also
+  // crosses it.
+  uint32_t tick = 0xFFFFFFFFu - 30000u;
+};
+
+// Installs the fake clock for the length of a test.
+class ClockScope {
+ public:
+  ClockScope() { platform::SetClock(&clock); }
+  ~ClockScope() { platform::SetClock(nullptr); }
+  FakeClock clock;
+};
+
+inline std::string G(const char* utf8) {
+  return platform::ToGbk(utf8);
+}
+
+struct TagSpec {
+  std::string name;
+  std::string type_name;  // type name, or the internal address in upper case
+  int32_t type_index = -1;
+  int32_t dev_no = 1;
+  int32_t channel = 0;
+  uint8_t data_kind = 0;
+  uint32_t scan_time = 1000;
+  TagValue value = TagValue::Integer(0);
+  bool internal = false;
+  uint8_t writable = 0;
+};
+
+class ScriptedEngine : public TBaseDLLObject {
+ public:
+  ScriptedEngine() : TBaseDLLObject(true) {
+    DevInUse_.fill(1);
+    for (int i = 0; i < kDeviceCount; ++i) Pdb_.SetTypeCode(i, kEmptyTypeCode);
+  }
+
+  using TBaseDLLObject::CommEnabled_;
+  using TBaseDLLObject::CurrentCommand_;
+  using TBaseDLLObject::CurrentHead_;
+  using TBaseDLLObject::DevFailCount_;
+  using TBaseDLLObject::DevInUse_;
+  using TBaseDLLObject::DevLinkStatus_;
+  using TBaseDLLObject::EnLog_;
+  using TBaseDLLObject::LastCommOK_;
+  using TBaseDLLObject::LinkStatus_;
+  using TBaseDLLObject::ReadCommands_;
+  using TBaseDLLObject::ReadCommCount_;
+  using TBaseDLLObject::ReadFailTotal_;
+  using TBaseDLLObject::ReadTimeoutCount_;
+  using TBaseDLLObject::RunEvent_;
+  using TBaseDLLObject::RunningWrite_;
+  using TBaseDLLObject::RunState_;
+  using TBaseDLLObject::Tags_;
+  using TBaseDLLObject::WriteCommCount_;
+  using TBaseDLLObject::WriteFailTotal_;
+  using TBaseDLLObject::WriteQueue_;
+  using TBaseDLLObject::WriteTimeoutCount_;
+
+  // --- Script.
+
+  // While set, every poll of an outstanding request finds its reply.
+  bool answering = false;
+  // Values the reply carries, by tag position.
+  std::map<int32_t, TagValue> reply_values;
+  // Thrown from RealComm for the next request sent, when set.
+  bool throw_on_send = false;
+
+  std::vector<std::string> sent;
+  std::vector<uint32_t> sent_ticks;
+  std::vector<std::string> log;
+
+  // --- Set-up.
+
+  TDLLTag& AddTag(const TagSpec& spec) {
+    auto tag = std::make_unique<TDLLTag>();
+    const int32_t position = static_cast<int32_t>(Tags_.size());
+    tag->TagID = static_cast<uint32_t>(100 + position);
+    tag->Index = position;
+    tag->Name = spec.name;
+    tag->Address = spec.name;
+    tag->DataKind = spec.data_kind;
+    tag->TypeName = spec.type_name;
+    tag->TypeIndex = spec.type_index;
+    tag->DevNo = spec.dev_no;
+    tag->Channel = spec.channel;
+    tag->ScanTime = spec.scan_time;
+    tag->Value = spec.value;
+    tag->ReportedValue = spec.value;
+    tag->SavedValue = spec.value;
+    tag->Internal = spec.internal ? 1 : 0;
+    tag->Writable = spec.writable;
+    if (!spec.internal && spec.type_index >= 0)
+      tag->Writable = ControllerTagTypes()[static_cast<std::size_t>(spec.type_index)].Writable;
+    if (spec.dev_no >= 0 && spec.dev_no < kDeviceCount) {
+      Pdb_.SetTypeCode(spec.dev_no, 0);
+      Pdb_.SetTypeName(spec.dev_no, "TK571");
+    }
+    TagIndex_.Set(tag->TagID, position);
+    Tags_.push_back(std::move(tag));
+    TagCount_ = static_cast<int32_t>(Tags_.size());
+    return *Tags_.back();
+  }
+  // A READ tag of a device: one read command per device.
+  TDLLTag& AddRead(const std::string& name, int32_t dev_no, uint32_t scan_time = 1000) {
+    return AddTag({.name = name,
+                   .type_name = "READ",
+                   .type_index = kTypeREAD,
+                   .dev_no = dev_no,
+                   .scan_time = scan_time});
+  }
+  // A writable analog tag that is also read (M_MEDIUM).
+  TDLLTag& AddMedium(const std::string& name, int32_t dev_no, uint32_t scan_time = 1000) {
+    return AddTag({.name = name,
+                   .type_name = "M_MEDIUM",
+                   .type_index = kTypeM_MEDIUM,
+                   .dev_no = dev_no,
+                   .scan_time = scan_time});
+  }
+  TDLLTag& AddStartUp(const std::string& name, int32_t dev_no) {
+    return AddTag({.name = name,
+                   .type_name = "START_UP",
+                   .type_index = kTypeSTART_UP,
+                   .dev_no = dev_no,
+                   .data_kind = 1,
+                   .value = TagValue::Boolean(false)});
+  }
+  TDLLTag& AddInternal(const std::string& address, uint8_t data_kind, int32_t dev_no = -1) {
+    TagValue initial = data_kind == 0   ? TagValue::Integer(0)
+                       : data_kind == 1 ? TagValue::Boolean(false)
+                                        : TagValue::Text("");
+    return AddTag({.name = address,
+                   .type_name = address,
+                   .dev_no = dev_no,
+                   .data_kind = data_kind,
+                   .value = initial,
+                   .internal = true});
+  }
+
+  struct Switches {
+    bool log_errors = true;
+    bool trace = false;
+    bool debug = false;
+    uint8_t write_retries = 2;
+  };
+  // The state IniDLLObj leaves: block loaded, lists built, opInit pending.
+  void Start(Switches s) {
+    Pdb_.SetLogErrors(s.log_errors ? 1 : 0);
+    Pdb_.SetLogTrace(s.trace ? 1 : 0);
+    Pdb_.SetDebugEnabled(s.debug ? 1 : 0);
+    Pdb_.SetWriteRetries(s.write_retries);
+    ParmLoaded_ = true;
+    Initialized_ = true;
+    Refresh();
+    RunEvent_ = opInit;
+    log.clear();
+  }
+  void Start() { Start(Switches{}); }
+
+  // --- Inspection.
+
+  std::string LogText() const {
+    std::string all;
+    for (const std::string& line : log) all += line;
+    return all;
+  }
+  int CountInLog(const std::string& gbk) const {
+    const std::string all = LogText();
+    int n = 0;
+    for (std::size_t at = all.find(gbk); at != std::string::npos; at = all.find(gbk, at + 1)) ++n;
+    return n;
+  }
+  TDLLTag& Tag(int32_t position) { return *Tags_[static_cast<std::size_t>(position)]; }
+  uint32_t IdOf(const TDLLTag& tag) const { return tag.TagID; }
+  std::string LinkText(uint8_t code) const { return tk571::LinkStatusText(code, CommEnabled_); }
+
+  // --- Hooks.
+
+  void SetLogMsg(const std::string& text) override { log.push_back(text); }
+  void RealComm(TCommand* command) override {
+    TBaseDLLObject::RealComm(command);
+    if (throw_on_send) {
+      throw_on_send = false;
+      throw std::runtime_error("port gone");
+    }
+    if (!command) return;
+    sent.push_back(command->Request);
+    sent_ticks.push_back(platform::Tick());
+  }
+  bool GetResult() override {
+    if (!answering || !CurrentCommand_) return false;
+    CurrentCommand_->Response = "ok";
+    for (int32_t index : CurrentCommand_->Indexes) {
+      const auto it = reply_values.find(index);
+      if (it != reply_values.end()) Tags_[static_cast<std::size_t>(index)]->Value = it->second;
+    }
+    return true;
+  }
+
+ protected:
+  TagTypeTable TagTypes() const override { return ControllerTagTypes(); }
+};
+
+// Fixture: fake clock, an engine, helpers to poll and move time.
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { WriteRepeatBudget.store(2); }
+
+  // One host poll.
+  void Poll() { e.ReadExecute(); }
+  // Moves time by `ms` and polls.
+  void After(uint32_t ms) {
+    scope.clock.tick += ms;
+    Poll();
+  }
+  // Polls every `step` ms for `total` ms.
+  void Run(uint32_t total, uint32_t step = 1) {
+    for (uint32_t t = 0; t < total; t += step) After(step);
+  }
+  uint32_t Now() const { return scope.clock.tick; }
+
+  // A request's text as the engine's default hooks compose it.
+  static std::string ReadRequest(const std::string& name) {
+    return G("向设备发送读标签") + name + G("命令");
+  }
+  static std::string WriteRequest(const std::string& name) {
+    return G("向设备发送写标签") + name + G("命令");
+  }
+
+  ClockScope scope;
+  ScriptedEngine e;
+};
+
+}  // namespace tk571::testing
