@@ -78,7 +78,7 @@ TEST(Format, ChangeLinesShowTimeTagValueAndQuality) {
   TTagValueRec weight = Record(10, TK571_VALUE_FLOAT, TK571_QUALITY_GOOD);
   weight.Value.Float = 512.5;
   EXPECT_EQ(FormatChange(weight, &file.tags[0]),
-            "12:00:00.000  1号秤实时重量  READ1:1        = 512.5  good");
+            "12:00:00.000  1号秤实时重量    READ1:1        = 512.5  good");
 
   char text[sizeof kLinkGbk];
   std::memcpy(text, kLinkGbk, sizeof kLinkGbk);
@@ -86,17 +86,17 @@ TEST(Format, ChangeLinesShowTimeTagValueAndQuality) {
   link.Value.String = text;
   EXPECT_EQ(
       FormatChange(link, &file.tags[1]),
-      "12:00:00.000  Link           COMMLINK       = \"TK571配料控制器(RS485)通讯正常!\"  good");
+      "12:00:00.000  Link             COMMLINK       = \"TK571配料控制器(RS485)通讯正常!\"  good");
 
   TTagValueRec start = Record(52, TK571_VALUE_BOOL, TK571_QUALITY_WRITE_FAILED);
   start.Value.Bool = 7;
   EXPECT_EQ(FormatChange(start, &file.tags[2]),
-            "12:00:00.000  Start          START_UP1:1    = on  write failed");
+            "12:00:00.000  Start            START_UP1:1    = on  write failed");
 
   TTagValueRec unknown = Record(99, TK571_VALUE_STRING, 0x1234);
   unknown.Value.String = nullptr;
   EXPECT_EQ(FormatChange(unknown, nullptr),
-            "12:00:00.000  #99                           = \"\"  0x1234");
+            "12:00:00.000  #99                             = \"\"  0x1234");
   EXPECT_EQ(FormatQuality(TK571_QUALITY_WRITE_STALE), "write stale");
 }
 
@@ -139,9 +139,9 @@ TEST(Format, TableRowsKeepTheirColumnsWithWideNames) {
   };
   const std::vector<std::string> lines = RenderTable(rows, 120);
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[1].rfind("1号秤实时重量  READ1:1        512.5 ", 0), 0u);
+  EXPECT_EQ(lines[1].rfind("1号秤实时重量    READ1:1        512.5 ", 0), 0u);
   EXPECT_NE(lines[1].find("good         12:00:00.000"), std::string::npos);
-  EXPECT_EQ(lines[2].rfind("W              READ2:1        -1 ", 0), 0u);
+  EXPECT_EQ(lines[2].rfind("W                READ2:1        -1 ", 0), 0u);
   for (const std::string& line : lines) EXPECT_LE(DisplayWidth(line), 120);
   for (const std::string& line : RenderTable(rows, 40)) EXPECT_EQ(DisplayWidth(line), 40);
 }

@@ -14,7 +14,7 @@ namespace {
 constexpr double kMsPerDay = 86400000.0;
 // Days from 1899-12-30 to 1970-01-01.
 constexpr double kUnixEpochDays = 25569.0;
-constexpr int kNameColumns = 14;
+constexpr int kNameColumns = 16;
 constexpr int kAddressColumns = 14;
 constexpr int kValueColumns = 34;
 constexpr int kQualityColumns = 12;

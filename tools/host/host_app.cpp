@@ -159,7 +159,7 @@ class Host {
     char* raw = nullptr;
     const bool ok = lib_.OnDataWrite(1, &record, &raw) != 0;
     screen_.Print(Now() + "  write " + tag->address + " = " + c.value +
-                  (ok ? ": passed to the driver" : ": refused by the driver"));
+                  (ok ? ": queued" : ": not queued (OnDataWrite answered false)"));
     Message(raw);
     return ok;
   }
