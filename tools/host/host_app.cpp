@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -21,6 +22,7 @@
 #include "tag_file.h"
 #include "tag_records.h"
 #include "text_codec.h"
+#include "tokens.h"
 
 namespace tk571::host {
 namespace {
@@ -69,6 +71,16 @@ class FileDescriptor {
  private:
   int fd_;
 };
+
+// The device behind the block's port, as the driver will open it.
+std::string PortDevice(const ParameterBlock& block) {
+  const int port = block[TK571_PDB_PORT] + 1;
+  const std::string variable = "TK571_COM" + std::to_string(port);
+  const char* path = std::getenv(variable.c_str());
+  if (path != nullptr && *path != '\0') return "Com" + std::to_string(port) + " is " + path;
+  return "Com" + std::to_string(port) + " is /dev/ttyS" + std::to_string(port - 1) + " (" +
+         variable + " unset)";
+}
 
 void PrintError(const std::string& text) {
   std::cout.flush();
@@ -134,10 +146,17 @@ class Host {
   }
 
   bool TableDirty() const { return table_dirty_; }
-  std::vector<std::string> Table(const std::string& title) {
+  // The title carries the overall link status when the tags include it.
+  std::vector<std::string> Table(std::string title) {
     table_dirty_ = false;
+    for (const TagRow& row : rows_) {
+      if (row.reports > 0 && row.tag->kind == TK571_VALUE_STRING &&
+          ToUpperAscii(row.tag->address) == "COMMLINK") {
+        title += "  " + row.value;
+      }
+    }
     std::vector<std::string> lines = RenderTable(rows_, std::max(40, screen_.Width() - 1));
-    lines.insert(lines.begin(), title);
+    lines.insert(lines.begin(), std::move(title));
     return lines;
   }
 
@@ -332,6 +351,7 @@ int RunDriver(const HostOptions& options, DriverLibrary& lib, ParameterBlock& bl
 
   screen.Print("parameter block: " + DescribeBlock(block) + "; " +
                std::to_string(file.tags.size()) + " tags from " + options.tags_file);
+  screen.Print(PortDevice(block));
   host.SetRun(&file.tags);
 
   DriverRun run(lib);
