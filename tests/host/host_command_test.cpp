@@ -182,13 +182,16 @@ TEST(WriteRecords, TypedValuesBecomeRecordsOfTheTagsKind) {
   ASSERT_EQ(MakeWriteRecord(tags[3], "12.3", &text, &record), "");
   EXPECT_EQ(record.TagID, 4u);
   EXPECT_EQ(record.ValueType, TK571_VALUE_FLOAT);
-  EXPECT_EQ(record.Value.Float, 12.3);
+  const double written = record.Value.Float;  // packed: no reference into the record
+  EXPECT_EQ(written, 12.3);
 
   ASSERT_EQ(MakeWriteRecord(tags[1], "on", &text, &record), "");
   EXPECT_EQ(record.ValueType, TK571_VALUE_BOOL);
-  EXPECT_EQ(record.Value.Bool, 1u);
+  uint32_t on = record.Value.Bool;
+  EXPECT_EQ(on, 1u);
   ASSERT_EQ(MakeWriteRecord(tags[1], "0", &text, &record), "");
-  EXPECT_EQ(record.Value.Bool, 0u);
+  on = record.Value.Bool;
+  EXPECT_EQ(on, 0u);
 
   ASSERT_EQ(MakeWriteRecord(tags[2], "关闭", &text, &record), "");
   EXPECT_EQ(record.ValueType, TK571_VALUE_STRING);
