@@ -153,7 +153,7 @@ TEST_F(HostProgram, BadInputEndsWithAReasonAndExitCode2) {
   for (const BadInput& c : cases) {
     SCOPED_TRACE(c.what);
     if (c.file_name != nullptr) File(c.file_name, c.file_content);
-    if (std::string(c.what) == "broken script") File("tags.txt", "1 A READ1:1 float 100\n");
+    if (c.args.size() > 2) File("tags.txt", "1 A READ1:1 float 100\n");
     std::string output;
     EXPECT_EQ(Host(c.args, &output), 2);
     EXPECT_NE(output.find(c.expected), std::string::npos) << output;
@@ -205,7 +205,8 @@ class HostWithSimulator : public HostProgram {
          "1  Link    COMMLINK     string 200\n"
          "2  Link1   DEVICELINK1  string 200\n"
          "10 Weight1 READ1:1      float  100  -1\n"
-         "11 Weight2 READ2:1      float  100  -1\n");
+         "11 Weight2 READ2:1      float  100  -1\n"
+         "12 Final1  M_FINAL1:1   float  100\n");
   }
   void TearDown() override {
     if (sim_) kill(sim_->Pid(), SIGTERM);
@@ -225,8 +226,9 @@ class HostWithSimulator : public HostProgram {
   std::unique_ptr<Child> sim_;
 };
 
-TEST_F(HostWithSimulator, RunShowsTheLiveWeightAndANormalLink) {
-  Child host(HostArgs({"--duration", "5s"}), {"TK571_COM1=" + link_}, dir_, true);
+TEST_F(HostWithSimulator, RunShowsTheLiveWeightANormalLinkAndAWrite) {
+  Child host(HostArgs({"--duration", "5s", "write", "M_FINAL1:1", "500"}), {"TK571_COM1=" + link_},
+             dir_, true);
   ASSERT_EQ(host.Finish(), 0) << host.Output();
   const std::string& out = host.Output();
   EXPECT_NE(out.find("stopping the driver (FreeDriver)"), std::string::npos);
@@ -238,6 +240,8 @@ TEST_F(HostWithSimulator, RunShowsTheLiveWeightAndANormalLink) {
   EXPECT_NE(out.find("COMMLINK       = \"TK571配料控制器(RS485)通讯正常!\""), std::string::npos)
       << out;
   EXPECT_NE(out.find("READ2:1        = "), std::string::npos) << out;
+  // A set-point write is kept in the driver's recipe and reported back.
+  EXPECT_NE(out.find("M_FINAL1:1     = 500  good"), std::string::npos) << out;
 }
 
 TEST_F(HostWithSimulator, InterruptStopsTheDriverAndEndsCleanly) {
