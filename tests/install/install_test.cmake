@@ -1,0 +1,67 @@
+# Installs the build into a fresh prefix, then builds the tiny host against
+# it twice, with find_package(tk571) and with pkg-config, and runs both; and
+# runs the installed tk571-host, which finds the library beside it.
+#
+# -DBUILD_DIR -DCONSUMER_DIR -DWORK_DIR -DC_COMPILER [-DEXTRA_C_FLAGS]
+set(prefix ${WORK_DIR}/prefix)
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${WORK_DIR})
+
+function(run what)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${what} failed (${result}):\n${out}\n${err}")
+  endif()
+  set(output "${out}" PARENT_SCOPE)
+endfunction()
+
+run("install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+
+# The layout a host author relies on.
+file(GLOB config ${prefix}/lib*/cmake/tk571/tk571Config.cmake)
+file(GLOB pc ${prefix}/lib*/pkgconfig/tk571.pc)
+file(GLOB library ${prefix}/lib*/libtk571_485.so)
+foreach(path include/tk571/driver.h bin/tk571-host bin/tk571-sim)
+  if(NOT EXISTS ${prefix}/${path})
+    message(FATAL_ERROR "${path} is not installed")
+  endif()
+endforeach()
+if(NOT config OR NOT pc OR NOT library)
+  message(FATAL_ERROR "library, CMake package or pkg-config file missing under ${prefix}")
+endif()
+get_filename_component(pc_dir ${pc} DIRECTORY)
+get_filename_component(lib_dir ${library} DIRECTORY)
+
+# find_package(tk571)
+run("configure with find_package" ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/cmake_host
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_C_COMPILER=${C_COMPILER}
+    "-DCMAKE_C_FLAGS=${EXTRA_C_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${EXTRA_C_FLAGS}")
+run("build with find_package" ${CMAKE_COMMAND} --build ${WORK_DIR}/cmake_host)
+run("tiny host (find_package)" ${WORK_DIR}/cmake_host/tiny_host)
+if(NOT output MATCHES "linked GetPDBLen = 26508\nloaded GetPDBLen = 26508")
+  message(FATAL_ERROR "tiny host (find_package) said:\n${output}")
+endif()
+
+# pkg-config
+find_program(PKG_CONFIG pkg-config REQUIRED)
+set(pc_env ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${pc_dir})
+run("pkg-config" ${pc_env} ${PKG_CONFIG} --cflags --libs tk571)
+separate_arguments(flags UNIX_COMMAND "${output}")
+run("pkg-config driver" ${pc_env} ${PKG_CONFIG} --variable=driver tk571)
+string(STRIP "${output}" driver_file)
+separate_arguments(extra UNIX_COMMAND "${EXTRA_C_FLAGS}")
+run("build with pkg-config" ${C_COMPILER} ${extra} ${CONSUMER_DIR}/tiny_host.c ${flags} -ldl
+    -o ${WORK_DIR}/pc_tiny_host)
+run("tiny host (pkg-config)" ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${lib_dir}
+    ${WORK_DIR}/pc_tiny_host ${driver_file})
+if(NOT output MATCHES "linked GetPDBLen = 26508\nloaded GetPDBLen = 26508")
+  message(FATAL_ERROR "tiny host (pkg-config) said:\n${output}")
+endif()
+
+# The installed reference host loads the installed library on its own.
+run("installed tk571-host" ${CMAKE_COMMAND} -E env --unset=TK571_LIBRARY
+    ${prefix}/bin/tk571-host kinds)
+if(NOT output MATCHES "^driver library: ${lib_dir}/libtk571_485.so\n" OR NOT output MATCHES "START_UP")
+  message(FATAL_ERROR "installed tk571-host said:\n${output}")
+endif()
+file(REMOVE_RECURSE ${WORK_DIR})

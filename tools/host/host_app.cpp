@@ -1,0 +1,531 @@
+#include "host_app.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "driver_library.h"
+#include "format.h"
+#include "parameter_block.h"
+#include "screen.h"
+#include "tag_file.h"
+#include "tag_records.h"
+#include "text_codec.h"
+#include "tokens.h"
+
+namespace tk571::host {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+volatile sig_atomic_t g_stop = 0;
+volatile sig_atomic_t g_resized = 0;
+
+void OnStopSignal(int) {
+  g_stop = 1;
+}
+void OnResize(int) {
+  g_resized = 1;
+}
+
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  sigemptyset(&action.sa_mask);
+  action.sa_handler = OnStopSignal;  // no SA_RESTART: poll returns at once
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  action.sa_handler = OnResize;
+  sigaction(SIGWINCH, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+// Used when the driver asks for no period at all.
+constexpr milliseconds kFallbackScan{10};
+// The longest the loop sleeps, so that a signal is seen in time.
+constexpr milliseconds kMaxWait{100};
+constexpr milliseconds kTableRefresh{250};
+constexpr uint32_t kConfigureChanged = 1;
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The device behind the block's port, as the driver will open it.
+std::string PortDevice(const ParameterBlock& block) {
+  const int port = block[TK571_PDB_PORT] + 1;
+  const std::string variable = "TK571_COM" + std::to_string(port);
+  const char* path = std::getenv(variable.c_str());
+  if (path != nullptr && *path != '\0') return "Com" + std::to_string(port) + " is " + path;
+  return "Com" + std::to_string(port) + " is /dev/ttyS" + std::to_string(port - 1) + " (" +
+         variable + " unset)";
+}
+
+void PrintError(const std::string& text) {
+  std::cout.flush();
+  std::cerr << "tk571-host: " << text << std::endl;
+}
+
+// Everything a command needs; the driver object, when there is one, belongs
+// to this (the polling) thread.
+class Host {
+ public:
+  Host(DriverLibrary& library, ParameterBlock& block, Screen& screen)
+      : lib_(library), block_(block), screen_(screen) {}
+
+  void SetRun(const std::vector<TagDefinition>* tags) {
+    tags_ = tags;
+    running_ = true;
+    rows_.clear();
+    for (const TagDefinition& tag : *tags) {
+      row_of_id_[tag.id] = rows_.size();
+      rows_.push_back(TagRow{&tag, FormatInitialValue(tag), 0, std::string(), 0});
+    }
+  }
+
+  // Runs one command; false when it failed.
+  bool Execute(const Command& command) {
+    return std::visit([this](const auto& c) { return Do(c); }, command);
+  }
+  bool QuitRequested() const { return quit_; }
+
+  void Message(char* raw) {
+    const HostString message(raw);
+    if (!message.Empty())
+      screen_.PrintLines(FormatMessage(FormatTime(NowAsDays()), message.View()));
+  }
+
+  // One OnDataRead: prints the changes and keeps the table's rows.
+  void Poll(std::vector<TTagValueRec>& records) {
+    int32_t count = 0;
+    char* raw = nullptr;
+    lib_.OnDataRead(&count, records.data(), &raw);
+    const int32_t n = std::clamp<int32_t>(count, 0, static_cast<int32_t>(records.size()));
+    std::vector<std::string> lines;
+    for (int32_t i = 0; i < n; ++i) {
+      TTagValueRec& record = records[static_cast<std::size_t>(i)];
+      const auto row = row_of_id_.find(record.TagID);
+      const TagDefinition* tag = row == row_of_id_.end() ? nullptr : rows_[row->second].tag;
+      lines.push_back(FormatChange(record, tag));
+      if (row != row_of_id_.end()) {
+        TagRow& r = rows_[row->second];
+        r.value = FormatValue(record);
+        r.quality = record.Quality;
+        r.changed = FormatTime(record.TimeStamp);
+        ++r.reports;
+      }
+      if (record.ValueType == TK571_VALUE_STRING) {
+        std::free(record.Value.String);
+        record.Value.String = nullptr;
+      }
+      table_dirty_ = true;
+    }
+    screen_.PrintLines(lines);
+    Message(raw);
+  }
+
+  bool TableDirty() const { return table_dirty_; }
+  // The title carries the overall link status when the tags include it.
+  std::vector<std::string> Table(std::string title) {
+    table_dirty_ = false;
+    for (const TagRow& row : rows_) {
+      if (row.reports > 0 && row.tag->kind == TK571_VALUE_STRING &&
+          ToUpperAscii(row.tag->address) == "COMMLINK") {
+        title += "  " + row.value;
+      }
+    }
+    std::vector<std::string> lines = RenderTable(rows_, std::max(40, screen_.Width() - 1));
+    lines.insert(lines.begin(), std::move(title));
+    return lines;
+  }
+
+ private:
+  std::string Now() const { return FormatTime(NowAsDays()); }
+
+  bool Do(const WriteCommand& c) {
+    const TagDefinition* tag = FindTag(*tags_, c.tag);
+    if (tag == nullptr) {
+      screen_.Print(Now() + "  write: no tag \"" + c.tag + "\" in the tag file");
+      return false;
+    }
+    TTagValueRec record;
+    std::string text;
+    if (const std::string error = MakeWriteRecord(*tag, c.value, &text, &record); !error.empty()) {
+      screen_.Print(Now() + "  write " + tag->address + ": " + error);
+      return false;
+    }
+    char* raw = nullptr;
+    const bool ok = lib_.OnDataWrite(1, &record, &raw) != 0;
+    screen_.Print(Now() + "  write " + tag->address + " = " + c.value +
+                  (ok ? ": queued" : ": not queued (OnDataWrite answered false)"));
+    Message(raw);
+    return ok;
+  }
+
+  bool Do(const CheckCommand& c) {
+    const std::optional<std::string> gbk = Utf8ToGbk(c.address);
+    if (!gbk) {
+      screen_.Print("check: \"" + c.address + "\" has characters outside code page 936");
+      return false;
+    }
+    std::string own = *gbk;
+    char* address = own.data();
+    char* raw = nullptr;
+    const bool valid = lib_.TagEdAddr(block_.data(), &address, 0, &raw) != 0;
+    // The driver replaced the pointer with a string of its own.
+    const HostString normal(address == own.data() ? nullptr : address);
+    screen_.Print("check " + c.address + ": " + (valid ? "valid" : "invalid") + ", normal form " +
+                  DisplayText(normal.View()));
+    Message(raw);
+    return valid;
+  }
+
+  bool Do(const KindsCommand&) {
+    int32_t count = 0;
+    lib_.GetTagAddrList(0, &count, nullptr);
+    std::vector<TTagAddrDesc> kinds(static_cast<std::size_t>(std::max<int32_t>(count, 0)));
+    if (!kinds.empty()) lib_.GetTagAddrList(0, &count, kinds.data());
+    screen_.PrintLines(FormatKinds(kinds));
+    return true;
+  }
+
+  bool Do(const ProbeCommand&) {
+    if (running_) {
+      // The probe starts a driver object of its own on this thread and on the
+      // same port; the running one holds the port.
+      screen_.Print("probe: stop the driver first (run without --tags)");
+      return false;
+    }
+    const bool answered = lib_.DLLTestDev(block_.data(), 0) != 0;
+    screen_.Print(std::string("probe ") + DescribeBlock(block_) + ": " +
+                  (answered ? "a device answered" : "no device answered"));
+    return answered;
+  }
+
+  bool Do(const ConfigureCommand&) {
+    if (running_) {
+      screen_.Print("configure: stop the driver first (run without --tags)");
+      return false;
+    }
+    const int32_t result = lib_.DLLEdDev(0, block_.data());
+    if (static_cast<uint32_t>(result) == kConfigureChanged) {
+      screen_.Print("configure: block changed: " + DescribeBlock(block_));
+    } else {
+      screen_.Print("configure: cancelled or unchanged: " + DescribeBlock(block_));
+    }
+    return true;
+  }
+
+  bool Do(const StatusCommand&) {
+    char* raw = nullptr;
+    lib_.GetDeviceStatus(&raw);
+    const HostString message(raw);
+    if (message.Empty()) {
+      screen_.Print(Now() + "  status: no pending message");
+    } else {
+      screen_.PrintLines(FormatMessage(Now(), message.View()));
+    }
+    return true;
+  }
+
+  bool Do(const LogCommand& c) {
+    char* raw = nullptr;
+    lib_.WriteLog(c.on ? 1 : 0, &raw);
+    const HostString message(raw);
+    if (message.Empty()) {
+      screen_.Print(Now() + "  log: no pending message, the switch is unchanged");
+    } else {
+      screen_.Print(Now() + "  log switched " + (c.on ? "on" : "off"));
+      screen_.PrintLines(FormatMessage(Now(), message.View()));
+    }
+    return true;
+  }
+
+  bool Do(const SayCommand& c) {
+    screen_.Print(Now() + "  ==> " + c.text);
+    return true;
+  }
+
+  bool Do(const QuitCommand&) {
+    quit_ = true;
+    return true;
+  }
+
+  bool Do(const HelpCommand&) {
+    screen_.Print(CommandHelp());
+    return true;
+  }
+
+  DriverLibrary& lib_;
+  ParameterBlock& block_;
+  Screen& screen_;
+  const std::vector<TagDefinition>* tags_ = nullptr;
+  bool running_ = false;
+  bool quit_ = false;
+  bool table_dirty_ = true;
+  std::vector<TagRow> rows_;
+  std::map<uint32_t, std::size_t> row_of_id_;
+};
+
+// Stops the driver object of this thread however the run ends.
+class DriverRun {
+ public:
+  explicit DriverRun(DriverLibrary& library) : lib_(library) {}
+  ~DriverRun() { lib_.FreeDriver(); }
+  DriverRun(const DriverRun&) = delete;
+  DriverRun& operator=(const DriverRun&) = delete;
+
+ private:
+  DriverLibrary& lib_;
+};
+
+// Splits what standard input delivered into lines.
+class LineReader {
+ public:
+  // Reads what is there; false at end of input.
+  bool Read(int fd, std::vector<std::string>* lines) {
+    char buffer[512];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0) return errno == EINTR || errno == EAGAIN;
+    if (n == 0) {
+      if (!pending_.empty()) lines->push_back(std::move(pending_));
+      pending_.clear();
+      return false;
+    }
+    pending_.append(buffer, static_cast<std::size_t>(n));
+    for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
+      lines->push_back(pending_.substr(0, end));
+      pending_.erase(0, end + 1);
+    }
+    return true;
+  }
+
+ private:
+  std::string pending_;
+};
+
+int RunDriver(const HostOptions& options, DriverLibrary& lib, ParameterBlock& block, Screen& screen,
+              Host& host) {
+  const TagFile file = ReadTagFile(options.tags_file);
+  if (!file.errors.empty()) {
+    for (const std::string& error : file.errors) PrintError(options.tags_file + ": " + error);
+    return kExitUsage;
+  }
+  Script script;
+  if (!options.script_file.empty()) {
+    script = ReadScript(options.script_file);
+    if (!script.errors.empty()) {
+      for (const std::string& error : script.errors) PrintError(options.script_file + ": " + error);
+      return kExitUsage;
+    }
+  }
+
+  // Writes of the command line and the script name tags of the file; a
+  // mistake there is found before the driver starts.
+  std::vector<std::string> write_errors;
+  const auto check_write = [&](const Command& command, const std::string& where) {
+    const WriteCommand* write = std::get_if<WriteCommand>(&command);
+    if (write == nullptr) return;
+    const TagDefinition* tag = FindTag(file.tags, write->tag);
+    TTagValueRec record;
+    std::string text;
+    std::string error = tag == nullptr ? "no tag \"" + write->tag + "\" in " + options.tags_file
+                                       : MakeWriteRecord(*tag, write->value, &text, &record);
+    if (!error.empty()) write_errors.push_back(where + "write " + write->tag + ": " + error);
+  };
+  for (const Command& command : options.commands) check_write(command, "");
+  for (const ScriptEntry& entry : script.entries) {
+    check_write(entry.command, options.script_file + ": line " + std::to_string(entry.line) + ": ");
+  }
+  if (!write_errors.empty()) {
+    for (const std::string& error : write_errors) PrintError(error);
+    return kExitUsage;
+  }
+
+  TagInfoTable infos(file.tags);
+  std::vector<TTagValueRec> records(file.tags.size());
+  FileDescriptor failure_event(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  if (failure_event.Get() < 0) {
+    PrintError(std::string("eventfd: ") + std::strerror(errno));
+    return kExitFailure;
+  }
+
+  screen.Print("parameter block: " + DescribeBlock(block) + "; " +
+               std::to_string(file.tags.size()) + " tags from " + options.tags_file);
+  screen.Print(PortDevice(block));
+  host.SetRun(&file.tags);
+
+  DriverRun run(lib);
+  char* raw = nullptr;
+  const bool started = lib.IniDriver(infos.Count(), infos.Pointers(), block.data(), &raw) != 0;
+  host.Message(raw);
+  if (!started) {
+    PrintError("the driver did not start (IniDriver answered false)");
+    return kExitFailure;
+  }
+  lib.IniDriverEx(static_cast<uint32_t>(failure_event.Get()));
+  screen.Print(FormatTime(NowAsDays()) + "  driver started, scan period " +
+               std::to_string(lib.DetectScanTime()) + " ms");
+
+  // What the driver answers to a write is shown, not judged: it answers false
+  // for a set-point that it keeps in its recipe.
+  for (const Command& command : options.commands) host.Execute(command);
+
+  const Clock::time_point start = Clock::now();
+  const bool bounded = options.duration && !options.keep_running;
+  const Clock::time_point end = bounded ? start + *options.duration : Clock::time_point::max();
+  std::size_t next_entry = 0;
+  Clock::time_point next_read = start;
+  Clock::time_point next_table = start;
+  LineReader input;
+  bool read_stdin = options.read_stdin;
+  const std::string title_base = "TK571 host  " + DescribeBlock(block) + "  ";
+
+  while (!g_stop && !(host.QuitRequested() && !options.keep_running)) {
+    Clock::time_point now = Clock::now();
+    if (bounded && now >= end) break;
+    while (next_entry < script.entries.size() && start + script.entries[next_entry].at <= now) {
+      const Command& command = script.entries[next_entry++].command;
+      if (!(std::holds_alternative<QuitCommand>(command) && options.keep_running)) {
+        host.Execute(command);
+      }
+    }
+    if (now >= next_read) {
+      host.Poll(records);
+      const uint16_t period = lib.DetectScanTime();
+      const milliseconds scan = period == 0 ? kFallbackScan : milliseconds(period);
+      next_read += scan;
+      if (next_read <= now) next_read = now + scan;
+    }
+    if (g_resized) {
+      g_resized = 0;
+      screen.Resized();
+      next_table = now;
+    }
+    if (screen.HasTable() && host.TableDirty() && now >= next_table) {
+      const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - start).count();
+      screen.ShowTable(host.Table(title_base + std::to_string(elapsed) + " s"));
+      next_table = now + kTableRefresh;
+    }
+
+    now = Clock::now();
+    Clock::time_point wake = std::min(next_read, now + kMaxWait);
+    if (next_entry < script.entries.size()) {
+      wake = std::min(wake, start + script.entries[next_entry].at);
+    }
+    if (bounded) wake = std::min(wake, end);
+    const auto timeout = std::chrono::ceil<milliseconds>(std::max(wake - now, Clock::duration(0)));
+    pollfd fds[2] = {{failure_event.Get(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    const int ready = poll(fds, read_stdin ? 2 : 1, static_cast<int>(timeout.count()));
+    if (ready <= 0) continue;
+    if (fds[0].revents & POLLIN) {
+      uint64_t signalled = 0;
+      if (read(failure_event.Get(), &signalled, sizeof signalled) == sizeof signalled) {
+        screen.Print(FormatTime(NowAsDays()) + "  driver signalled a severe communication failure");
+      }
+    }
+    if (read_stdin && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+      std::vector<std::string> lines;
+      read_stdin = input.Read(STDIN_FILENO, &lines);
+      for (const std::string& line : lines) {
+        const CommandsResult parsed = ParseCommandLine(line);
+        if (!parsed.error.empty()) screen.Print(parsed.error);
+        for (const Command& command : parsed.commands) host.Execute(command);
+      }
+    }
+  }
+
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
+  const std::vector<std::string> table =
+      host.Table("Tags after " + std::to_string(elapsed) + " s:");
+  if (screen.HasTable()) screen.ShowTable(table);
+  screen.Print("");
+  screen.PrintLines(table);
+  screen.Print(FormatTime(NowAsDays()) + "  stopping the driver (FreeDriver)");
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunHost(const HostOptions& options) {
+  InstallSignalHandlers();
+  const std::string path = options.library.empty() ? DefaultLibraryPath() : options.library;
+  std::string error;
+  const std::unique_ptr<DriverLibrary> lib = DriverLibrary::Open(path, &error);
+  if (!lib) {
+    PrintError(error);
+    return kExitFailure;
+  }
+  const int32_t size = lib->GetPDBLen();
+  if (size != TK571_PDB_SIZE) {
+    PrintError("the driver's parameter block has " + std::to_string(size) + " bytes, this host " +
+               "was built for " + std::to_string(TK571_PDB_SIZE));
+    return kExitFailure;
+  }
+
+  ParameterBlock block;
+  if (!options.pdb_file.empty()) {
+    std::optional<ParameterBlock> loaded = LoadBlockFile(options.pdb_file, &error);
+    if (!loaded) {
+      PrintError(error);
+      return kExitUsage;
+    }
+    block = std::move(*loaded);
+  } else {
+    block.assign(TK571_PDB_SIZE, 0);
+    lib->FullPDB(block.data());
+  }
+  ApplyBlockOptions(options.block, block);
+
+  const bool table = options.table == TableMode::kOn ||
+                     (options.table == TableMode::kAuto && !options.tags_file.empty());
+  int result = kExitOk;
+  {
+    Screen screen(table && !options.tags_file.empty());
+    screen.Print("driver library: " + lib->Path());
+    Host host(*lib, block, screen);
+    if (!options.tags_file.empty()) {
+      result = RunDriver(options, *lib, block, screen, host);
+    } else {
+      for (const Command& command : options.commands) {
+        if (!host.Execute(command)) result = kExitFailure;
+      }
+      if (options.commands.empty() && options.save_pdb_file.empty()) {
+        screen.Print("parameter block: " + DescribeBlock(block));
+        screen.Print("nothing to do: give --tags FILE or a command (tk571-host --help)");
+      }
+    }
+  }
+  if (!options.save_pdb_file.empty()) {
+    if (!SaveBlockFile(options.save_pdb_file, block, &error)) {
+      PrintError(error);
+      return kExitFailure;
+    }
+    std::cout << "parameter block saved to " << options.save_pdb_file << std::endl;
+  }
+  return result;
+}
+
+}  // namespace tk571::host
