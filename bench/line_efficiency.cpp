@@ -20,7 +20,8 @@
 // cadence (each poll is due one period after the previous one was due), the
 // way a host timer at the scan time calls the driver.
 //
-// Usage: tk571_line_bench [--span-ms=N] [--quick]
+// Usage: tk571_line_bench [--span-ms=N] [--quick] [--trace]
+//                         [--case=baud/controllers/poll_ms ...]  (poll_ms 0: DetectScanTime)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +58,10 @@ struct Outcome {
   int unanswered = 0;
   int selects = 0;
   int polls = 0;
+  // Requests sent while the previous answer was still on the line.
+  int early = 0;
+  // Controllers whose value never reached the host.
+  int no_value = 0;
   double achieved_per_s = 0;
   double limit_per_s = 0;
   double efficiency() const { return limit_per_s > 0 ? achieved_per_s / limit_per_s : 0; }
@@ -86,6 +91,8 @@ int PollFor(testing::PlantHost& host, int period_ms, Clock::duration span) {
   return polls;
 }
 
+bool g_print_trace = false;
+
 Outcome Measure(const Case& c, std::chrono::milliseconds span) {
   Outcome out;
   // Each run is a new line: no controller on it is selected yet.
@@ -110,35 +117,46 @@ Outcome Measure(const Case& c, std::chrono::milliseconds span) {
   }
   out.period_ms = c.poll_ms > 0 ? c.poll_ms : DetectScanTime();
 
-  // Warm up until every controller has been read once.
-  const auto warm_end = Clock::now() + std::chrono::seconds(3);
-  bool all = false;
-  while (!all && Clock::now() < warm_end) {
-    PollFor(host, out.period_ms, std::chrono::milliseconds(100));
-    all = true;
-    for (const auto& d : defs) all = all && host.Has(d.TagID);
-  }
-  if (!all) {
-    std::fprintf(stderr, "not every controller answered\n");
-    return out;
-  }
+  // Warm up until every controller has been read once, or for a second.
+  const auto all_reported = [&] {
+    for (const auto& d : defs)
+      if (!host.Has(d.TagID)) return false;
+    return true;
+  };
+  const auto warm_end = Clock::now() + std::chrono::seconds(1);
+  while (!all_reported() && Clock::now() < warm_end)
+    PollFor(host, out.period_ms, std::chrono::milliseconds(50));
   const std::size_t first_entry = line.Trace().size();
   out.polls = PollFor(host, out.period_ms, span);
   const std::vector<sim::TraceEntry> trace = line.Trace();
+  if (g_print_trace) std::printf("%s\n", line.TraceText(true).c_str());
+  for (const auto& d : defs)
+    if (!host.Has(d.TagID)) ++out.no_value;
 
   // Answered READ requests: a reading line follows before the next request.
+  // A request that starts before the previous answer has ended means the
+  // driver took an incomplete answer for a complete one.
+  const double character = sim::CharacterSeconds(settings);
+  const auto character_us = std::chrono::microseconds(static_cast<int64_t>(character * 1e6));
   std::vector<std::chrono::microseconds> starts;
+  std::chrono::microseconds answer_end{0};
   for (std::size_t i = first_entry; i < trace.size(); ++i) {
     const sim::TraceEntry& e = trace[i];
-    if (e.direction != sim::Direction::kToController) continue;
+    if (e.direction == sim::Direction::kFromController) {
+      answer_end = e.at + character_us * static_cast<int64_t>(e.bytes.size());
+      continue;
+    }
+    if (e.at < answer_end) ++out.early;
     if (e.bytes.size() == kSelectRequestLength && e.bytes[0] == '\x05') ++out.selects;
     if (e.bytes != "READ\r\n") continue;
     const bool answered =
         i + 1 < trace.size() && trace[i + 1].direction == sim::Direction::kFromController &&
         trace[i + 1].bytes.size() == kReadingLength && trace[i + 1].bytes.ends_with("\r\n");
+    // The last request may still be waiting for its answer.
+    const bool in_flight = i + 2 >= trace.size();
     if (answered) {
       starts.push_back(e.at);
-    } else {
+    } else if (!in_flight) {
       ++out.unanswered;
     }
   }
@@ -152,7 +170,6 @@ Outcome Measure(const Case& c, std::chrono::milliseconds span) {
   const double seconds = std::chrono::duration<double>(starts.back() - starts.front()).count();
   out.achieved_per_s = out.exchanges / seconds;
 
-  const double character = sim::CharacterSeconds(settings);
   const double turnaround = std::chrono::duration<double>(settings.turnaround).count();
   double per_exchange = (kReadRequestLength + kReadingLength) * character + turnaround;
   if (c.controllers > 1)
@@ -169,13 +186,24 @@ int main(int argc, char** argv) {
   using namespace tk571::bench;
   int span_ms = 4000;
   bool quick = false;
+  std::vector<Case> chosen;
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--span-ms=", 10) == 0) {
       span_ms = std::atoi(argv[i] + 10);
     } else if (std::strcmp(argv[i], "--quick") == 0) {
       quick = true;
+    } else if (std::strcmp(argv[i], "--trace") == 0) {
+      g_print_trace = true;
+    } else if (std::strncmp(argv[i], "--case=", 7) == 0) {
+      Case c{};
+      if (std::sscanf(argv[i] + 7, "%d/%d/%d", &c.baud, &c.controllers, &c.poll_ms) != 3) {
+        std::fprintf(stderr, "--case=baud/controllers/poll_ms (0: DetectScanTime)\n");
+        return 1;
+      }
+      chosen.push_back(c);
     } else {
-      std::fprintf(stderr, "usage: %s [--span-ms=N] [--quick]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--span-ms=N] [--quick] [--trace] [--case=B/C/P ...]\n",
+                   argv[0]);
       return 1;
     }
   }
@@ -185,14 +213,16 @@ int main(int argc, char** argv) {
   for (const int baud : {9600, 115200})
     for (const int controllers : {1, 8})
       for (const int poll_ms : {0, 1}) cases.push_back({baud, controllers, poll_ms});
+  if (!chosen.empty()) cases = chosen;
 
   std::printf("Line efficiency: READ exchanges per second through OnDataRead, divided by the\n");
   std::printf("most the line allows (7 data bits, even parity, 1 stop bit; turnaround 5 ms;\n");
   std::printf("with 8 controllers each READ needs its select exchange). Rows polled every\n");
   std::printf("1 ms show what polling faster than the driver asks would give; the figures\n");
   std::printf("are the rows polled at DetectScanTime.\n");
-  std::printf("  %6s  %5s  %7s  %9s  %9s  %9s  %10s  %7s  %10s\n", "baud", "ctrls", "poll ms",
-              "exchanges", "per s", "limit/s", "efficiency", "selects", "polls/exch");
+  std::printf("  %6s  %5s  %7s  %9s  %9s  %9s  %10s  %7s  %10s  %5s  %8s\n", "baud", "ctrls",
+              "poll ms", "exchanges", "per s", "limit/s", "efficiency", "selects", "polls/exch",
+              "early", "no value");
   bool goal_known = false;
   bool goal_met = true;
   for (const Case& c : cases) {
@@ -201,10 +231,10 @@ int main(int argc, char** argv) {
       std::printf("  %6d  %5d  %7d  failed\n", c.baud, c.controllers, c.poll_ms);
       continue;
     }
-    std::printf("  %6d  %5d  %7d  %9d  %9.2f  %9.2f  %10.3f  %7d  %10.2f%s\n", c.baud,
+    std::printf("  %6d  %5d  %7d  %9d  %9.2f  %9.2f  %10.3f  %7d  %10.2f  %5d  %8d%s\n", c.baud,
                 c.controllers, o.period_ms, o.exchanges, o.achieved_per_s, o.limit_per_s,
                 o.efficiency(), o.selects, static_cast<double>(o.polls) / (o.exchanges + 1),
-                o.unanswered ? "  (unanswered READs!)" : "");
+                o.early, o.no_value, o.unanswered ? "  (unanswered READs)" : "");
     if (c.baud == 9600 && c.poll_ms == 0) {
       goal_known = true;
       goal_met = goal_met && o.efficiency() >= 0.80;
