@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release) and runs them all, printing each figure as a
 # ratio measured within one run. Extra arguments go to the Google Benchmark
-# binary (e.g. --benchmark_repetitions=3).
+# binary after the defaults below, so they can override them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -19,6 +19,9 @@ cd "$work"
 
 echo "== $(date) on $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo
-"$root/$build/bench/tk571_bench" "$@"
+# Repetitions in random order, so that a baseline and the run it is compared
+# with see the machine alike; each figure uses the medians.
+"$root/$build/bench/tk571_bench" --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+  --benchmark_min_time=0.1 --benchmark_report_aggregates_only=true "$@"
 echo
 "$root/$build/bench/tk571_line_bench"
