@@ -219,13 +219,13 @@ int main(int argc, char** argv) {
   std::printf("most the line allows (7 data bits, even parity, 1 stop bit; turnaround 5 ms;\n");
   std::printf("with 8 controllers each READ needs its select exchange). Rows polled every\n");
   std::printf("1 ms show what polling faster than the driver asks would give; the figures\n");
-  std::printf("are the rows polled at DetectScanTime.\n");
+  std::printf("are the rows polled at DetectScanTime. early: requests sent while the previous\n");
+  std::printf("answer was still arriving; no value: controllers never reported to the host.\n");
   std::printf("  %6s  %5s  %7s  %9s  %9s  %9s  %10s  %7s  %10s  %5s  %8s\n", "baud", "ctrls",
               "poll ms", "exchanges", "per s", "limit/s", "efficiency", "selects", "polls/exch",
               "early", "no value");
   bool failed = false;
-  bool goal_known = false;
-  bool goal_met = true;
+  std::string goal;
   for (const Case& c : cases) {
     const Outcome o = Measure(c, std::chrono::milliseconds(span_ms));
     if (!o.ok) {
@@ -238,13 +238,16 @@ int main(int argc, char** argv) {
                 o.efficiency(), o.selects, static_cast<double>(o.polls) / (o.exchanges + 1),
                 o.early, o.no_value, o.unanswered ? "  (unanswered READs)" : "");
     if (c.baud == 9600 && c.poll_ms == 0) {
-      goal_known = true;
-      goal_met = goal_met && o.efficiency() >= 0.80;
+      char line[200];
+      std::snprintf(line, sizeof(line),
+                    "  goal, 0.80 or more at 9600 baud, %d controller%s: %.3f, %s%s\n",
+                    c.controllers, c.controllers > 1 ? "s" : "", o.efficiency(),
+                    o.efficiency() >= 0.80 ? "met" : "NOT met",
+                    o.early ? " (but answers were taken before they had ended)" : "");
+      goal += line;
     }
   }
-  if (goal_known)
-    std::printf("  goal, 0.80 or more at 9600 baud polled at DetectScanTime: %s\n",
-                goal_met ? "met" : "NOT met");
+  std::printf("%s", goal.c_str());
   // A missed goal is a figure to read, not a failure; a run that could not
   // measure is.
   return failed ? 1 : 0;
