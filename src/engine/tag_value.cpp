@@ -53,7 +53,7 @@ std::string TagValue::AsText() const {
   return std::string();
 }
 
-bool operator==(const TagValue& a, const TagValue& b) {
+bool TagValue::Equal(const TagValue& a, const TagValue& b) {
   if (a.IsNumber() && b.IsNumber()) {
     if (a.IsInteger() && b.IsInteger()) return std::get<int64_t>(a.v_) == std::get<int64_t>(b.v_);
     return a.AsDouble() == b.AsDouble();

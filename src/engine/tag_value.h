@@ -32,11 +32,19 @@ class TagValue {
   // Numbers in their general text form, Booleans as "True"/"False".
   std::string AsText() const;
 
-  friend bool operator==(const TagValue& a, const TagValue& b);
+  // OnDataRead compares every tag with the value last reported at every poll,
+  // and that pair is nearly always two readings: two doubles compare here,
+  // without a call; every other pair as Equal says.
+  friend bool operator==(const TagValue& a, const TagValue& b) {
+    const double* x = std::get_if<double>(&a.v_);
+    const double* y = std::get_if<double>(&b.v_);
+    return x && y ? *x == *y : Equal(a, b);
+  }
 
  private:
   using Store = std::variant<std::monostate, int64_t, double, bool, std::string>;
   explicit TagValue(Store v) : v_(std::move(v)) {}
+  static bool Equal(const TagValue& a, const TagValue& b);
   Store v_;
 };
 
