@@ -22,7 +22,10 @@ struct LibraryState {
   LibraryState() { g_state = this; }
   ~LibraryState() {
     g_state = nullptr;
-    delete static_cast<TDLLObject*>(slot.Get());
+    if (auto* object = static_cast<TDLLObject*>(slot.Get())) {
+      object->ReleaseAtUnload();
+      delete object;
+    }
     slot.Set(nullptr);
   }
 };

@@ -152,6 +152,14 @@ class TBaseDLLObject {
   // The tag list, for the host interface.
   TDLLTag* TagAt(int32_t position) { return Tags_[static_cast<std::size_t>(position)].get(); }
   TDLLTag* FindTag(uint32_t tag_id);
+  // Prepares the object for destruction while the library unloads: by then
+  // the library's texts, log settings and clock may already be gone, so the
+  // object closes its port and frees its lists without a stop report or log
+  // maintenance. A host that wants the report calls FreeDriver first.
+  void ReleaseAtUnload() {
+    Initialized_ = false;
+    Unloading_ = true;
+  }
   // Event handle given by the host (IniDriverEx); 0 for none.
   void SetFailEvent(uint32_t handle) { FailEvent_ = handle; }
 
@@ -262,6 +270,8 @@ class TBaseDLLObject {
   std::deque<CommandPtr> WriteQueue_;
   // The write chain taken from the queue while it runs.
   CommandPtr RunningWrite_;
+  // Set while the library unloads (ReleaseAtUnload).
+  bool Unloading_ = false;
 
   // --- Communication cycle helpers (base_run_state.cpp, base_scheduler.cpp,
   // base_read_write.cpp).

@@ -45,7 +45,7 @@ TBaseDLLObject::~TBaseDLLObject() {
     LastCommOK_ = false;
     CommEnabled_ = true;
     if (!Stopped_) Stop();
-    MaintainLogFiles();
+    if (!Unloading_) MaintainLogFiles();
   });
 }
 

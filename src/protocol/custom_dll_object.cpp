@@ -78,15 +78,6 @@ std::unique_ptr<SerialLine> TCustomDLLObject::CreateSerialLine() {
   return MakeSerialLine();
 }
 
-void TCustomDLLObject::LogException(const char* class_name, const char* operation) {
-  try {
-    if (!LogErrorsOn()) return;
-    SetLogMsg(DateTimeText() + TK571_GBK("：") + class_name + "." + operation +
-              TK571_GBK("异常！") + kLineEnd);
-  } catch (...) {
-  }
-}
-
 void TCustomDLLObject::LogLine(const std::string& text) {
   SetLogMsg(DateTimeText() + text + kLineEnd);
 }
@@ -144,7 +135,7 @@ bool TCustomDLLObject::IniParm(const TDevicePDB* block) {
     if (DebugOn()) LogLine(TK571_GBK("：") + message);
     return open;
   } catch (...) {
-    LogException("TCustomDLLObject", "IniParm");
+    LogException("IniParm", "TCustomDLLObject");
     return false;
   }
 }
@@ -164,7 +155,7 @@ void TCustomDLLObject::Stop() {
               TK571_GBK("个"));
     }
   } catch (...) {
-    LogException("TCustomDLLObject", "Stop");
+    LogException("Stop", "TCustomDLLObject");
   }
   TBaseDLLObject::Stop();
   if (CommCreated_ && Comm_) {
@@ -194,7 +185,7 @@ void TCustomDLLObject::OptimizeCommParm() {
       }
     }
   } catch (...) {
-    LogException("TCustomDLLObject", "OptimizeCommParm");
+    LogException("OptimizeCommParm", "TCustomDLLObject");
   }
 }
 
@@ -207,7 +198,7 @@ int32_t TCustomDLLObject::GetInterval() {
             TK571_GBK("条"));
     return 10;
   } catch (...) {
-    LogException("TCustomDLLObject", "GetInterval");
+    LogException("GetInterval", "TCustomDLLObject");
     return 0;
   }
 }
@@ -275,7 +266,7 @@ CommandPtr TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>&
     }
     return command;
   } catch (...) {
-    LogException("TCustomDLLObject", "CreatCommand");
+    LogException("CreatCommand", "TCustomDLLObject");
     return nullptr;
   }
 }
@@ -319,7 +310,7 @@ bool TCustomDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& 
     }
     return true;
   } catch (...) {
-    LogException("TCustomDLLObject", "NeedCreatCommand");
+    LogException("NeedCreatCommand", "TCustomDLLObject");
     return false;
   }
 }
@@ -366,7 +357,7 @@ void TCustomDLLObject::GetAskStr(TCommand& command, TDLLTag& tag, std::string& o
     CutToShortString(out);
   } catch (...) {
     out.clear();
-    LogException("TCustomDLLObject", "GetAskStr");
+    LogException("GetAskStr", "TCustomDLLObject");
   }
 }
 
@@ -388,7 +379,7 @@ void TCustomDLLObject::CreateValueStr(TDLLTag& tag, bool is_write, std::string& 
     }
   } catch (...) {
     out.clear();
-    LogException("TCustomDLLObject", "CreateValueStr");
+    LogException("CreateValueStr", "TCustomDLLObject");
   }
 }
 
@@ -444,7 +435,7 @@ void TCustomDLLObject::RealComm(TCommand* command) {
     SendTick_ = platform::Tick();
     if (!command->Request.empty() && Comm_) Comm_->Send(command->Request);
   } catch (...) {
-    LogException("TCustomDLLObject", "RealComm");
+    LogException("RealComm", "TCustomDLLObject");
   }
 }
 
@@ -459,7 +450,7 @@ bool TCustomDLLObject::GetResult() {
     if (!command->IsWrite) CommAnalyze(reply, *command, Tags_);
     return true;
   } catch (...) {
-    LogException("TCustomDLLObject", "GetResult");
+    LogException("GetResult", "TCustomDLLObject");
     return false;
   }
 }
@@ -484,7 +475,7 @@ void TCustomDLLObject::GetAnswerMainStr(TCommand& command, TDLLTag& tag, std::st
     CutToShortString(out);
   } catch (...) {
     out.clear();
-    LogException("TCustomDLLObject", "GetAnswerMainStr");
+    LogException("GetAnswerMainStr", "TCustomDLLObject");
   }
 }
 
@@ -494,7 +485,7 @@ bool TCustomDLLObject::CheckResult(const std::string& reply) {
     const std::string_view terminator = TerminatorOf(CurrentCommand_->TypeIndex);
     return terminator.empty() || Contains(reply, terminator);
   } catch (...) {
-    LogException("TCustomDLLObject", "CheckResult");
+    LogException("CheckResult", "TCustomDLLObject");
     return false;
   }
 }
@@ -529,7 +520,7 @@ bool TCustomDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
     }
     return stored;
   } catch (...) {
-    LogException("TCustomDLLObject", "CommAnalyze");
+    LogException("CommAnalyze", "TCustomDLLObject");
     return false;
   }
 }
@@ -556,7 +547,7 @@ void TCustomDLLObject::GetEchoDataStr(const std::string& reply, const TCommand& 
     if (kChecksumKind != kChecksumNone) EraseBack(out, kChecksumWidth);
   } catch (...) {
     out.clear();
-    LogException("TCustomDLLObject", "GetEchoDataStr");
+    LogException("GetEchoDataStr", "TCustomDLLObject");
   }
 }
 
@@ -581,7 +572,7 @@ void TCustomDLLObject::GetEchoStatusStr(const std::string& reply, const TCommand
     }
   } catch (...) {
     out.clear();
-    LogException("TCustomDLLObject", "GetEchoStatusStr");
+    LogException("GetEchoStatusStr", "TCustomDLLObject");
   }
 }
 

@@ -54,8 +54,6 @@ class TCustomDLLObject : public TBaseDLLObject {
   // Creates the serial port object; tests put a scripted line here.
   virtual std::unique_ptr<SerialLine> CreateSerialLine();
 
-  // D + "：" + class + "." + operation + "异常！" + CR LF, under the error switch.
-  void LogException(const char* class_name, const char* operation);
   // D + text + CR LF, whatever the switches.
   void LogLine(const std::string& text);
   // The listing of one command: its device, its tags and its request.

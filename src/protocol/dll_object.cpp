@@ -54,7 +54,7 @@ CommandPtr TDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list,
       }
     }
   } catch (...) {
-    LogException("TDLLObject", "CreatCommand");
+    LogException("CreatCommand", "TDLLObject");
   }
   return command;
 }
@@ -83,7 +83,7 @@ bool TDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag, b
     }
     return false;
   } catch (...) {
-    LogException("TDLLObject", "NeedCreatCommand");
+    LogException("NeedCreatCommand", "TDLLObject");
     return false;
   }
 }
@@ -100,7 +100,7 @@ void TDLLObject::GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bo
     TCustomDLLObject::GetAskStr(command, tag, out, is_write);
   } catch (...) {
     out.clear();
-    LogException("TCustomDLLObject", "GetAskStr");
+    LogException("GetAskStr", "TCustomDLLObject");
   }
 }
 
@@ -110,7 +110,7 @@ void TDLLObject::RealComm(TCommand* command) {
   try {
     TCustomDLLObject::RealComm(command);
   } catch (...) {
-    LogException("TDLLObject", "RealComm");
+    LogException("RealComm", "TDLLObject");
   }
 }
 
@@ -118,7 +118,7 @@ bool TDLLObject::GetResult() {
   try {
     return TCustomDLLObject::GetResult();
   } catch (...) {
-    LogException("TDLLObject", "GetResult");
+    LogException("GetResult", "TDLLObject");
     return false;
   }
 }
@@ -154,7 +154,7 @@ bool TDLLObject::CheckResult(const std::string& reply) {
         return false;
     }
   } catch (...) {
-    LogException("TCustomDLLObject", "CheckResult");
+    LogException("CheckResult", "TCustomDLLObject");
     return false;
   }
 }
@@ -217,7 +217,7 @@ bool TDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
     }
     return visited;
   } catch (...) {
-    LogException("TCustomDLLObject", "CommAnalyze");
+    LogException("CommAnalyze", "TCustomDLLObject");
     return false;
   }
 }
@@ -274,7 +274,7 @@ void TDLLObject::GetRunEvent() {
         RunEvent_ == opWriteNAK)
       UpdateLinkStatus();
   } catch (...) {
-    LogException("TDLLObject", "GetRunEvent");
+    LogException("GetRunEvent", "TDLLObject");
   }
 }
 
@@ -312,7 +312,7 @@ void TDLLObject::opInit_Exec() {
     }
     ReadExecute();
   } catch (...) {
-    LogException("TDLLObject", "opInit_Exec");
+    LogException("opInit_Exec", "TDLLObject");
   }
 }
 
@@ -322,7 +322,7 @@ void TDLLObject::opInitACK_Exec() {
     RunState_ = rsReady;
     ReadExecute();
   } catch (...) {
-    LogException("TDLLObject", "opInitACK_Exec");
+    LogException("opInitACK_Exec", "TDLLObject");
   }
 }
 
@@ -332,7 +332,7 @@ void TDLLObject::opInitNAK_Exec() {
     RunEvent_ = opInit;
     RunState_ = rsIdle;
   } catch (...) {
-    LogException("TDLLObject", "opInitNAK_Exec");
+    LogException("opInitNAK_Exec", "TDLLObject");
   }
 }
 
@@ -374,7 +374,7 @@ void TDLLObject::opWriteCmd_Exec() {
   } catch (...) {
     RunEvent_ = opNone;
     RunState_ = rsReady;
-    LogException("TBaseDLLObject", "opWriteCmd_Exec");
+    LogException("opWriteCmd_Exec", "TBaseDLLObject");
   }
 }
 
@@ -382,7 +382,7 @@ void TDLLObject::opWriteACK_Exec() {
   try {
     ReturnToMainDisplay();
   } catch (...) {
-    LogException("TDLLObject", "opWriteACK_Exec");
+    LogException("opWriteACK_Exec", "TDLLObject");
   }
   TCustomDLLObject::opWriteACK_Exec();
 }
@@ -391,7 +391,7 @@ void TDLLObject::opWriteNAK_Exec() {
   try {
     ReturnToMainDisplay();
   } catch (...) {
-    LogException("TDLLObject", "opWriteNAK_Exec");
+    LogException("opWriteNAK_Exec", "TDLLObject");
   }
   TCustomDLLObject::opWriteNAK_Exec();
 }
@@ -436,7 +436,7 @@ std::string TDLLObject::GetStatusLine() {
                        line.ends_with(terminator);
     return valid ? line : std::string();
   } catch (...) {
-    LogException("TDLLObject", "GetStatusLine");
+    LogException("GetStatusLine", "TDLLObject");
     return std::string();
   }
 }

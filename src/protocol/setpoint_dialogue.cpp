@@ -69,7 +69,7 @@ TDLLObject::PromptCheck TDLLObject::ParsePrompt(const std::string& prompt, Promp
 }
 
 void TDLLObject::LogPromptFault(const std::string&, const char* operation) {
-  LogException("TDLLObject", operation);
+  LogException(operation, "TDLLObject");
 }
 
 bool TDLLObject::SendSetpoints() {
@@ -96,7 +96,7 @@ bool TDLLObject::SendSetpoints() {
     }
     return true;
   } catch (...) {
-    LogException("TDLLObject", "SendSetpoints");
+    LogException("SendSetpoints", "TDLLObject");
     return false;
   }
 }
@@ -128,7 +128,7 @@ bool TDLLObject::SendSetpointItem() {
     SendText("R" + std::string(kCrLf));
     return false;
   } catch (...) {
-    LogException("TDLLObject", "SendSetpointItem");
+    LogException("SendSetpointItem", "TDLLObject");
     return false;
   }
 }
@@ -170,7 +170,7 @@ bool TDLLObject::ReadSetpoints() {
     }
     return true;
   } catch (...) {
-    LogException("TDLLObject", "ReadSetpoints");
+    LogException("ReadSetpoints", "TDLLObject");
     return false;
   }
 }
@@ -193,7 +193,7 @@ bool TDLLObject::ReadSetpointItem() {
     Entry(*table, item.kind, item.material) = static_cast<float>(number ? *number : 0.0);
     return true;
   } catch (...) {
-    LogException("TDLLObject", "ReadSetpointItem");
+    LogException("ReadSetpointItem", "TDLLObject");
     return true;
   }
 }

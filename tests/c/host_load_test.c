@@ -62,10 +62,6 @@ int main(int argc, char** argv) {
     fprintf(stderr, "dlopen: %s\n", dlerror());
     return 1;
   }
-  /* The user interface toolkit brings in an OpenMP runtime that does not free
-   * what it allocates when it is loaded. Keeping that one library loaded
-   * leaves the leak check at unload to the driver's own memory. */
-  dlopen("libgomp.so.1", RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
   TK571_GetPDBLen get_pdb_len = (TK571_GetPDBLen)Symbol("GetPDBLen");
   TK571_FullPDB full_pdb = (TK571_FullPDB)Symbol("FullPDB");
   TK571_GetTagAddrList get_tag_addr_list = (TK571_GetTagAddrList)Symbol("GetTagAddrList");
