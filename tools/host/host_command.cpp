@@ -90,42 +90,19 @@ CommandsResult ParseCommandLine(std::string_view line) {
 
 Script ParseScript(std::string_view text) {
   Script script;
-  int line_number = 0;
-  std::vector<std::string> words;
-  while (!text.empty()) {
-    ++line_number;
-    const std::size_t end = text.find('\n');
-    const std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    const auto fail = [&](const std::string& reason) {
-      script.errors.push_back("line " + std::to_string(line_number) + ": " + reason);
-    };
-    if (const std::string error = SplitWords(line, &words); !error.empty()) {
-      fail(error);
-      continue;
-    }
-    if (words.empty()) continue;
-    if (ToUpperAscii(words[0]) != "AT" || words.size() < 3) {
-      fail("expected \"at TIME COMMAND\", e.g. at 2s write M_FINAL1:1 500");
-      continue;
-    }
-    const auto at = ParseDuration(words[1], std::chrono::seconds(1));
-    if (!at) {
-      fail("\"" + words[1] + "\" is not a time such as 2s or 1500ms");
-      continue;
-    }
-    const CommandsResult parsed =
-        ParseCommandWords(std::vector<std::string>(words.begin() + 2, words.end()));
-    if (!parsed.error.empty()) {
-      fail(parsed.error);
-      continue;
-    }
-    if (parsed.commands.size() != 1) {
-      fail("one command a line");
-      continue;
-    }
-    script.entries.push_back({*at, parsed.commands.front(), line_number});
-  }
+  script.errors =
+      ForEachWordLine(text, [&](int line_number, const std::vector<std::string>& words) {
+        if (ToUpperAscii(words[0]) != "AT" || words.size() < 3)
+          return std::string("expected \"at TIME COMMAND\", e.g. at 2s write M_FINAL1:1 500");
+        const auto at = ParseDuration(words[1], std::chrono::seconds(1));
+        if (!at) return "\"" + words[1] + "\" is not a time such as 2s or 1500ms";
+        const CommandsResult parsed =
+            ParseCommandWords(std::vector<std::string>(words.begin() + 2, words.end()));
+        if (!parsed.error.empty()) return parsed.error;
+        if (parsed.commands.size() != 1) return std::string("one command a line");
+        script.entries.push_back({*at, parsed.commands.front(), line_number});
+        return std::string();
+      });
   std::stable_sort(script.entries.begin(), script.entries.end(),
                    [](const ScriptEntry& a, const ScriptEntry& b) { return a.at < b.at; });
   return script;

@@ -114,41 +114,21 @@ TagFile ParseTagFile(std::string_view text) {
   TagFile file;
   std::map<uint32_t, int> id_lines;
   std::map<std::string, int> name_lines;
-  int line_number = 0;
-  std::vector<std::string> words;
-  while (!text.empty()) {
-    ++line_number;
-    const std::size_t end = text.find('\n');
-    const std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-
-    const auto fail = [&](const std::string& reason) {
-      file.errors.push_back("line " + std::to_string(line_number) + ": " + reason);
-    };
-    if (const std::string error = SplitWords(line, &words); !error.empty()) {
-      fail(error);
-      continue;
-    }
-    if (words.empty()) continue;
+  file.errors = ForEachWordLine(text, [&](int line_number, const std::vector<std::string>& words) {
     TagDefinition tag;
     tag.line = line_number;
-    if (const std::string error = ParseDefinition(words, &tag); !error.empty()) {
-      fail(error);
-      continue;
-    }
-    if (const auto seen = id_lines.find(tag.id); seen != id_lines.end()) {
-      fail("tag id " + std::to_string(tag.id) + " is already used on line " +
-           std::to_string(seen->second));
-      continue;
-    }
-    if (const auto seen = name_lines.find(tag.name); seen != name_lines.end()) {
-      fail("tag name \"" + tag.name + "\" is already used on line " + std::to_string(seen->second));
-      continue;
-    }
+    if (std::string error = ParseDefinition(words, &tag); !error.empty()) return error;
+    if (const auto seen = id_lines.find(tag.id); seen != id_lines.end())
+      return "tag id " + std::to_string(tag.id) + " is already used on line " +
+             std::to_string(seen->second);
+    if (const auto seen = name_lines.find(tag.name); seen != name_lines.end())
+      return "tag name \"" + tag.name + "\" is already used on line " +
+             std::to_string(seen->second);
     id_lines.emplace(tag.id, line_number);
     name_lines.emplace(tag.name, line_number);
     file.tags.push_back(std::move(tag));
-  }
+    return std::string();
+  });
   if (file.errors.empty() && file.tags.empty()) file.errors.push_back("no tag defined");
   return file;
 }

@@ -42,6 +42,22 @@ std::string SplitWords(std::string_view line, std::vector<std::string>* words) {
   return std::string();
 }
 
+std::vector<std::string> ForEachWordLine(std::string_view text, const WordLineUse& use) {
+  std::vector<std::string> errors;
+  std::vector<std::string> words;
+  int line_number = 0;
+  while (!text.empty()) {
+    ++line_number;
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    std::string error = SplitWords(line, &words);
+    if (error.empty() && !words.empty()) error = use(line_number, words);
+    if (!error.empty()) errors.push_back("line " + std::to_string(line_number) + ": " + error);
+  }
+  return errors;
+}
+
 std::optional<double> ParseNumber(std::string_view text) {
   if (text.empty() || text.size() > 64) return std::nullopt;
   const std::string copy(text);

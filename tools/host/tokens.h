@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,13 @@ namespace tk571::host {
 // inside quotes \" and \\ stand for " and \. '#' outside quotes starts a
 // comment. Returns an error text for an unterminated quote, else empty.
 std::string SplitWords(std::string_view line, std::vector<std::string>* words);
+
+// Runs `use` on the words of every line of `text` that holds any, with the
+// line's number; `use` answers an error text or an empty one. The errors,
+// unterminated quotes included, come back as "line N: reason".
+using WordLineUse =
+    std::function<std::string(int line_number, const std::vector<std::string>& words)>;
+std::vector<std::string> ForEachWordLine(std::string_view text, const WordLineUse& use);
 
 std::optional<double> ParseNumber(std::string_view text);
 std::optional<int64_t> ParseInteger(std::string_view text);
