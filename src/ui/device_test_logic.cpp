@@ -225,7 +225,9 @@ void DeviceTestSession::SetWriteChecked(bool checked) {
   view_.write_checked = checked;
   if (!checked) return;
   TestObject* object = driver_.Object();
-  if (!object || !object->HasCurrentCommand()) return;
+  // An object reading the test's own address may hold only write-only tags:
+  // it has no command before the write gives it one.
+  if (!object || (!object->HasCurrentCommand() && !view_.read_checked)) return;
   if (!view_.read_checked) SetReadChecked(true);
   const TagValue value = ValueToWrite();
   object = driver_.Object();
