@@ -256,7 +256,9 @@ void DeviceTestSession::AskClicked() {
   if (!object || !object->HasCurrentCommand()) return;
   if (view_.read_checked) SetReadChecked(false);
   if (view_.write_checked) SetWriteChecked(false);
-  std::string request = view_.ask + "\r";
+  // The controller takes a request only at its CR LF, and a line edit
+  // cannot hold a line end: the window adds it.
+  std::string request = view_.ask + "\r\n";
   if (request.size() > kAskMax) request.resize(kAskMax);
   // Unchecking the read may have restarted the driver, whose new object has
   // no command yet: the request then waits for its first one.
