@@ -26,7 +26,15 @@ std::string TakeHostString(char* text) {
 // call, since each start replaces the thread's object.
 class ThreadTestObject : public ui::TestObject {
  public:
-  void Bind(TDLLObject* object) { object_ = object; }
+  void Bind(TDLLObject* object) {
+    if (object != object_) last_read_ = nullptr;
+    object_ = object;
+  }
+  // A new object may take the place of the old one at the same address.
+  void Forget() {
+    object_ = nullptr;
+    last_read_ = nullptr;
+  }
 
   int32_t TagCount() const override { return object_->TagCount(); }
   int32_t ScanTime() const override { return object_->ScanTime(); }
@@ -48,18 +56,22 @@ class ThreadTestObject : public ui::TestObject {
       if (command) out.push_back(command->Request);
     return out;
   }
-  bool HasCurrentCommand() const override { return object_->CurrentCommand() != nullptr; }
-  bool CurrentIsWrite() const override { return object_->CurrentCommand()->IsWrite != 0; }
-  std::string CurrentRequest() const override { return object_->CurrentCommand()->Request; }
-  std::string CurrentResponse() const override { return object_->CurrentCommand()->Response; }
-  void SetCurrentRequest(const std::string& request) override {
-    object_->CurrentCommand()->Request = request;
-  }
+  // The object has a command only while an exchange runs, and the step that
+  // completes an answer also ends the exchange. Between exchanges the test
+  // sees the read command that ran last: its whole answer, and the command
+  // a typed request replaces.
+  bool HasCurrentCommand() const override { return Shown() != nullptr; }
+  bool CurrentIsWrite() const override { return Shown()->IsWrite != 0; }
+  std::string CurrentRequest() const override { return Shown()->Request; }
+  std::string CurrentResponse() const override { return Shown()->Response; }
+  void SetCurrentRequest(const std::string& request) override { Shown()->Request = request; }
   // ReadExecute succeeds for every step that raised no error; the step
   // answered only when it finished a read exchange that was answered.
   bool ReadStep() override {
     const uint32_t reads_before = object_->ReadCommCount();
+    NoteRead();
     object_->ReadExecute();
+    NoteRead();
     return object_->ReadCommCount() != reads_before && object_->LastCommOK();
   }
   bool Write(uint32_t tag_id, const TagValue& value) override {
@@ -67,7 +79,22 @@ class ThreadTestObject : public ui::TestObject {
   }
 
  private:
+  void NoteRead() {
+    TCommand* command = object_->CurrentCommand();
+    if (command && !command->IsWrite) last_read_ = command;
+  }
+  // Read commands live as long as their object; writes are released after
+  // their exchange and are never remembered.
+  TCommand* Shown() const {
+    if (TCommand* command = object_->CurrentCommand()) return command;
+    for (const CommandPtr& head : object_->ReadCommands())
+      for (TCommand* command = head.get(); command; command = command->Next.get())
+        if (command == last_read_) return command;
+    return nullptr;
+  }
+
   TDLLObject* object_ = nullptr;
+  TCommand* last_read_ = nullptr;
 };
 
 class EntryPointTestDriver : public ui::TestDriver {
@@ -75,6 +102,7 @@ class EntryPointTestDriver : public ui::TestDriver {
   StartResult Start(const TTagInfo& tag, TDevicePDB& block) override {
     // The definition stays in place for as long as the object may read it.
     tag_ = tag;
+    object_.Forget();
     TTagInfo* tags[] = {&tag_};
     char* message = nullptr;
     StartResult result;
@@ -94,7 +122,10 @@ class EntryPointTestDriver : public ui::TestDriver {
     return &object_;
   }
 
-  void StopObject() override { FreeDriver(); }
+  void StopObject() override {
+    object_.Forget();
+    FreeDriver();
+  }
 
   std::string NormalAddress(const TDevicePDB& block, const std::string& address) override {
     TDevicePDB copy = block;

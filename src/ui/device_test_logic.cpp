@@ -225,7 +225,9 @@ void DeviceTestSession::SetWriteChecked(bool checked) {
   view_.write_checked = checked;
   if (!checked) return;
   TestObject* object = driver_.Object();
-  if (!object || !object->HasCurrentCommand()) return;
+  // An object reading the test's own address may hold only write-only tags:
+  // it has no command before the write gives it one.
+  if (!object || (!object->HasCurrentCommand() && !view_.read_checked)) return;
   if (!view_.read_checked) SetReadChecked(true);
   const TagValue value = ValueToWrite();
   object = driver_.Object();
@@ -254,7 +256,9 @@ void DeviceTestSession::AskClicked() {
   if (!object || !object->HasCurrentCommand()) return;
   if (view_.read_checked) SetReadChecked(false);
   if (view_.write_checked) SetWriteChecked(false);
-  std::string request = view_.ask + "\r";
+  // The controller takes a request only at its CR LF, and a line edit
+  // cannot hold a line end: the window adds it.
+  std::string request = view_.ask + "\r\n";
   if (request.size() > kAskMax) request.resize(kAskMax);
   // Unchecking the read may have restarted the driver, whose new object has
   // no command yet: the request then waits for its first one.

@@ -282,7 +282,7 @@ TEST_F(DeviceTestLogicTest, ATypedRequestReplacesTheCurrentCommandsRequest) {
   session.TimerTick();
   session.AskEdited("ENQ01");
   session.AskClicked();
-  EXPECT_EQ(driver_.object->current_request, "ENQ01\r");
+  EXPECT_EQ(driver_.object->current_request, "ENQ01\r\n");
 
   // Reading restarts the driver; the request then waits for the new
   // object's first command.
@@ -296,7 +296,8 @@ TEST_F(DeviceTestLogicTest, ATypedRequestReplacesTheCurrentCommandsRequest) {
   session.TimerTick();  // the step that gives the new object its command
   EXPECT_EQ(driver_.object->current_request, "");
   session.TimerTick();
-  EXPECT_EQ(driver_.object->current_request, std::string(255, 'A'));  // cut after the CR was added
+  EXPECT_EQ(driver_.object->current_request,
+            std::string(255, 'A'));  // cut after the line end was added
 }
 
 TEST_F(DeviceTestLogicTest, TheDebugPanelTogglesCaptionsHeightAndPause) {
