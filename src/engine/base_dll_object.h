@@ -150,7 +150,8 @@ class TBaseDLLObject {
                            std::vector<int32_t>& rejected);
 
   // The tag list, for the host interface.
-  TDLLTag* TagAt(int32_t position) { return Tags_[static_cast<std::size_t>(position)].get(); }
+  // The tag at a position of the tag list, or null outside it.
+  TDLLTag* TagAt(int32_t position) const;
   TDLLTag* FindTag(uint32_t tag_id);
   // Prepares the object for destruction while the library unloads: by then
   // the library's texts, log settings and clock may already be gone, so the
@@ -313,8 +314,6 @@ class TBaseDLLObject {
   void ReleaseChain(TCommand* head);
   // Releases every command list and clears the current command; for Stop.
   void ReleaseCommandLists();
-  // The tag at a position of the tag list, or null.
-  TDLLTag* TagAtIndex(int32_t position) const;
   // A tag value as the log writes it, by the tag's data kind.
   static std::string ValueText(const TDLLTag& tag, const TagValue& value);
   // Header of a command listing: "D：<DevTypeName>类型=<type>，<DevIDName>=<n>[".

@@ -190,7 +190,7 @@ bool TBaseDLLObject::WriteExecute(uint32_t tag_id, const TagValue& value) {
       WriteQueue_.pop_front();
       if (stale)
         for (int32_t index : stale->Indexes)
-          if (TDLLTag* served = TagAtIndex(index)) served->Quality = kQualityStaleWrite;
+          if (TDLLTag* served = TagAt(index)) served->Quality = kQualityStaleWrite;
       FreeCommand(stale);
     }
 

@@ -186,9 +186,9 @@ void TBaseDLLObject::LogExchangeFailure(const std::string& what, const TCommand&
 
 void TBaseDLLObject::GiveUpRunningWrite(TCommand& command) {
   if (command.HasFlag(command_flags::kTagBound) && !command.Indexes.empty())
-    if (TDLLTag* first = TagAtIndex(command.Indexes.front())) first->Quality = kQualityWriteFailed;
+    if (TDLLTag* first = TagAt(command.Indexes.front())) first->Quality = kQualityWriteFailed;
   for (int32_t index : command.Indexes) {
-    if (TDLLTag* tag = TagAtIndex(index)) {
+    if (TDLLTag* tag = TagAt(index)) {
       ++tag->WriteCount;
       ++tag->WriteFailCount;
     }
@@ -531,7 +531,7 @@ void TBaseDLLObject::opReadACK_Exec() {
     command.Quality += (1.0f - command.Quality) / 2.0f;
     if (command.HasFlag(command_flags::kTagBound)) {
       for (int32_t index : command.Indexes) {
-        if (TDLLTag* tag = TagAtIndex(index)) {
+        if (TDLLTag* tag = TagAt(index)) {
           ++tag->ReadCount;
           tag->Quality = kQualityGood;
         }
@@ -606,7 +606,7 @@ void TBaseDLLObject::opClrReadError_Exec() {
     if (!CurrentCommand_) return EnterMissingCommand();
     TCommand& command = *CurrentCommand_;
     for (int32_t index : command.Indexes) {
-      if (TDLLTag* tag = TagAtIndex(index)) {
+      if (TDLLTag* tag = TagAt(index)) {
         ++tag->ReadCount;
         ++tag->ReadFailCount;
       }
@@ -641,7 +641,7 @@ void TBaseDLLObject::opWriteACK_Exec() {
     TCommand& command = *CurrentCommand_;
     if (command.HasFlag(command_flags::kTagBound)) {
       for (std::size_t i = 0; i < command.Indexes.size(); ++i) {
-        TDLLTag* tag = TagAtIndex(command.Indexes[i]);
+        TDLLTag* tag = TagAt(command.Indexes[i]);
         if (!tag) continue;
         ++tag->WriteCount;
         tag->Quality = kQualityGood;

@@ -84,11 +84,6 @@ void TBaseDLLObject::ReleaseCommandLists() {
   ReadCommands_.clear();
 }
 
-TDLLTag* TBaseDLLObject::TagAtIndex(int32_t position) const {
-  if (position < 0 || static_cast<std::size_t>(position) >= Tags_.size()) return nullptr;
-  return Tags_[static_cast<std::size_t>(position)].get();
-}
-
 std::string TBaseDLLObject::ValueText(const TDLLTag& tag, const TagValue& value) {
   switch (tag.DataKind) {
     case 0:
@@ -148,10 +143,10 @@ void TBaseDLLObject::OptimizeCommParm() {
         if (command->HasFlag(command_flags::kTagBound) && !command->Sealed) command->Sealed = 1;
         if (!DebugOn()) continue;
         const TDLLTag* creator =
-            command->Indexes.empty() ? nullptr : TagAtIndex(command->Indexes.front());
+            command->Indexes.empty() ? nullptr : TagAt(command->Indexes.front());
         LogCommandHeader(creator ? creator->DevNo : command->DevNo);
         for (int32_t index : command->Indexes)
-          if (const TDLLTag* tag = TagAtIndex(index))
+          if (const TDLLTag* tag = TagAt(index))
             SetLogMsg(tag->Name + TK571_GBK(" 地址=") + tag->Address + " ");
         SetLogMsg(TK571_GBK("]生成读标签命令=") + command->Request + "\r\n");
       }
@@ -253,7 +248,7 @@ CommandPtr TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& l
         --TraceAllowance_;
         LogCommandHeader(command->DevNo);
         for (int32_t index : command->Indexes) {
-          const TDLLTag* served = TagAtIndex(index);
+          const TDLLTag* served = TagAt(index);
           if (!served) continue;
           SetLogMsg(served->Name + TK571_GBK(" 地址=") + served->Address + " ");
           SetLogMsg(TK571_GBK("写入值=") + ValueText(*served, served->Value) + ",");
@@ -293,7 +288,7 @@ void TBaseDLLObject::GetNextCommand() {
     if (RunningWrite_) {
       if (platform::TicksSince(RunningWrite_->QueuedTick) > kStaleWriteMs) {
         for (int32_t index : RunningWrite_->Indexes)
-          if (TDLLTag* tag = TagAtIndex(index)) tag->Quality = kQualityStaleWrite;
+          if (TDLLTag* tag = TagAt(index)) tag->Quality = kQualityStaleWrite;
         RunningWrite_.reset();
       } else {
         WriteQueue_.push_front(std::move(RunningWrite_));

@@ -65,11 +65,14 @@ int32_t TagIdIndex::Find(uint32_t id) const {
   return it == sparse_.end() ? -1 : it->second;
 }
 
-TDLLTag* TBaseDLLObject::FindTag(uint32_t tag_id) {
-  const int32_t p = TagIndex_.Find(tag_id);
-  return (p >= 0 && p < static_cast<int32_t>(Tags_.size()))
-             ? Tags_[static_cast<std::size_t>(p)].get()
+TDLLTag* TBaseDLLObject::TagAt(int32_t position) const {
+  return (position >= 0 && static_cast<std::size_t>(position) < Tags_.size())
+             ? Tags_[static_cast<std::size_t>(position)].get()
              : nullptr;
+}
+
+TDLLTag* TBaseDLLObject::FindTag(uint32_t tag_id) {
+  return TagAt(TagIndex_.Find(tag_id));
 }
 
 std::string TBaseDLLObject::TagPrefix(const std::string& name) const {

@@ -68,15 +68,10 @@ R Guarded(LogSink& sink, std::string_view class_name, std::string_view operation
 //   Guarded(*this, "TBaseDLLObject", "Stop", [&] { ... });
 template <class F>
 void Guarded(LogSink& sink, std::string_view class_name, std::string_view operation, F&& body) {
-  try {
+  Guarded(sink, class_name, operation, false, [&] {
     std::forward<F>(body)();
-#if defined(__GLIBCXX__)
-  } catch (const abi::__forced_unwind&) {
-    throw;
-#endif
-  } catch (...) {
-    WriteExceptionLine(sink, class_name, operation);
-  }
+    return true;
+  });
 }
 
 }  // namespace tk571

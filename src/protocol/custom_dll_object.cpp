@@ -82,11 +82,6 @@ void TCustomDLLObject::LogLine(const std::string& text) {
   SetLogMsg(DateTimeText() + text + kLineEnd);
 }
 
-TDLLTag* TCustomDLLObject::TagAtIndex(int32_t index) {
-  if (index < 0 || static_cast<std::size_t>(index) >= Tags_.size()) return nullptr;
-  return Tags_[static_cast<std::size_t>(index)].get();
-}
-
 std::string_view TCustomDLLObject::TerminatorOf(int32_t type_index) const {
   const ControllerTypeRow* row = ControllerTypeRowAt(type_index);
   return row ? row->Terminator : std::string_view();
@@ -109,7 +104,7 @@ std::string TCustomDLLObject::CommandListingHead(const TCommand& command, const 
                      (known_entry ? Pdb_.TypeName(command.DevNo) : std::string()) +
                      TK571_GBK("，") + DevIdCaption() + "=" + std::to_string(command.DevNo) + "[";
   for (int32_t index : command.Indexes) {
-    const TDLLTag* tag = TagAtIndex(index);
+    const TDLLTag* tag = TagAt(index);
     if (!tag) continue;
     text += tag->Name + TK571_GBK(" 地址=") + tag->Address + " ";
     if (written) text += TK571_GBK("写入值=") + ValueText(*tag, *written) + ",";
@@ -175,7 +170,7 @@ void TCustomDLLObject::OptimizeCommParm() {
           command->Sealed = 1;
           command->StartAddr = command->LowChannel;
           command->EndAddr = command->HighChannel;
-          TDLLTag* first = command->Indexes.empty() ? nullptr : TagAtIndex(command->Indexes[0]);
+          TDLLTag* first = command->Indexes.empty() ? nullptr : TagAt(command->Indexes[0]);
           if (first) {
             GetAskStr(*command, *first, command->Request, false);
             GetAnswerMainStr(*command, *first, command->Answer, false);

@@ -60,8 +60,6 @@ class TCustomDLLObject : public TBaseDLLObject {
   std::string CommandListing(const TCommand& command, const std::string& closing);
   // Its beginning up to the tags; `written` adds the value a write carries.
   std::string CommandListingHead(const TCommand& command, const TagValue* written);
-  // The tag at a position of the tag list, or null.
-  TDLLTag* TagAtIndex(int32_t index);
   // The current command's terminator, CR LF for every type of the table.
   std::string_view TerminatorOf(int32_t type_index) const;
   int32_t LargestCommandSize() const;
