@@ -11,8 +11,8 @@
 namespace tk571::ui {
 namespace {
 
-using tk571::testing::FakeClock;
 using testing::FakeDriver;
+using tk571::testing::FakeClock;
 
 class DeviceTestLogicTest : public ::testing::Test {
  protected:
