@@ -40,8 +40,6 @@ TEST_F(RunStateTest, AReadGivenUpKeepsValuesCountsAndLogsTimeoutThenFailure) {
   After(201);
   EXPECT_EQ(e.RunState(), rsReady);
   EXPECT_EQ(e.CurrentCommand(), nullptr);
-  EXPECT_EQ(e.Totals().read_failures, 1u);
-  EXPECT_EQ(e.Totals().reads, 1u);
   EXPECT_EQ(tag.ReadCount, 1u);
   EXPECT_EQ(tag.ReadFailCount, 1u);
   EXPECT_EQ(tag.Value, TagValue::Double(12.5));
@@ -58,6 +56,12 @@ TEST_F(RunStateTest, AReadGivenUpKeepsValuesCountsAndLogsTimeoutThenFailure) {
   EXPECT_LT(timeout, expected);
   EXPECT_LT(expected, failure);
   EXPECT_EQ(e.CountInLog(G("：没有接收到应答信息！")), 2);
+
+  StopWithReport();
+  EXPECT_EQ(e.CountInLog(G("：读操作失败总次数= 1\r\n")), 1);
+  EXPECT_EQ(e.CountInLog(G("：读通讯总次数= 1\r\n")), 1);
+  EXPECT_EQ(e.CountInLog(G("：通讯读超时次数= 1\r\n")), 1);
+  EXPECT_EQ(e.CountInLog(G("，读操作失败率= 100%")), 1);
 }
 
 TEST_F(RunStateTest, RetryModesDecideWhatFollowsATimeout) {
@@ -129,8 +133,6 @@ TEST_F(RunStateTest, AWriteIsRepeatedWhileTheBudgetLastsThenGivenUpAfterThreeSen
   for (int i = 0; i < 10; ++i) After(201);
   EXPECT_EQ(e.sent.size(), 3u);
   for (const std::string& request : e.sent) EXPECT_EQ(request, WriteRequest("SP"));
-  EXPECT_EQ(e.Totals().write_failures, 1u);
-  EXPECT_EQ(e.Totals().write_timeouts, 3);
   EXPECT_EQ(sp.Quality, kQualityWriteFailed);
   EXPECT_EQ(sp.Value, TagValue::Integer(0));
   EXPECT_EQ(sp.WriteFailCount, 1u);
@@ -138,6 +140,12 @@ TEST_F(RunStateTest, AWriteIsRepeatedWhileTheBudgetLastsThenGivenUpAfterThreeSen
   EXPECT_EQ(e.CountInLog(G("：通讯写失败，执行操作=")), 1);
   // The budget was refilled when the write ran out of repeats and spent once.
   EXPECT_EQ(WriteRepeatBudget.load(), 1);
+
+  StopWithReport();
+  EXPECT_EQ(e.CountInLog(G("：写操作失败总次数= 1\r\n")), 1);
+  EXPECT_EQ(e.CountInLog(G("：写通讯总次数= 3\r\n")), 1);
+  EXPECT_EQ(e.CountInLog(G("：通讯写超时总次数= 3\r\n")), 1);
+  EXPECT_EQ(e.CountInLog(G("：通讯写超时率= 100%\r\n")), 1);
 }
 
 TEST_F(RunStateTest, AnAnsweredWriteRefillsTheBudgetAndShowsTheWrittenValue) {
@@ -323,11 +331,13 @@ TEST_F(RunStateTest, ACompletionWithoutCurrentCommandParksTheMachine) {
     EXPECT_EQ(e.RunState(), rsSysErrorLinked);
     EXPECT_EQ(e.RunEvent(), opLink);
   }
-  EXPECT_EQ(e.Totals().read_failures, 1u);
-  EXPECT_EQ(e.Totals().write_failures, 1u);
   // The next step replays opLink from unlinked, which waits for the device layer.
   Poll();
   EXPECT_EQ(e.RunState(), rsLinking);
+
+  StopWithReport();
+  EXPECT_EQ(e.CountInLog(G("：读操作失败总次数= 1\r\n")), 1);
+  EXPECT_EQ(e.CountInLog(G("：写操作失败总次数= 1\r\n")), 1);
 }
 
 TEST_F(RunStateTest, AWriteWithATH0GoesThroughTheRailStateAndIsSentOnItsAcknowledgement) {

@@ -225,6 +225,11 @@ class EngineTest : public ::testing::Test {
     for (uint32_t t = 0; t < total; t += step) After(step);
   }
   uint32_t Now() { return clock.TickMs(); }
+  // Stops the engine; the log then holds its stop report alone.
+  void StopWithReport() {
+    e.log.clear();
+    e.Stop();
+  }
 
   // A request's text as the engine's default hooks compose it.
   static std::string ReadRequest(const std::string& name) {
