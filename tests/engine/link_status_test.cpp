@@ -13,14 +13,14 @@ class LinkStatusTest : public EngineTest {
     EngineTest::SetUp();
     e.AddRead("W1", 1, 0);
     e.AddRead("W2", 2, 1000000);
-    line_text_ = &AddLinkTag("LINE_TEXT", "COMMLINK", 2);
-    line_number_ = &AddLinkTag("LINE_NUMBER", "COMMLINK", 0);
-    line_switch_ = &AddLinkTag("LINE_SWITCH", "COMMLINK", 1);
-    enable_text_ = &AddLinkTag("ENABLE_TEXT", "ENCOMMLINK", 2);
-    dev1_text_ = &AddLinkTag("DEV1_TEXT", "DEVICELINK1", 2, 1);
-    dev1_number_ = &AddLinkTag("DEV1_NUMBER", "DEVICELINK1", 0, 1);
-    dev1_switch_ = &AddLinkTag("DEV1_SWITCH", "DEVICELINK1", 1, 1);
-    dev2_text_ = &AddLinkTag("DEV2_TEXT", "DEVICELINK2", 2, 2);
+    line_text_ = &AddLinkTag("LINE_TEXT", "COMMLINK", TK571_VALUE_STRING);
+    line_number_ = &AddLinkTag("LINE_NUMBER", "COMMLINK", TK571_VALUE_FLOAT);
+    line_switch_ = &AddLinkTag("LINE_SWITCH", "COMMLINK", TK571_VALUE_BOOL);
+    enable_text_ = &AddLinkTag("ENABLE_TEXT", "ENCOMMLINK", TK571_VALUE_STRING);
+    dev1_text_ = &AddLinkTag("DEV1_TEXT", "DEVICELINK1", TK571_VALUE_STRING, 1);
+    dev1_number_ = &AddLinkTag("DEV1_NUMBER", "DEVICELINK1", TK571_VALUE_FLOAT, 1);
+    dev1_switch_ = &AddLinkTag("DEV1_SWITCH", "DEVICELINK1", TK571_VALUE_BOOL, 1);
+    dev2_text_ = &AddLinkTag("DEV2_TEXT", "DEVICELINK2", TK571_VALUE_STRING, 2);
     e.Start({.log_errors = false});
     // W2 is not due during the story: only device 1 talks.
     e.ReadCommands()[1]->LastTick = Now();

@@ -33,9 +33,9 @@ TEST_F(ReadWriteTest, RefusedWritesReturnFalseQueueNothingAndSayWhy) {
   e.AddMedium("SP", 1, 1000000);
   e.AddStartUp("GO", 1);
   e.AddRead("WT", 1, 1000000);
-  e.AddInternal("COMMLINK", 2);
-  e.AddInternal("DEVICELINK3", 0, 3);
-  e.AddInternal("ENDEVICELINK3", 1, 3);
+  e.AddInternal("COMMLINK", TK571_VALUE_STRING);
+  e.AddInternal("DEVICELINK3", TK571_VALUE_FLOAT, 3);
+  e.AddInternal("ENDEVICELINK3", TK571_VALUE_BOOL, 3);
   e.Start();
   struct Case {
     const char* tag;
@@ -164,7 +164,7 @@ TEST_F(ReadWriteTest, AFullQueueRefusesTheNewWrite) {
 }
 
 TEST_F(ReadWriteTest, EncommlinkZeroStopsEveryStepAndRefusesWritesUntilOne) {
-  TDLLTag& link = e.AddInternal("ENCOMMLINK", 0);
+  TDLLTag& link = e.AddInternal("ENCOMMLINK", TK571_VALUE_FLOAT);
   e.AddRead("W", 1, 100);
   TDLLTag& sp = e.AddMedium("SP", 1, 1000000);
   e.Start();
@@ -185,7 +185,7 @@ TEST_F(ReadWriteTest, EncommlinkZeroStopsEveryStepAndRefusesWritesUntilOne) {
 }
 
 TEST_F(ReadWriteTest, EnlogTakesEffectAtOnce) {
-  TDLLTag& enlog = e.AddInternal("ENLOG", 1);
+  TDLLTag& enlog = e.AddInternal("ENLOG", TK571_VALUE_BOOL);
   e.Start();
   EXPECT_TRUE(e.WriteExecute(enlog.TagID, TagValue::Boolean(true)));
   EXPECT_TRUE(e.EnLog());

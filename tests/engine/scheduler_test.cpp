@@ -22,7 +22,7 @@ TEST_F(SchedulerTest, RefreshGroupsReadableTagsAndLeavesOutTheOthers) {
   e.AddRead("C", 2, 1000);                                     // 2: other device
   e.AddStartUp("GO", 1);                                       // 3: write only
   e.AddTag({.name = "X", .type_name = "", .type_index = -1});  // 4: no type
-  e.AddInternal("COMMLINK", 0);                                // 5
+  e.AddInternal("COMMLINK", TK571_VALUE_FLOAT);                // 5
   e.AddMedium("SP", 1, 800);                                   // 6: read and write
   e.Start({.log_errors = false});
   ASSERT_EQ(e.ReadCommands().size(), 3u);

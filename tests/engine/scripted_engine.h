@@ -32,7 +32,7 @@ struct TagSpec {
   int32_t type_index = -1;
   int32_t dev_no = 1;
   int32_t channel = 0;
-  uint8_t data_kind = 0;
+  uint8_t data_kind = TK571_VALUE_FLOAT;
   uint32_t scan_time = 1000;
   TagValue value = TagValue::Integer(0);
   bool internal = false;
@@ -116,13 +116,13 @@ class ScriptedEngine : public TBaseDLLObject {
                    .type_name = "START_UP",
                    .type_index = kTypeSTART_UP,
                    .dev_no = dev_no,
-                   .data_kind = 1,
+                   .data_kind = TK571_VALUE_BOOL,
                    .value = TagValue::Boolean(false)});
   }
   TDLLTag& AddInternal(const std::string& address, uint8_t data_kind, int32_t dev_no = -1) {
-    TagValue initial = data_kind == 0   ? TagValue::Integer(0)
-                       : data_kind == 1 ? TagValue::Boolean(false)
-                                        : TagValue::Text("");
+    TagValue initial = data_kind == TK571_VALUE_FLOAT  ? TagValue::Integer(0)
+                       : data_kind == TK571_VALUE_BOOL ? TagValue::Boolean(false)
+                                                       : TagValue::Text("");
     return AddTag({.name = address,
                    .type_name = address,
                    .dev_no = dev_no,

@@ -42,8 +42,9 @@ TDLLTag& TestDriver::AddTag(int32_t type, int32_t device, int32_t channel, uint8
   tag->ScanTime = scan_ms;
   tag->FormatCode = row.Engine.FormatCode;
   tag->Writable = row.Engine.Writable;
-  tag->Value = kind == 0 ? TagValue::Integer(0)
-                         : (kind == 1 ? TagValue::Boolean(false) : TagValue::Text(""));
+  tag->Value = kind == TK571_VALUE_FLOAT
+                   ? TagValue::Integer(0)
+                   : (kind == TK571_VALUE_BOOL ? TagValue::Boolean(false) : TagValue::Text(""));
   tag->ReportedValue = tag->SavedValue = tag->Value;
   AppendTag(std::move(tag));
   return *TagAt(TagCount() - 1);
