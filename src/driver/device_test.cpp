@@ -8,7 +8,7 @@
 #include "tk571/driver.h"
 #include "ui/device_test_logic.h"
 #ifdef TK571_HAVE_QT
-#include "ui/ui_entry.h"
+#include "ui/qt/ui_entry.h"
 #endif
 
 namespace tk571 {

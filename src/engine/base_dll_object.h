@@ -17,7 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 #include "engine/command.h"
 #include "engine/dll_tag.h"
 #include "engine/guarded.h"

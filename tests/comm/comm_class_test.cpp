@@ -18,7 +18,8 @@
 #include <thread>
 
 #include "comm/pty_peer.h"
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
+#include "platform/clock.h"
 #include "platform/gbk.h"
 #include "support/fake_clock.h"
 
