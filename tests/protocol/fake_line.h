@@ -78,6 +78,11 @@ class ScriptedLine : public SerialLine {
     return s_->buffer;
   }
   void ClearBuffer() override { s_->buffer.clear(); }
+  std::string Settle(uint32_t) override {
+    const std::string stray = s_->pending;
+    Receive();
+    return stray;
+  }
 
  private:
   std::shared_ptr<LineState> s_;
