@@ -72,7 +72,7 @@ std::string DefaultLibraryPath() {
   if (ec) return kRuntimeName;
   // Only the program of the build tree takes the library of the build tree;
   // an installed program never reaches back into the tree it was built in.
-  if (self.parent_path() == std::filesystem::path(TK571_HOST_BUILD_DIR)) {
+  if (std::filesystem::equivalent(self.parent_path(), TK571_HOST_BUILD_DIR, ec)) {
     return TK571_HOST_BUILT_LIBRARY;
   }
   const std::filesystem::path prefix = self.parent_path().parent_path();

@@ -814,6 +814,7 @@ int RunHost(const HostOptions& options) {
       result = RunDriver(options, *lib, block, screen, host);
     } else {
       for (const Command& command : options.commands) {
+        if (g_stop) break;  // Ctrl-C during a command ends the rest too
         if (!host.Execute(command)) result = kExitFailure;
       }
       if (options.commands.empty() && options.save_pdb_file.empty()) {
