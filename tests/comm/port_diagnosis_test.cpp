@@ -139,6 +139,10 @@ struct DiagnosisCase {
   std::string reason;
 };
 
+void PrintTo(const DiagnosisCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 std::string Expand(std::string text, const Scene& scene) {
   for (const auto& [key, value] :
        {std::pair<std::string, std::string>{"{pid}", std::to_string(scene.other_pid)},

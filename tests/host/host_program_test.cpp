@@ -240,8 +240,9 @@ TEST_F(HostProgram, SignalsEndTheConfigurationDialog) {
     SCOPED_TRACE(signal_number);
     Child child({TK571_HOST_PROGRAM, "--library", TK571_DRIVER_LIBRARY, "configure"},
                 {"QT_QPA_PLATFORM=offscreen"}, dir_, true);
-    ASSERT_TRUE(child.ReadUntil("driver library:", std::chrono::seconds(60)));
-    // Again and again until it ends: the first may come before the dialog.
+    ASSERT_TRUE(child.ReadUntil("the wizard is open", std::chrono::seconds(60))) << child.Output();
+    // Again and again until it ends: the first may come while the toolkit
+    // starts.
     int code = -1;
     for (int tries = 0; tries < 600 && code < 0; ++tries) {
       kill(child.Pid(), signal_number);

@@ -39,8 +39,9 @@ using std::chrono::milliseconds;
 volatile sig_atomic_t g_stop = 0;
 volatile sig_atomic_t g_resized = 0;
 
-void OnStopSignal(int) {
-  g_stop = 1;
+// The signal that asked for the end, 0 while none did.
+void OnStopSignal(int signal_number) {
+  g_stop = signal_number;
 }
 void OnResize(int) {
   g_resized = 1;
@@ -54,7 +55,7 @@ void ExitOnSignal(int signal_number) {
   static constexpr char kText[] = "tk571-host: configure ended by a signal\n";
   const ssize_t ignored = write(STDERR_FILENO, kText, sizeof kText - 1);
   (void)ignored;
-  _exit(128 + signal_number);
+  _exit(kExitSignal + signal_number);
 }
 
 class SignalsEndTheProcess {
@@ -406,6 +407,7 @@ class Host {
     int32_t result = 0;
     {
       const SignalsEndTheProcess signals_end_the_dialog;
+      screen_.Print("configure: the wizard is open (Ctrl-C ends the program)");
       result = lib_.DLLEdDev(0, block_.data());
     }
     if (static_cast<uint32_t>(result) == kConfigureChanged) {
@@ -814,8 +816,9 @@ int RunHost(const HostOptions& options) {
       result = RunDriver(options, *lib, block, screen, host);
     } else {
       for (const Command& command : options.commands) {
-        if (g_stop) break;  // Ctrl-C during a command ends the rest too
         if (!host.Execute(command)) result = kExitFailure;
+        // Ctrl-C during a command ends the rest too.
+        if (g_stop) return kExitSignal + g_stop;
       }
       if (options.commands.empty() && options.save_pdb_file.empty()) {
         screen.Print("parameter block: " + DescribeBlock(block));
