@@ -44,11 +44,11 @@ struct UucpLock {
 // file holds the process id as ten ASCII characters or as a binary int.
 UucpLock FindUucpLock(const std::string& device_path, const std::string& lock_dir);
 
-// Other processes that have the device open, as far as this user may look
-// into them through /proc. The process that holds the master side of a
-// pseudo-terminal is its far end (a simulator, socat), not a competitor, and
-// is left out.
-std::vector<int> DeviceHolders(const std::string& device_path);
+// Processes that have the device open, as far as this user may look into
+// them through /proc: other processes first, then this one when asked for.
+// The process that holds the master side of a pseudo-terminal is its far end
+// (a simulator, socat), not a competitor, and is left out.
+std::vector<int> DeviceHolders(const std::string& device_path, bool include_self = false);
 
 // The command name of a process, empty when it is gone or hidden.
 std::string ProcessName(int pid);

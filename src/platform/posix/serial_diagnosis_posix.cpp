@@ -150,7 +150,7 @@ UucpLock FindUucpLock(const std::string& device_path, const std::string& lock_di
   return UucpLock{};
 }
 
-std::vector<int> DeviceHolders(const std::string& device_path) {
+std::vector<int> DeviceHolders(const std::string& device_path, bool include_self) {
   std::vector<int> holders;
   struct stat st {};
   if (stat(device_path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return holders;
@@ -165,6 +165,7 @@ std::vector<int> DeviceHolders(const std::string& device_path) {
     const ProcessUse use = UseOf(pid, st.st_rdev, pty_index);
     if (use.has_device && !use.has_master) holders.push_back(pid);
   }
+  if (include_self && UseOf(self, st.st_rdev, -1).has_device) holders.push_back(self);
   return holders;
 }
 

@@ -177,12 +177,13 @@ uint64_t MonotonicMs() {
   return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
-// kHeld with a process that /proc shows holding the device, else kBusy (the
-// holder belongs to another user and is hidden from us).
+// kHeld with a process that /proc shows holding the device, this one too
+// (another driver object on the same port), else kBusy (the holder belongs to
+// another user and is hidden from us). Called with the device closed.
 SerialOpenOutcome HeldOutcome(const std::string& path) {
   SerialOpenOutcome outcome;
   outcome.result = SerialOpenResult::kBusy;
-  const std::vector<int> holders = DeviceHolders(path);
+  const std::vector<int> holders = DeviceHolders(path, /*include_self=*/true);
   if (!holders.empty()) {
     outcome.result = SerialOpenResult::kHeld;
     outcome.holder_pid = holders.front();
@@ -267,9 +268,11 @@ SerialOpenOutcome SerialPort::Open(const std::string& path) {
   }
   // A terminal program or cat that holds the port without any lock would eat
   // the controllers' answers.
-  if (const SerialOpenOutcome held = HeldOutcome(path); held.result == SerialOpenResult::kHeld) {
+  if (const std::vector<int> others = DeviceHolders(path); !others.empty()) {
     close(fd);
-    return held;
+    outcome.result = SerialOpenResult::kHeld;
+    outcome.holder_pid = others.front();
+    return outcome;
   }
   ioctl(fd, TIOCEXCL);
   fd_ = fd;
