@@ -143,7 +143,7 @@ Script ReadScript(const std::string& path) {
 std::string CommandHelp() {
   return "Commands:\n"
          "  write TAG VALUE   write a tag (TAG is its address or name): write M_FINAL1:1 500\n"
-         "  check ADDRESS     check a tag address and show its normal form\n"
+         "  check ADDRESS     check a tag address as the start does; its normal form\n"
          "  kinds             list the tag kinds the driver offers\n"
          "  probe             silent device test: does a device answer\n"
          "  configure         open the driver's configuration dialog\n"

@@ -56,8 +56,8 @@ Run:
   --version               show the version
 
 Exit codes: 0 done; 1 the driver could not be loaded or started, a command
-failed, or (--once, scan) a device did not answer; 2 bad command line or input
-file; 130 and 143 configuration commands (configure included) ended by Ctrl-C
+failed, --once: a device did not answer, scan: none answered; 2 bad command
+line or input file; 130 and 143 configuration commands (configure included) ended by Ctrl-C
 or SIGTERM.
 
 )";
