@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 #include "platform/clock.h"
 #include "platform/gbk.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 
 namespace tk571 {
 

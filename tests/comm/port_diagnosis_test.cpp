@@ -25,7 +25,7 @@
 
 #include "comm/comm_class.h"
 #include "comm/pty_peer.h"
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 #include "platform/gbk.h"
 #include "platform/serial_diagnosis.h"
 #include "support/fake_clock.h"
