@@ -172,7 +172,7 @@ class DriverRun {
 // Longest wait for the devices of a scan: a silent device costs a select and
 // its reply time-out, and the driver retries and backs off.
 constexpr milliseconds kScanBase{2000};
-constexpr milliseconds kScanPerDevice{400};
+constexpr milliseconds kScanPerDevice{500};
 constexpr milliseconds kScanPoll{10};
 constexpr uint32_t kScanTagMs = 200;
 
