@@ -70,7 +70,7 @@ std::vector<int> ProcessIds() {
   return pids;
 }
 
-// The pseudo-terminal index of a master descriptor (Linux 4.13 and later
+// The pseudo-terminal index of a master descriptor (kernels since 2018
 // show it in fdinfo), or -1.
 int MasterTtyIndex(const std::string& fdinfo_path) {
   std::ifstream in(fdinfo_path);
