@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev fonts-noto-cjk
+  qt6-base-dev fonts-noto-cjk nlohmann-json3-dev
 )
 missing=()
 for p in "${packages[@]}"; do

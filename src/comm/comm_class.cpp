@@ -1,6 +1,7 @@
 #include "comm/comm_class.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "config/device_pdb.h"
 #include "platform/clock.h"
@@ -88,6 +89,7 @@ bool TCommClass::Open(const TDevicePDB& pdb, bool text_mode, std::string& messag
       pdb.ParityCode() >= kCommParities.size() || pdb.StopBitsCode() >= kCommStopBits.size()) {
     may_connect_ = false;
     status_text_ = TK571_GBK("设备参数中的串口设置有误!");
+    diagnosis_ = "port or line settings of the parameter block outside the driver's tables";
     message = status_text_;
     return false;
   }
@@ -119,10 +121,11 @@ platform::SerialSettings TCommClass::LineSettings() const {
 }
 
 bool TCommClass::OpenDevice(uint32_t retry_ms) {
-  const std::string path = platform::SerialDevicePath(port_index_);
+  device_path_ = platform::SerialDevicePath(port_index_);
   const uint32_t start = platform::Tick();
   for (;;) {
-    if (port_.Open(path) == platform::SerialOpenResult::kOpened) return true;
+    last_open_ = port_.Open(device_path_);
+    if (last_open_.result == platform::SerialOpenResult::kOpened) return true;
     if (platform::TicksSince(start) >= retry_ms) return false;
     platform::SleepMs(kOpenRetryPauseMs);
   }
@@ -131,18 +134,38 @@ bool TCommClass::OpenDevice(uint32_t retry_ms) {
 bool TCommClass::Connect(uint32_t retry_ms) {
   const bool opened = OpenDevice(retry_ms);
   last_attempt_tick_ = platform::Tick();
+  const std::string device = port_name_ + " (" + device_path_ + "): ";
   if (!opened) {
     status_text_ = port_name_ + TK571_GBK("不存在或被其它程序占用！");
+    diagnosis_ = device + platform::SerialOpenReason(device_path_, last_open_);
     return false;
   }
   if (!ApplySettings()) {
     // Talking at settings the device refused would only produce garbage.
     port_.Close();
     status_text_ = kBuffersError;
+    diagnosis_ = device + "refused the line settings";
     return false;
   }
   status_text_ = port_name_ + TK571_GBK("打开成功");
+  diagnosis_ = device + "opened";
+  ApplyRs485();
   return true;
+}
+
+void TCommClass::ApplyRs485() {
+  const platform::SerialRs485 rs485 = platform::SerialRs485Setting(port_index_);
+  if (!rs485.enabled) return;
+  // Not fatal: a converter with automatic direction control works without
+  // it, and a pseudo-terminal always refuses.
+  const int error = port_.EnableRs485(rs485);
+  if (error != 0) {
+    diagnosis_ += std::string(", RS-485 direction control refused: ") + std::strerror(error);
+    return;
+  }
+  diagnosis_ += ", RS-485 direction control on (RTS on send, " +
+                std::to_string(rs485.delay_before_ms) + " ms before, " +
+                std::to_string(rs485.delay_after_ms) + " ms after)";
 }
 
 bool TCommClass::ApplySettings() {

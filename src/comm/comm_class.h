@@ -129,6 +129,11 @@ class TCommClass {
   bool IsOpen() const { return port_.IsOpen(); }
   const std::string& PortName() const { return port_name_; }
   const std::string& StatusText() const { return status_text_; }
+  // The device behind the port and the outcome of the last connection, in
+  // plain words for the run log, for example "Com1 (/dev/ttyUSB0): permission
+  // denied, add the user to group dialout" or "Com1 (/dev/ttyS1): opened,
+  // RS-485 direction control on". Empty before the first attempt.
+  const std::string& Diagnosis() const { return diagnosis_; }
   const std::string& ReceiveBuffer() const { return receive_buffer_; }
   bool TextMode() const { return text_mode_; }
 
@@ -158,6 +163,9 @@ class TCommClass {
   friend class TCommEventChars;
 
   bool Connect(uint32_t retry_ms);
+  // Switches on RS-485 direction control when the port's environment asks
+  // for it; the outcome goes into the diagnosis.
+  void ApplyRs485();
   bool ApplySettings();
   bool MayReconnect() const;
   void Purge();
@@ -173,6 +181,9 @@ class TCommClass {
   std::string port_name_ = "Com1";
   int port_index_ = 0;
   std::string status_text_;
+  std::string device_path_;
+  platform::SerialOpenOutcome last_open_;
+  std::string diagnosis_;
   std::string receive_buffer_;
   uint32_t write_timeout_ms_ = kDefaultTimeoutMs;
   std::vector<uint8_t> scratch_;

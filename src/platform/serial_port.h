@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/serial_diagnosis.h"
+
 namespace tk571::platform {
 
 enum class SerialParity : uint8_t { kNone, kOdd, kEven, kMark, kSpace };
@@ -25,12 +27,12 @@ struct SerialSettings {
   uint8_t xoff_char = 0x13;
 };
 
-enum class SerialOpenResult : uint8_t {
-  kOpened,
-  kMissing,    // no such device
-  kBusy,       // another program holds it
-  kNotSerial,  // the path names something that is not a terminal device
-  kFailed,     // any other refusal (permissions, ...)
+// RS-485 direction control by the kernel: RTS is raised while sending, with
+// delays before and after. Needs a UART driver that supports it.
+struct SerialRs485 {
+  bool enabled = false;
+  uint32_t delay_before_ms = 0;
+  uint32_t delay_after_ms = 0;
 };
 
 // Outcome of one read, write or query. kLineGone means the device has gone
@@ -41,6 +43,10 @@ enum class SerialIo : uint8_t { kOk, kTimeout, kLineGone, kFailed };
 // The device behind "Com<index+1>": the environment variable TK571_COM<index+1>
 // when it is set and not empty, else /dev/ttyS<index>.
 std::string SerialDevicePath(int port_index);
+// TK571_COM<index+1>_RS485=1 switches RS-485 direction control on for that
+// port; TK571_COM<index+1>_RS485_DELAY_BEFORE and _DELAY_AFTER give the RTS
+// delays in ms (0 when unset or not a number).
+SerialRs485 SerialRs485Setting(int port_index);
 
 class SerialPort {
  public:
@@ -50,13 +56,17 @@ class SerialPort {
   SerialPort& operator=(const SerialPort&) = delete;
 
   // Opens the device without waiting and takes exclusive use of it; a port
-  // that another program holds is not opened. Closes a port already open.
-  SerialOpenResult Open(const std::string& path);
+  // that another program holds (a live UUCP lock file, a lock, TIOCEXCL, or
+  // just an open descriptor) is not opened. Closes a port already open.
+  SerialOpenOutcome Open(const std::string& path);
   bool IsOpen() const { return fd_ >= 0; }
   // Raw mode with the given line settings; kFailed when the device refuses
   // them. Settings a device silently ignores (a pseudo-terminal keeps 8 data
   // bits without parity) are not failures.
   SerialIo Configure(const SerialSettings& settings);
+  // Switches the kernel's RS-485 mode on; 0 or the errno of the refusal (a
+  // pseudo-terminal or a UART without RS-485 support refuses).
+  int EnableRs485(const SerialRs485& settings);
   // Bytes the device has queued for reading.
   SerialIo Available(std::size_t& count);
   // Reads what is queued, at most `size` bytes, never waiting.

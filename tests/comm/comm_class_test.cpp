@@ -185,6 +185,8 @@ TEST_F(CommClassTest, APortAnotherProgramHoldsDoesNotOpen) {
     TCommClass second(true);
     EXPECT_FALSE(second.Open(pdb_, true, message));
     EXPECT_EQ(message, Busy(1));
+    EXPECT_EQ(second.Diagnosis(),
+              "Com1 (" + link_ + "): held by process " + std::to_string(getpid()) + " (comm_test)");
     comm_.Close();
     EXPECT_TRUE(second.Open(pdb_, true, message));
     EXPECT_EQ(message, Opened(1));

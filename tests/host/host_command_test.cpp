@@ -29,6 +29,14 @@ const LineCase kLines[] = {
     {"kinds", {KindsCommand{}}, ""},
     {"probe # is anybody there", {ProbeCommand{}}, ""},
     {"configure", {ConfigureCommand{}}, ""},
+    {"ports", {PortsCommand{}}, ""},
+    {"scan", {ScanCommand{0, 99}}, ""},
+    {"scan 1-10", {ScanCommand{1, 10}}, ""},
+    {"scan 7", {ScanCommand{7, 7}}, ""},
+    {"scan 0-99", {ScanCommand{0, 99}}, ""},
+    {"scan 5-100", {}, "scan takes a range of device numbers 0..99: scan 1-10"},
+    {"scan 9-3", {}, "scan takes a range of device numbers 0..99: scan 1-10"},
+    {"scan 1-", {}, "scan takes a range of device numbers 0..99: scan 1-10"},
     {"status", {StatusCommand{}}, ""},
     {"log on", {LogCommand{true}}, ""},
     {"log OFF", {LogCommand{false}}, ""},
@@ -64,6 +72,9 @@ TEST(Commands, CommandLineWordsHoldSeveralCommands) {
   EXPECT_EQ(result.commands,
             (std::vector<Command>{CheckCommand{"READ1:1"}, KindsCommand{},
                                   WriteCommand{"START_UP1:1", "0"}, ProbeCommand{}}));
+  EXPECT_EQ(ParseCommandWords({"scan", "ports", "scan", "2-4", "kinds"}).commands,
+            (std::vector<Command>{ScanCommand{0, 99}, PortsCommand{}, ScanCommand{2, 4},
+                                  KindsCommand{}}));
   const CommandsResult bad = ParseCommandWords({"kinds", "check"});
   EXPECT_EQ(bad.error, "check needs an address: check READ1:1");
   EXPECT_TRUE(bad.commands.empty());
@@ -130,6 +141,13 @@ const OptionCase kBadOptions[] = {
     {{"status"}, "write, status and log need a running driver: give --tags FILE"},
     {{"--script", "s.txt"}, "--script needs --tags FILE"},
     {{"kinds", "frobnicate"}, "unknown command \"frobnicate\" (try help)"},
+    {{"--format", "xml"}, "--format: \"xml\" is not text, json or csv"},
+    {{"--device"}, "--device needs a value"},
+    {{"--device", ""}, "--device: \"\" is not a device path"},
+    {{"--once"}, "--once needs --tags FILE"},
+    {{"--tags", "t.txt", "--once", "--keep-running"},
+     "--once and --keep-running exclude each other"},
+    {{"scan", "3-1"}, "scan takes a range of device numbers 0..99: scan 1-10"},
 };
 
 TEST(Options, BadCommandLinesAreRefusedWithAReason) {
@@ -158,6 +176,20 @@ TEST(Options, RunOptionsAndCommands) {
   EXPECT_EQ(o.save_pdb_file, "out.pdb");
   EXPECT_EQ(o.commands, (std::vector<Command>{WriteCommand{"M_FINAL1:1", "500"}, StatusCommand{}}));
   EXPECT_TRUE(o.block.Empty());
+  EXPECT_FALSE(o.once);
+  EXPECT_EQ(o.format, OutputFormat::kText);
+  EXPECT_EQ(o.device, "");
+}
+
+TEST(Options, SerialToolHabits) {
+  const HostOptionsResult r = ParseHostOptions(
+      {"--tags", "t.txt", "--once", "--format", "JSON", "--device", "/dev/ttyUSB0", "--version"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_TRUE(r.options.once);
+  EXPECT_EQ(r.options.format, OutputFormat::kJson);
+  EXPECT_EQ(r.options.device, "/dev/ttyUSB0");
+  EXPECT_TRUE(r.options.version);
+  EXPECT_EQ(ParseHostOptions({"--format", "csv"}).options.format, OutputFormat::kCsv);
 }
 
 std::vector<TagDefinition> Tags() {

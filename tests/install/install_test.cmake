@@ -1,6 +1,7 @@
 # Installs the build into a fresh prefix, then builds the tiny host against
 # it twice, with find_package(tk571) and with pkg-config, and runs both; and
-# runs the installed tk571-host, which finds the library beside it.
+# runs the installed tk571-host, which finds the library beside it by its
+# runtime name.
 #
 # -DBUILD_DIR -DCONSUMER_DIR -DWORK_DIR -DC_COMPILER [-DEXTRA_C_FLAGS]
 set(prefix ${WORK_DIR}/prefix)
@@ -58,10 +59,33 @@ if(NOT output MATCHES "linked GetPDBLen = 26508\nloaded GetPDBLen = 26508")
   message(FATAL_ERROR "tiny host (pkg-config) said:\n${output}")
 endif()
 
-# The installed reference host loads the installed library on its own.
-run("installed tk571-host" ${CMAKE_COMMAND} -E env --unset=TK571_LIBRARY
-    ${prefix}/bin/tk571-host kinds)
-if(NOT output MATCHES "^driver library: ${lib_dir}/libtk571_485.so\n" OR NOT output MATCHES "START_UP")
-  message(FATAL_ERROR "installed tk571-host said:\n${output}")
+# The installed reference host loads the installed library on its own, by
+# its runtime name: without the development link too, and never the build
+# tree's library when the installed one is gone.
+foreach(dev_link IN ITEMS kept removed)
+  if(dev_link STREQUAL "removed")
+    file(REMOVE ${lib_dir}/libtk571_485.so)
+  endif()
+  run("installed tk571-host (development link ${dev_link})" ${CMAKE_COMMAND} -E env
+      --unset=TK571_LIBRARY ${prefix}/bin/tk571-host kinds)
+  if(NOT output MATCHES "^driver library: ${lib_dir}/libtk571_485.so.1\n" OR NOT output MATCHES "START_UP")
+    message(FATAL_ERROR "installed tk571-host (development link ${dev_link}) said:\n${output}")
+  endif()
+endforeach()
+file(GLOB runtime ${lib_dir}/libtk571_485.so.*)
+file(REMOVE ${runtime})
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=TK571_LIBRARY
+                ${prefix}/bin/tk571-host kinds RESULT_VARIABLE result OUTPUT_VARIABLE out
+                ERROR_VARIABLE err)
+# (A library installed for the whole system may answer the runtime name.)
+if(out MATCHES "${BUILD_DIR}" OR (NOT result EQUAL 0 AND NOT err MATCHES "cannot load libtk571_485.so.1"))
+  message(FATAL_ERROR "tk571-host without an installed library (${result}):\n${out}\n${err}")
 endif()
+
+# The manual pages go with the tools.
+foreach(page tk571-host.1 tk571-sim.1)
+  if(NOT EXISTS ${prefix}/share/man/man1/${page})
+    message(FATAL_ERROR "manual page ${page} is not installed")
+  endif()
+endforeach()
 file(REMOVE_RECURSE ${WORK_DIR})

@@ -10,7 +10,9 @@
 namespace tk571::host {
 namespace {
 
-constexpr const char* kLibraryName = "libtk571_485.so";
+// The runtime name (the soname): installed without the development files,
+// the unversioned link does not exist.
+constexpr const char* kRuntimeName = TK571_HOST_RUNTIME_NAME;
 
 template <typename F>
 bool Find(void* handle, const char* name, F* function, std::string* missing) {
@@ -67,17 +69,18 @@ std::string DefaultLibraryPath() {
   }
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    const std::filesystem::path prefix = self.parent_path().parent_path();
-    for (const char* dir : {TK571_HOST_INSTALL_LIBDIR, "lib", "lib64"}) {
-      const std::filesystem::path candidate = prefix / dir / kLibraryName;
-      if (std::filesystem::exists(candidate, ec)) return candidate.string();
-    }
+  if (ec) return kRuntimeName;
+  // Only the program of the build tree takes the library of the build tree;
+  // an installed program never reaches back into the tree it was built in.
+  if (std::filesystem::equivalent(self.parent_path(), TK571_HOST_BUILD_DIR, ec)) {
+    return TK571_HOST_BUILT_LIBRARY;
   }
-#ifdef TK571_HOST_BUILT_LIBRARY
-  if (std::filesystem::exists(TK571_HOST_BUILT_LIBRARY, ec)) return TK571_HOST_BUILT_LIBRARY;
-#endif
-  return kLibraryName;
+  const std::filesystem::path prefix = self.parent_path().parent_path();
+  for (const char* dir : {TK571_HOST_INSTALL_LIBDIR, "lib", "lib64"}) {
+    const std::filesystem::path candidate = prefix / dir / kRuntimeName;
+    if (std::filesystem::exists(candidate, ec)) return candidate.string();
+  }
+  return kRuntimeName;
 }
 
 }  // namespace tk571::host

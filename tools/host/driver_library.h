@@ -60,9 +60,11 @@ class DriverLibrary {
   std::string path_;
 };
 
-// Where the library is looked for when --library is not given: TK571_LIBRARY,
-// the library installed beside this program (../lib*/ of its directory), the
-// one built with it, and last the name alone for the dynamic loader's search.
+// Where the library is looked for when --library is not given: TK571_LIBRARY;
+// for the program in its build tree the library built with it; otherwise the
+// runtime name libtk571_485.so.<major> installed beside this program
+// (../lib*/ of its directory), and last that name alone for the dynamic
+// loader's search.
 std::string DefaultLibraryPath();
 
 }  // namespace tk571::host

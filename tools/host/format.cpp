@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <nlohmann/json.hpp>
 
 #include "text_codec.h"
 
@@ -52,6 +53,26 @@ double NowAsDays() {
   std::tm local{};
   localtime_r(&seconds, &local);
   return kUnixEpochDays + (static_cast<double>(ms) + local.tm_gmtoff * 1000.0) / kMsPerDay;
+}
+
+std::string FormatIsoTime(double days) {
+  if (!std::isfinite(days) || days < 0) return std::string();
+  const int64_t ms = std::llround((days - kUnixEpochDays) * kMsPerDay);
+  const int64_t seconds = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+  const std::time_t wall = static_cast<std::time_t>(seconds);
+  std::tm t{};
+  gmtime_r(&wall, &t);  // the wall clock's fields, which are local time
+  std::tm local = t;
+  local.tm_isdst = -1;
+  std::mktime(&local);
+  const long offset_minutes = local.tm_gmtoff / 60;
+  const long offset = offset_minutes < 0 ? -offset_minutes : offset_minutes;
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld",
+                t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
+                static_cast<int>(ms - seconds * 1000), offset_minutes < 0 ? '-' : '+', offset / 60,
+                offset % 60);
+  return text;
 }
 
 std::string FormatNumber(double value) {
@@ -105,6 +126,53 @@ std::string FormatChange(const TTagValueRec& record, const TagDefinition* tag) {
   return FormatTime(record.TimeStamp) + "  " + FitToWidth(name, kNameColumns) + " " +
          FitToWidth(address, kAddressColumns) + " = " + value + "  " +
          FormatQuality(record.Quality);
+}
+
+namespace {
+
+nlohmann::json JsonValue(const TTagValueRec& record) {
+  switch (record.ValueType) {
+    case TK571_VALUE_FLOAT:
+      if (!std::isfinite(record.Value.Float)) return nullptr;
+      return record.Value.Float;
+    case TK571_VALUE_BOOL:
+      return record.Value.Bool != 0;
+    default:
+      return FormatValue(record);
+  }
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+}  // namespace
+
+std::string FormatChangeJson(const TTagValueRec& record, const TagDefinition* tag) {
+  nlohmann::ordered_json object;
+  object["type"] = "value";
+  object["time"] = FormatIsoTime(record.TimeStamp);
+  object["id"] = record.TagID;
+  object["name"] = tag ? tag->name : std::string();
+  object["address"] = tag ? tag->address : std::string();
+  object["value"] = JsonValue(record);
+  object["quality"] = record.Quality;
+  object["quality_text"] = FormatQuality(record.Quality);
+  return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string FormatChangeCsv(const TTagValueRec& record, const TagDefinition* tag) {
+  std::string value = FormatValue(record);
+  return FormatIsoTime(record.TimeStamp) + "," + std::to_string(record.TagID) + "," +
+         CsvField(tag ? tag->name : std::string()) + "," +
+         CsvField(tag ? tag->address : std::string()) + "," + CsvField(value) + "," +
+         std::to_string(record.Quality) + "," + CsvField(FormatQuality(record.Quality));
 }
 
 std::vector<std::string> FormatMessage(std::string_view time, std::string_view gbk_message) {

@@ -17,6 +17,9 @@ namespace tk571::host {
 std::string FormatTime(double days);
 // The current local time in the same form.
 double NowAsDays();
+// Days since 1899-12-30, local time, as ISO 8601 with the local offset:
+// "2026-12-08T13:05:01.250+01:00"; empty for a time stamp that is none.
+std::string FormatIsoTime(double days);
 
 std::string FormatNumber(double value);
 std::string FormatQuality(uint32_t quality);
@@ -28,6 +31,14 @@ std::string FormatInitialValue(const TagDefinition& tag);
 
 // "12:00:01.250  Weight1       READ1:1          = 12.5  good"
 std::string FormatChange(const TTagValueRec& record, const TagDefinition* tag);
+// The same change as one JSON object on one line:
+// {"type":"value","time":"2026-...","id":10,"name":"秤1","address":"READ1:1",
+//  "value":12.5,"quality":0,"quality_text":"good"}
+std::string FormatChangeJson(const TTagValueRec& record, const TagDefinition* tag);
+// As a CSV row under kCsvHeader (RFC 4180 quoting).
+inline constexpr std::string_view kCsvHeader = "time,id,name,address,value,quality,quality_text";
+std::string FormatChangeCsv(const TTagValueRec& record, const TagDefinition* tag);
+
 // One line per line of the message: "12:00:01.250  driver: 通讯正常!"
 std::vector<std::string> FormatMessage(std::string_view time, std::string_view gbk_message);
 

@@ -14,11 +14,17 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
+#include <thread>
 
+#include "device_watch.h"
 #include "driver_library.h"
 #include "format.h"
 #include "parameter_block.h"
+#include "platform/serial_diagnosis.h"
+#include "port_list.h"
 #include "screen.h"
+#include "start_rules.h"
 #include "tag_file.h"
 #include "tag_records.h"
 #include "text_codec.h"
@@ -33,12 +39,45 @@ using std::chrono::milliseconds;
 volatile sig_atomic_t g_stop = 0;
 volatile sig_atomic_t g_resized = 0;
 
-void OnStopSignal(int) {
-  g_stop = 1;
+// The signal that asked for the end, 0 while none did.
+void OnStopSignal(int signal_number) {
+  g_stop = signal_number;
 }
 void OnResize(int) {
   g_resized = 1;
 }
+
+// The configuration dialog runs its own event loop inside DLLEdDev, where the
+// host's flag is never looked at; nothing is held that a signal could leave
+// half done (the block is saved only after the dialog), so the signal ends
+// the process at once.
+void ExitOnSignal(int signal_number) {
+  static constexpr char kText[] = "tk571-host: configure ended by a signal\n";
+  const ssize_t ignored = write(STDERR_FILENO, kText, sizeof kText - 1);
+  (void)ignored;
+  _exit(kExitSignal + signal_number);
+}
+
+class SignalsEndTheProcess {
+ public:
+  SignalsEndTheProcess() {
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = ExitOnSignal;
+    sigaction(SIGINT, &action, &old_int_);
+    sigaction(SIGTERM, &action, &old_term_);
+  }
+  ~SignalsEndTheProcess() {
+    sigaction(SIGINT, &old_int_, nullptr);
+    sigaction(SIGTERM, &old_term_, nullptr);
+  }
+  SignalsEndTheProcess(const SignalsEndTheProcess&) = delete;
+  SignalsEndTheProcess& operator=(const SignalsEndTheProcess&) = delete;
+
+ private:
+  struct sigaction old_int_ {};
+  struct sigaction old_term_ {};
+};
 
 void InstallSignalHandlers() {
   struct sigaction action {};
@@ -57,6 +96,9 @@ constexpr milliseconds kFallbackScan{10};
 constexpr milliseconds kMaxWait{100};
 constexpr milliseconds kTableRefresh{250};
 constexpr uint32_t kConfigureChanged = 1;
+// --once without --duration gives up after this long.
+constexpr milliseconds kOnceLimit{10000};
+constexpr milliseconds kOnceSettle{300};
 
 class FileDescriptor {
  public:
@@ -72,14 +114,34 @@ class FileDescriptor {
   int fd_;
 };
 
-// The device behind the block's port, as the driver will open it.
-std::string PortDevice(const ParameterBlock& block) {
+// The port of the block and the device behind it, as the driver opens it.
+std::string PortName(const ParameterBlock& block) {
+  return "Com" + std::to_string(block[TK571_PDB_PORT] + 1);
+}
+std::string PortPath(const ParameterBlock& block) {
   const int port = block[TK571_PDB_PORT] + 1;
-  const std::string variable = "TK571_COM" + std::to_string(port);
-  const char* path = std::getenv(variable.c_str());
-  if (path != nullptr && *path != '\0') return "Com" + std::to_string(port) + " is " + path;
-  return "Com" + std::to_string(port) + " is /dev/ttyS" + std::to_string(port - 1) + " (" +
-         variable + " unset)";
+  const char* path = std::getenv(("TK571_COM" + std::to_string(port)).c_str());
+  if (path != nullptr && *path != '\0') return path;
+  return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+// "Com1 (/dev/ttyUSB0): held by process 1234 (picocom)".
+std::string PortState(const ParameterBlock& block) {
+  const std::string path = PortPath(block);
+  return PortName(block) + " (" + path +
+         "): " + platform::SerialOpenReason(path, platform::CheckSerialDevice(path));
+}
+
+// Before the driver spends up to 5 s trying to open the port.
+void AnnouncePort(const ParameterBlock& block, Screen& screen) {
+  const std::string path = PortPath(block);
+  const platform::SerialOpenOutcome outcome = platform::CheckSerialDevice(path);
+  if (outcome.result == platform::SerialOpenResult::kOpened) {
+    screen.Print(PortName(block) + " is " + path);
+  } else {
+    screen.Print(PortName(block) + " (" + path + "): " + platform::SerialOpenReason(path, outcome) +
+                 "; the driver keeps trying to open it for 5 s");
+  }
 }
 
 void PrintError(const std::string& text) {
@@ -87,18 +149,47 @@ void PrintError(const std::string& text) {
   std::cerr << "tk571-host: " << text << std::endl;
 }
 
+// What the driver makes of an address at its start.
+struct AddressVerdict {
+  bool valid = false;   // TagEdAddr accepts it and the start keeps it
+  std::string normal;   // TagEdAddr's normal form (UTF-8), empty when none
+  std::string problem;  // why the start drops it
+  int device = -1;      // the device it names, when valid
+};
+
+// Stops the driver object of this thread however the run ends.
+class DriverRun {
+ public:
+  explicit DriverRun(DriverLibrary& library) : lib_(library) {}
+  ~DriverRun() { lib_.FreeDriver(); }
+  DriverRun(const DriverRun&) = delete;
+  DriverRun& operator=(const DriverRun&) = delete;
+
+ private:
+  DriverLibrary& lib_;
+};
+
+// Longest wait for the devices of a scan: a silent device costs a select and
+// its reply time-out, and the driver retries and backs off.
+constexpr milliseconds kScanBase{2000};
+constexpr milliseconds kScanPerDevice{500};
+constexpr milliseconds kScanPoll{10};
+constexpr uint32_t kScanTagMs = 200;
+
 // Everything a command needs; the driver object, when there is one, belongs
 // to this (the polling) thread.
 class Host {
  public:
-  Host(DriverLibrary& library, ParameterBlock& block, Screen& screen)
-      : lib_(library), block_(block), screen_(screen) {}
+  Host(DriverLibrary& library, ParameterBlock& block, Screen& screen, OutputFormat format)
+      : lib_(library), block_(block), screen_(screen), format_(format) {}
 
-  void SetRun(const std::vector<TagDefinition>* tags) {
+  void SetRun(const std::vector<TagDefinition>* tags, DeviceWatch* watch) {
     tags_ = tags;
+    watch_ = watch;
     running_ = true;
     rows_.clear();
     for (const TagDefinition& tag : *tags) {
+      if (watch_ && watch_->IsLinkTag(tag.id)) continue;
       row_of_id_[tag.id] = rows_.size();
       rows_.push_back(TagRow{&tag, FormatInitialValue(tag), 0, std::string(), 0});
     }
@@ -116,6 +207,32 @@ class Host {
       screen_.PrintLines(FormatMessage(FormatTime(NowAsDays()), message.View()));
   }
 
+  // TagEdAddr, then the rules of the start.
+  AddressVerdict Judge(const std::string& address_gbk) {
+    AddressVerdict verdict;
+    std::string own = address_gbk;
+    char* address = own.data();
+    char* raw = nullptr;
+    const bool accepted = lib_.TagEdAddr(block_.data(), &address, 0, &raw) != 0;
+    // The driver replaced the pointer with a string of its own.
+    const HostString normal(address == own.data() ? nullptr : address);
+    Message(raw);
+    verdict.normal = DisplayText(normal.View());
+    if (!accepted) {
+      verdict.problem = "the driver does not accept the address";
+      return verdict;
+    }
+    const std::optional<NormalAddress> parts = ParseNormalAddress(normal.View());
+    if (!parts) {
+      verdict.problem = "the driver's normal form \"" + verdict.normal + "\" is not understood";
+      return verdict;
+    }
+    verdict.problem = StartRuleProblem(*parts, block_);
+    verdict.valid = verdict.problem.empty();
+    if (verdict.valid) verdict.device = parts->device;
+    return verdict;
+  }
+
   // One OnDataRead: prints the changes and keeps the table's rows.
   void Poll(std::vector<TTagValueRec>& records) {
     int32_t count = 0;
@@ -125,24 +242,44 @@ class Host {
     std::vector<std::string> lines;
     for (int32_t i = 0; i < n; ++i) {
       TTagValueRec& record = records[static_cast<std::size_t>(i)];
+      if (watch_) watch_->Report(record);
       const auto row = row_of_id_.find(record.TagID);
-      const TagDefinition* tag = row == row_of_id_.end() ? nullptr : rows_[row->second].tag;
-      lines.push_back(FormatChange(record, tag));
       if (row != row_of_id_.end()) {
         TagRow& r = rows_[row->second];
+        if (!once_) lines.push_back(FormatRecord(record, r.tag));
         r.value = FormatValue(record);
         r.quality = record.Quality;
         r.changed = FormatTime(record.TimeStamp);
         ++r.reports;
+        last_[record.TagID] = Snapshot(record);
+        table_dirty_ = true;
       }
       if (record.ValueType == TK571_VALUE_STRING) {
         std::free(record.Value.String);
         record.Value.String = nullptr;
       }
-      table_dirty_ = true;
     }
-    screen_.PrintLines(lines);
+    PrintRecords(lines);
     Message(raw);
+  }
+
+  // --once: nothing is printed while polling; the last value of every tag is
+  // printed at the end.
+  void SetOnce() { once_ = true; }
+  void PrintLastValues() {
+    std::vector<std::string> lines;
+    for (const TagRow& row : rows_) {
+      const auto last = last_.find(row.tag->id);
+      if (last == last_.end()) {
+        if (format_ == OutputFormat::kText)
+          lines.push_back(row.tag->address + ": no value reported");
+        continue;
+      }
+      TTagValueRec record = last->second.record;
+      if (record.ValueType == TK571_VALUE_STRING) record.Value.String = last->second.text.data();
+      lines.push_back(FormatRecord(record, row.tag));
+    }
+    PrintRecords(lines);
   }
 
   bool TableDirty() const { return table_dirty_; }
@@ -160,8 +297,50 @@ class Host {
     return lines;
   }
 
+  // Records go to standard output in the machine formats, with the CSV
+  // header before the first row.
+  void PrintRecords(const std::vector<std::string>& lines) {
+    if (lines.empty()) return;
+    if (format_ == OutputFormat::kText) {
+      screen_.PrintLines(lines);
+      return;
+    }
+    std::string text;
+    if (format_ == OutputFormat::kCsv && !csv_header_written_) {
+      text += std::string(kCsvHeader) + "\n";
+      csv_header_written_ = true;
+    }
+    for (const std::string& line : lines) text += line + "\n";
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+  }
+
  private:
+  // A reported value kept after the record's string was freed.
+  struct Snapshot {
+    Snapshot() = default;
+    explicit Snapshot(const TTagValueRec& r) : record(r) {
+      if (r.ValueType != TK571_VALUE_STRING) return;
+      if (r.Value.String) text = r.Value.String;
+      record.Value.String = nullptr;
+    }
+    TTagValueRec record{};
+    std::string text;
+  };
+
   std::string Now() const { return FormatTime(NowAsDays()); }
+
+  std::string FormatRecord(const TTagValueRec& record, const TagDefinition* tag) const {
+    switch (format_) {
+      case OutputFormat::kJson:
+        return FormatChangeJson(record, tag);
+      case OutputFormat::kCsv:
+        return FormatChangeCsv(record, tag);
+      case OutputFormat::kText:
+        break;
+    }
+    return FormatChange(record, tag);
+  }
 
   bool Do(const WriteCommand& c) {
     const TagDefinition* tag = FindTag(*tags_, c.tag);
@@ -189,16 +368,12 @@ class Host {
       screen_.Print("check: \"" + c.address + "\" has characters outside code page 936");
       return false;
     }
-    std::string own = *gbk;
-    char* address = own.data();
-    char* raw = nullptr;
-    const bool valid = lib_.TagEdAddr(block_.data(), &address, 0, &raw) != 0;
-    // The driver replaced the pointer with a string of its own.
-    const HostString normal(address == own.data() ? nullptr : address);
-    screen_.Print("check " + c.address + ": " + (valid ? "valid" : "invalid") + ", normal form " +
-                  DisplayText(normal.View()));
-    Message(raw);
-    return valid;
+    const AddressVerdict verdict = Judge(*gbk);
+    std::string line = "check " + c.address + ": " + (verdict.valid ? "valid" : "invalid") +
+                       ", normal form " + verdict.normal;
+    if (!verdict.valid) line += ": " + verdict.problem;
+    screen_.Print(line);
+    return verdict.valid;
   }
 
   bool Do(const KindsCommand&) {
@@ -217,6 +392,7 @@ class Host {
       screen_.Print("probe: stop the driver first (run without --tags)");
       return false;
     }
+    AnnouncePort(block_, screen_);
     const bool answered = lib_.DLLTestDev(block_.data(), 0) != 0;
     screen_.Print(std::string("probe ") + DescribeBlock(block_) + ": " +
                   (answered ? "a device answered" : "no device answered"));
@@ -228,13 +404,96 @@ class Host {
       screen_.Print("configure: stop the driver first (run without --tags)");
       return false;
     }
-    const int32_t result = lib_.DLLEdDev(0, block_.data());
+    int32_t result = 0;
+    {
+      const SignalsEndTheProcess signals_end_the_dialog;
+      screen_.Print("configure: the wizard is open (Ctrl-C ends the program)");
+      result = lib_.DLLEdDev(0, block_.data());
+    }
     if (static_cast<uint32_t>(result) == kConfigureChanged) {
       screen_.Print("configure: block changed: " + DescribeBlock(block_));
     } else {
       screen_.Print("configure: cancelled or unchanged: " + DescribeBlock(block_));
     }
     return true;
+  }
+
+  bool Do(const PortsCommand&) {
+    screen_.PrintLines(FormatPorts(ListSerialPorts()));
+    return true;
+  }
+
+  // The driver's own device selection finds the devices: it runs on a copy
+  // of the block with every device of the range configured and watches one
+  // DEVICELINK tag per device.
+  bool Do(const ScanCommand& c) {
+    if (running_) {
+      screen_.Print("scan: stop the driver first (run without --tags)");
+      return false;
+    }
+    ParameterBlock block = block_;
+    BlockOptions devices;
+    devices.devices.emplace();
+    for (int device = c.from; device <= c.to; ++device) devices.devices->push_back(device);
+    ApplyBlockOptions(devices, block);
+    // A weight per device gives the driver something to poll; its link tag
+    // tells whether the device answered.
+    std::vector<TagDefinition> tags;
+    for (int device = c.from; device <= c.to; ++device) {
+      for (const char* kind : {"READ", "DEVICELINK"}) {
+        TagDefinition tag;
+        tag.id = static_cast<uint32_t>(tags.size() + 1);
+        tag.name = tag.name_gbk = kind + std::to_string(device);
+        tag.address = tag.address_gbk =
+            kind + std::to_string(device) + (std::string_view(kind) == "READ" ? ":1" : "");
+        tag.scan_ms = kScanTagMs;
+        tag.initial = -1.0;
+        tags.push_back(tag);
+      }
+    }
+    const std::string range = std::to_string(c.from) + "-" + std::to_string(c.to);
+    screen_.Print("scan " + range + " on " + DescribeBlock(block));
+    AnnouncePort(block, screen_);
+    TagInfoTable infos(tags);
+    DriverRun run(lib_);
+    char* raw = nullptr;
+    const bool started = lib_.IniDriver(infos.Count(), infos.Pointers(), block.data(), &raw) != 0;
+    Message(raw);
+    if (!started) {
+      screen_.Print("scan: the driver did not start; " + PortState(block));
+      return false;
+    }
+    const int count = c.to - c.from + 1;
+    const Clock::time_point end =
+        Clock::now() + (scan_limit_ ? *scan_limit_ : kScanBase + kScanPerDevice * count);
+    std::set<int> answered;
+    std::vector<TTagValueRec> records(tags.size());
+    while (!g_stop && Clock::now() < end && static_cast<int>(answered.size()) < count) {
+      int32_t n = 0;
+      char* message = nullptr;
+      lib_.OnDataRead(&n, records.data(), &message);
+      // Time-outs of the silent devices are what a scan expects.
+      const HostString expected(message);
+      for (int32_t i = 0; i < std::clamp<int32_t>(n, 0, static_cast<int32_t>(records.size()));
+           ++i) {
+        const TTagValueRec& record = records[static_cast<std::size_t>(i)];
+        // Link tags have the even ids.
+        const int device = c.from + static_cast<int>(record.TagID - 1) / 2;
+        if (record.TagID % 2 == 0 && record.ValueType == TK571_VALUE_FLOAT &&
+            record.Value.Float == 1.0 && answered.insert(device).second) {
+          screen_.Print(Now() + "  device " + std::to_string(device) + " answers");
+        }
+      }
+      std::this_thread::sleep_for(kScanPoll);
+    }
+    std::vector<int> silent;
+    for (int device = c.from; device <= c.to; ++device)
+      if (!answered.count(device)) silent.push_back(device);
+    const std::vector<int> found(answered.begin(), answered.end());
+    screen_.Print("scan " + range + ": answering " +
+                  (found.empty() ? "none" : DeviceRanges(found)) + "; no answer " +
+                  (silent.empty() ? "none" : DeviceRanges(silent)));
+    return !found.empty();
   }
 
   bool Do(const StatusCommand&) {
@@ -277,27 +536,26 @@ class Host {
     return true;
   }
 
-  DriverLibrary& lib_;
-  ParameterBlock& block_;
-  Screen& screen_;
-  const std::vector<TagDefinition>* tags_ = nullptr;
-  bool running_ = false;
-  bool quit_ = false;
-  bool table_dirty_ = true;
-  std::vector<TagRow> rows_;
-  std::map<uint32_t, std::size_t> row_of_id_;
-};
-
-// Stops the driver object of this thread however the run ends.
-class DriverRun {
  public:
-  explicit DriverRun(DriverLibrary& library) : lib_(library) {}
-  ~DriverRun() { lib_.FreeDriver(); }
-  DriverRun(const DriverRun&) = delete;
-  DriverRun& operator=(const DriverRun&) = delete;
+  // --duration bounds a scan too.
+  void SetScanLimit(std::optional<milliseconds> limit) { scan_limit_ = limit; }
 
  private:
   DriverLibrary& lib_;
+  ParameterBlock& block_;
+  Screen& screen_;
+  OutputFormat format_;
+  const std::vector<TagDefinition>* tags_ = nullptr;
+  DeviceWatch* watch_ = nullptr;
+  bool running_ = false;
+  bool quit_ = false;
+  bool once_ = false;
+  bool table_dirty_ = true;
+  bool csv_header_written_ = false;
+  std::optional<milliseconds> scan_limit_;
+  std::vector<TagRow> rows_;
+  std::map<uint32_t, std::size_t> row_of_id_;
+  std::map<uint32_t, Snapshot> last_;
 };
 
 // Splits what standard input delivered into lines.
@@ -363,8 +621,27 @@ int RunDriver(const HostOptions& options, DriverLibrary& lib, ParameterBlock& bl
     return kExitUsage;
   }
 
-  TagInfoTable infos(file.tags);
-  std::vector<TTagValueRec> records(file.tags.size());
+  // Tags the start would drop are named now: the driver gives their reasons
+  // only in its run log.
+  std::map<uint32_t, int> device_of_tag;
+  uint32_t free_id = 0;
+  for (const TagDefinition& tag : file.tags) {
+    free_id = std::max(free_id, tag.id + 1);
+    if (IsInternalAddress(tag.address)) continue;
+    const AddressVerdict verdict = host.Judge(tag.address_gbk);
+    if (verdict.valid) {
+      device_of_tag[tag.id] = verdict.device;
+    } else {
+      screen.Print("tag " + tag.name + " (" + tag.address +
+                   ") is dropped by the driver: " + verdict.problem);
+    }
+  }
+  DeviceWatch watch(device_of_tag, free_id);
+  std::vector<TagDefinition> run_tags = file.tags;
+  run_tags.insert(run_tags.end(), watch.LinkTags().begin(), watch.LinkTags().end());
+
+  TagInfoTable infos(run_tags);
+  std::vector<TTagValueRec> records(run_tags.size());
   FileDescriptor failure_event(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   if (failure_event.Get() < 0) {
     PrintError(std::string("eventfd: ") + std::strerror(errno));
@@ -373,15 +650,16 @@ int RunDriver(const HostOptions& options, DriverLibrary& lib, ParameterBlock& bl
 
   screen.Print("parameter block: " + DescribeBlock(block) + "; " +
                std::to_string(file.tags.size()) + " tags from " + options.tags_file);
-  screen.Print(PortDevice(block));
-  host.SetRun(&file.tags);
+  AnnouncePort(block, screen);
+  host.SetRun(&run_tags, &watch);
+  if (options.once) host.SetOnce();
 
   DriverRun run(lib);
   char* raw = nullptr;
   const bool started = lib.IniDriver(infos.Count(), infos.Pointers(), block.data(), &raw) != 0;
   host.Message(raw);
   if (!started) {
-    PrintError("the driver did not start (IniDriver answered false)");
+    PrintError("the driver did not start (IniDriver answered false); " + PortState(block));
     return kExitFailure;
   }
   lib.IniDriverEx(static_cast<uint32_t>(failure_event.Get()));
@@ -393,8 +671,14 @@ int RunDriver(const HostOptions& options, DriverLibrary& lib, ParameterBlock& bl
   for (const Command& command : options.commands) host.Execute(command);
 
   const Clock::time_point start = Clock::now();
-  const bool bounded = options.duration && !options.keep_running;
-  const Clock::time_point end = bounded ? start + *options.duration : Clock::time_point::max();
+  const bool bounded = (options.duration || options.once) && !options.keep_running;
+  const Clock::time_point end =
+      bounded ? start + options.duration.value_or(kOnceLimit) : Clock::time_point::max();
+  // --once: when every device has answered, one more round of the slowest
+  // tag's period lets every tag be read.
+  milliseconds slowest{0};
+  for (const TagDefinition& tag : file.tags) slowest = std::max(slowest, milliseconds(tag.scan_ms));
+  std::optional<Clock::time_point> all_answered;
   std::size_t next_entry = 0;
   Clock::time_point next_read = start;
   Clock::time_point next_table = start;
@@ -405,6 +689,8 @@ int RunDriver(const HostOptions& options, DriverLibrary& lib, ParameterBlock& bl
   while (!g_stop && !(host.QuitRequested() && !options.keep_running)) {
     Clock::time_point now = Clock::now();
     if (bounded && now >= end) break;
+    if (options.once && !all_answered && watch.AllAnswered()) all_answered = now;
+    if (all_answered && now >= *all_answered + slowest + kOnceSettle) break;
     while (next_entry < script.entries.size() && start + script.entries[next_entry].at <= now) {
       const Command& command = script.entries[next_entry++].command;
       if (!(std::holds_alternative<QuitCommand>(command) && options.keep_running)) {
@@ -458,13 +744,24 @@ int RunDriver(const HostOptions& options, DriverLibrary& lib, ParameterBlock& bl
 
   const auto elapsed =
       std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
-  const std::vector<std::string> table =
-      host.Table("Tags after " + std::to_string(elapsed) + " s:");
-  if (screen.HasTable()) screen.ShowTable(table);
-  screen.Print("");
-  screen.PrintLines(table);
+  if (options.once) host.PrintLastValues();
+  if (options.format == OutputFormat::kText && !options.once) {
+    const std::vector<std::string> table =
+        host.Table("Tags after " + std::to_string(elapsed) + " s:");
+    if (screen.HasTable()) screen.ShowTable(table);
+    screen.Print("");
+    screen.PrintLines(table);
+  }
+  if (options.format == OutputFormat::kJson) {
+    host.PrintRecords(FormatFiguresJson(watch.Figures()));
+  } else {
+    screen.PrintLines(FormatFigures(watch.Figures()));
+  }
   screen.Print(FormatTime(NowAsDays()) + "  stopping the driver (FreeDriver)");
-  return kExitOk;
+  if (!options.once) return kExitOk;
+  if (watch.AllAnswered()) return kExitOk;
+  screen.Print("no answer from device " + DeviceRanges(watch.Silent()));
+  return kExitFailure;
 }
 
 }  // namespace
@@ -498,19 +795,30 @@ int RunHost(const HostOptions& options) {
     lib->FullPDB(block.data());
   }
   ApplyBlockOptions(options.block, block);
+  if (!options.device.empty()) {
+    // The driver finds the device of ComN in the environment.
+    setenv(("TK571_COM" + std::to_string(block[TK571_PDB_PORT] + 1)).c_str(),
+           options.device.c_str(), 1);
+  }
 
   const bool table = options.table == TableMode::kOn ||
                      (options.table == TableMode::kAuto && !options.tags_file.empty());
   int result = kExitOk;
   {
-    Screen screen(table && !options.tags_file.empty());
+    // Values alone go to standard output in the machine formats.
+    const bool text = options.format == OutputFormat::kText;
+    Screen screen(text && !options.once && table && !options.tags_file.empty(),
+                  text ? stdout : stderr);
     screen.Print("driver library: " + lib->Path());
-    Host host(*lib, block, screen);
+    Host host(*lib, block, screen, options.format);
+    host.SetScanLimit(options.duration);
     if (!options.tags_file.empty()) {
       result = RunDriver(options, *lib, block, screen, host);
     } else {
       for (const Command& command : options.commands) {
         if (!host.Execute(command)) result = kExitFailure;
+        // Ctrl-C during a command ends the rest too.
+        if (g_stop) return kExitSignal + g_stop;
       }
       if (options.commands.empty() && options.save_pdb_file.empty()) {
         screen.Print("parameter block: " + DescribeBlock(block));

@@ -9,6 +9,8 @@ namespace tk571::host {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // the driver refused or a command failed
 inline constexpr int kExitUsage = 2;    // bad command line or input file
+// Plus the signal number: configuration commands ended by Ctrl-C or SIGTERM.
+inline constexpr int kExitSignal = 128;
 
 int RunHost(const HostOptions& options);
 

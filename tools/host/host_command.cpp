@@ -1,6 +1,7 @@
 #include "host_command.h"
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <sstream>
 
@@ -32,6 +33,23 @@ std::string ParseOne(const std::vector<std::string>& words, std::size_t* at, Com
     if (!on) return "log needs on or off, not \"" + arg(1) + "\"";
     *command = LogCommand{*on};
     *at += 2;
+  } else if (name == "SCAN") {
+    ScanCommand scan;
+    *at += 1;
+    if (*at < words.size() && !words[*at].empty() &&
+        std::isdigit(static_cast<unsigned char>(words[*at][0]))) {
+      const std::string& range = words[*at];
+      const std::size_t dash = range.find('-');
+      const std::optional<int64_t> from = ParseInteger(range.substr(0, dash));
+      const std::optional<int64_t> to =
+          dash == std::string::npos ? from : ParseInteger(range.substr(dash + 1));
+      if (!from || !to || *from < 0 || *to > 99 || *from > *to)
+        return "scan takes a range of device numbers 0..99: scan 1-10";
+      scan.from = static_cast<int>(*from);
+      scan.to = static_cast<int>(*to);
+      *at += 1;
+    }
+    *command = scan;
   } else {
     if (name == "KINDS") {
       *command = KindsCommand{};
@@ -39,6 +57,8 @@ std::string ParseOne(const std::vector<std::string>& words, std::size_t* at, Com
       *command = ProbeCommand{};
     } else if (name == "CONFIGURE") {
       *command = ConfigureCommand{};
+    } else if (name == "PORTS") {
+      *command = PortsCommand{};
     } else if (name == "STATUS") {
       *command = StatusCommand{};
     } else if (name == "QUIT" || name == "EXIT") {
@@ -123,10 +143,12 @@ Script ReadScript(const std::string& path) {
 std::string CommandHelp() {
   return "Commands:\n"
          "  write TAG VALUE   write a tag (TAG is its address or name): write M_FINAL1:1 500\n"
-         "  check ADDRESS     check a tag address and show its normal form\n"
+         "  check ADDRESS     check a tag address as the start does; its normal form\n"
          "  kinds             list the tag kinds the driver offers\n"
          "  probe             silent device test: does a device answer\n"
          "  configure         open the driver's configuration dialog\n"
+         "  ports             list the serial devices and who holds them\n"
+         "  scan [FROM-TO]    find the device numbers that answer (default 0-99)\n"
          "  status            show the driver's pending message\n"
          "  log on|off        switch the driver's logging\n"
          "  say TEXT          print a note\n"

@@ -6,6 +6,9 @@
 //   kinds               GetTagAddrList: the tag kinds the driver offers
 //   probe               DLLTestDev, silent: does a device answer
 //   configure           DLLEdDev: the configuration dialog
+//   ports               the serial devices, their stable names and who
+//                       holds them
+//   scan [FROM-TO]      which device numbers answer on the line
 //   status              GetDeviceStatus: the pending message
 //   log on|off          WriteLog
 //   say TEXT            print a note (for scripts that narrate a run)
@@ -40,6 +43,14 @@ struct ProbeCommand {
 struct ConfigureCommand {
   bool operator==(const ConfigureCommand&) const = default;
 };
+struct PortsCommand {
+  bool operator==(const PortsCommand&) const = default;
+};
+struct ScanCommand {
+  int from = 0;
+  int to = 99;
+  bool operator==(const ScanCommand&) const = default;
+};
 struct StatusCommand {
   bool operator==(const StatusCommand&) const = default;
 };
@@ -58,9 +69,9 @@ struct HelpCommand {
   bool operator==(const HelpCommand&) const = default;
 };
 
-using Command =
-    std::variant<WriteCommand, CheckCommand, KindsCommand, ProbeCommand, ConfigureCommand,
-                 StatusCommand, LogCommand, SayCommand, QuitCommand, HelpCommand>;
+using Command = std::variant<WriteCommand, CheckCommand, KindsCommand, ProbeCommand,
+                             ConfigureCommand, PortsCommand, ScanCommand, StatusCommand, LogCommand,
+                             SayCommand, QuitCommand, HelpCommand>;
 
 // Commands that need a running driver (a tag file was given).
 bool NeedsRunningDriver(const Command& command);

@@ -32,6 +32,7 @@ Parameter block (FullPDB defaults, then these changes):
   --save-pdb FILE         save the block (after the changes and configure)
   --port N|ComN           serial port Com1..Com16 (Linux: TK571_COMN, else
                           /dev/ttyS<N-1>)
+  --device PATH           the device behind that port (sets TK571_COMN)
   --baud N                110 300 600 1200 2400 4800 9600 14400 19200 38400
                           56000 57600 115200 128000 256000
   --data-bits 4..8
@@ -47,7 +48,17 @@ Run:
   --keep-running          ignore --duration and the script's quit
   --table / --no-table    live table of all tags (default: on a terminal)
   --no-stdin              do not read commands from standard input
+  --once                  poll every tag once, print the values and end;
+                          exit code 0 only when every device answered
+  --format text|json|csv  values as lines, JSON objects or CSV rows (ISO 8601
+                          time stamps); other output goes to stderr
   --help                  show this text
+  --version               show the version
+
+Exit codes: 0 done; 1 the driver could not be loaded or started, a command
+failed, --once: a device did not answer, scan: none answered; 2 bad command
+line or input file; 130 and 143 configuration commands (configure included) ended by Ctrl-C
+or SIGTERM.
 
 )";
 
@@ -106,6 +117,14 @@ HostOptionsResult ParseHostOptions(const std::vector<std::string_view>& args) {
       o.help = true;
       continue;
     }
+    if (name == "--version") {
+      o.version = true;
+      continue;
+    }
+    if (name == "--once") {
+      o.once = true;
+      continue;
+    }
     if (name == "--keep-running") {
       o.keep_running = true;
       continue;
@@ -134,7 +153,7 @@ HostOptionsResult ParseHostOptions(const std::vector<std::string_view>& args) {
     static constexpr std::string_view kValueOptions[] = {
         "--library", "--pdb",           "--save-pdb",  "--tags",   "--script",
         "--port",    "--baud",          "--data-bits", "--parity", "--stop-bits",
-        "--devices", "--write-retries", "--duration"};
+        "--devices", "--write-retries", "--duration",  "--device", "--format"};
     if (std::find(std::begin(kValueOptions), std::end(kValueOptions), name) ==
         std::end(kValueOptions)) {
       return fail("unknown option " + std::string(name));
@@ -200,6 +219,20 @@ HostOptionsResult ParseHostOptions(const std::vector<std::string_view>& args) {
       const std::optional<int64_t> n = ParseInteger(value);
       if (!n || *n < kMinWriteRetries || *n > kMaxWriteRetries) return bad("2..10");
       b.write_retries = static_cast<int>(*n);
+    } else if (name == "--device") {
+      if (value.empty()) return bad("a device path");
+      o.device = value;
+    } else if (name == "--format") {
+      const std::string f = ToUpperAscii(value);
+      if (f == "TEXT") {
+        o.format = OutputFormat::kText;
+      } else if (f == "JSON") {
+        o.format = OutputFormat::kJson;
+      } else if (f == "CSV") {
+        o.format = OutputFormat::kCsv;
+      } else {
+        return bad("text, json or csv");
+      }
     } else if (name == "--duration") {
       o.duration = ParseDuration(value, std::chrono::seconds(1));
       if (!o.duration || o.duration->count() == 0) return bad("a time such as 40s or 2m");
@@ -216,7 +249,9 @@ HostOptionsResult ParseHostOptions(const std::vector<std::string_view>& args) {
       }
     }
     if (!o.script_file.empty()) return fail("--script needs --tags FILE");
+    if (o.once) return fail("--once needs --tags FILE");
   }
+  if (o.once && o.keep_running) return fail("--once and --keep-running exclude each other");
   return result;
 }
 

@@ -13,6 +13,10 @@ int main(int argc, char** argv) {
     std::cerr << "tk571-host: " << parsed.error << "\nTry tk571-host --help.\n";
     return tk571::host::kExitUsage;
   }
+  if (parsed.options.version) {
+    std::cout << "tk571-host " << TK571_HOST_VERSION << "\n";
+    return tk571::host::kExitOk;
+  }
   if (parsed.options.help) {
     std::cout << tk571::host::HostUsage();
     return tk571::host::kExitOk;

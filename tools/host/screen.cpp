@@ -28,10 +28,11 @@ bool TerminalSize(int* rows, int* columns) {
 
 }  // namespace
 
-Screen::Screen(bool table) {
+Screen::Screen(bool table, std::FILE* out) : out_(out) {
   const char* term = std::getenv("TERM");
-  table_ = table && isatty(STDOUT_FILENO) && term != nullptr && std::strcmp(term, "dumb") != 0 &&
-           TerminalSize(&rows_, &columns_) && rows_ >= kMinScrollLines + 4;
+  table_ = table && out == stdout && isatty(STDOUT_FILENO) && term != nullptr &&
+           std::strcmp(term, "dumb") != 0 && TerminalSize(&rows_, &columns_) &&
+           rows_ >= kMinScrollLines + 4;
   if (!table_ && !(isatty(STDOUT_FILENO) && TerminalSize(&rows_, &columns_))) {
     columns_ = kPlainColumns;
   }
@@ -45,8 +46,8 @@ Screen::~Screen() {
 }
 
 void Screen::Write(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+  std::fwrite(text.data(), 1, text.size(), out_);
+  std::fflush(out_);
 }
 
 void Screen::Print(const std::string& line) {

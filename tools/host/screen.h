@@ -2,6 +2,7 @@
 // pinned to the top of the screen with the lines scrolling below it.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,7 @@ class Screen {
  public:
   // `table` asks for the live table; it is shown only when standard output
   // is a terminal that understands cursor control.
-  explicit Screen(bool table);
+  explicit Screen(bool table, std::FILE* out = stdout);
   ~Screen();
   Screen(const Screen&) = delete;
   Screen& operator=(const Screen&) = delete;
@@ -30,6 +31,7 @@ class Screen {
   void Layout(int table_lines);
   void Write(const std::string& text);
 
+  std::FILE* out_;
   bool table_ = false;
   int rows_ = 24;
   int columns_ = 80;

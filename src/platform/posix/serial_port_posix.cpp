@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -7,6 +8,9 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <string_view>
+#include <vector>
 
 #include "platform/posix/serial_termios.h"
 #include "platform/posix/serial_termios2.h"
@@ -173,6 +177,28 @@ uint64_t MonotonicMs() {
   return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
+// kHeld with a process that /proc shows holding the device, this one too
+// (another driver object on the same port), else kBusy (the holder belongs to
+// another user and is hidden from us). Called with the device closed.
+SerialOpenOutcome HeldOutcome(const std::string& path) {
+  SerialOpenOutcome outcome;
+  outcome.result = SerialOpenResult::kBusy;
+  const std::vector<int> holders = DeviceHolders(path, /*include_self=*/true);
+  if (!holders.empty()) {
+    outcome.result = SerialOpenResult::kHeld;
+    outcome.holder_pid = holders.front();
+  }
+  return outcome;
+}
+
+uint32_t EnvironmentMs(const std::string& name) {
+  const char* value = getenv(name.c_str());
+  if (value == nullptr || *value < '0' || *value > '9') return 0;
+  char* end = nullptr;
+  const unsigned long ms = strtoul(value, &end, 10);
+  return end != value && *end == '\0' && ms <= UINT32_MAX ? static_cast<uint32_t>(ms) : 0;
+}
+
 }  // namespace
 
 std::string SerialDevicePath(int port_index) {
@@ -182,8 +208,27 @@ std::string SerialDevicePath(int port_index) {
   return "/dev/ttyS" + std::to_string(port_index);
 }
 
-SerialOpenResult SerialPort::Open(const std::string& path) {
+SerialRs485 SerialRs485Setting(int port_index) {
+  const std::string name = "TK571_COM" + std::to_string(port_index + 1) + "_RS485";
+  const char* value = getenv(name.c_str());
+  SerialRs485 rs485;
+  rs485.enabled = value != nullptr && std::string_view(value) == "1";
+  rs485.delay_before_ms = EnvironmentMs(name + "_DELAY_BEFORE");
+  rs485.delay_after_ms = EnvironmentMs(name + "_DELAY_AFTER");
+  return rs485;
+}
+
+SerialOpenOutcome SerialPort::Open(const std::string& path) {
   Close();
+  SerialOpenOutcome outcome;
+  // Another tool's lock is respected before the device is touched: opening a
+  // serial port can already switch its modem lines.
+  if (UucpLock lock = FindUucpLock(path, UucpLockDirectory()); lock.pid != 0) {
+    outcome.result = SerialOpenResult::kLocked;
+    outcome.holder_pid = lock.pid;
+    outcome.lock_file = std::move(lock.file);
+    return outcome;
+  }
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     switch (errno) {
@@ -191,27 +236,47 @@ SerialOpenResult SerialPort::Open(const std::string& path) {
       case ENODEV:
       case ENXIO:
       case ENOTDIR:
-        return SerialOpenResult::kMissing;
-      case EBUSY:
-        return SerialOpenResult::kBusy;  // held with TIOCEXCL
+        outcome.result = SerialOpenResult::kMissing;
+        break;
+      case EACCES:
+      case EPERM:
+        outcome.result = SerialOpenResult::kNoAccess;
+        break;
+      case EBUSY:  // held with TIOCEXCL
+        return HeldOutcome(path);
       default:
-        return SerialOpenResult::kFailed;
+        outcome.result = SerialOpenResult::kFailed;
+        outcome.error = errno;
+        break;
     }
+    return outcome;
   }
   if (!isatty(fd)) {
     close(fd);
-    return SerialOpenResult::kNotSerial;
+    outcome.result = SerialOpenResult::kNotSerial;
+    return outcome;
   }
   // The lock is what keeps out another program that opens the device the
   // same way, root included; TIOCEXCL keeps out other openers but not root.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;
     close(fd);
-    return err == EWOULDBLOCK ? SerialOpenResult::kBusy : SerialOpenResult::kFailed;
+    if (err == EWOULDBLOCK) return HeldOutcome(path);
+    outcome.result = SerialOpenResult::kFailed;
+    outcome.error = err;
+    return outcome;
+  }
+  // A terminal program or cat that holds the port without any lock would eat
+  // the controllers' answers.
+  if (const std::vector<int> others = DeviceHolders(path); !others.empty()) {
+    close(fd);
+    outcome.result = SerialOpenResult::kHeld;
+    outcome.holder_pid = others.front();
+    return outcome;
   }
   ioctl(fd, TIOCEXCL);
   fd_ = fd;
-  return SerialOpenResult::kOpened;
+  return outcome;
 }
 
 void SerialPort::Close() {
@@ -237,6 +302,15 @@ SerialIo SerialPort::Configure(const SerialSettings& settings) {
     if (err != 0) return FromErrno(err);
   }
   return SerialIo::kOk;
+}
+
+int SerialPort::EnableRs485(const SerialRs485& settings) {
+  if (fd_ < 0) return EBADF;
+  serial_rs485 rs485{};
+  rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+  rs485.delay_rts_before_send = settings.delay_before_ms;
+  rs485.delay_rts_after_send = settings.delay_after_ms;
+  return ioctl(fd_, TIOCSRS485, &rs485) == 0 ? 0 : errno;
 }
 
 SerialIo SerialPort::Available(std::size_t& count) {
