@@ -128,6 +128,10 @@ bool TCustomDLLObject::IniParm(const TDevicePDB* block) {
     const bool open = Comm_->Open(ParameterBlock(), message);
     WriteCommEvent(message);
     if (DebugOn()) LogLine(TK571_GBK("：") + message);
+    // The host's message says only that the port did not open; the log
+    // names the device and the reason.
+    if (const std::string diagnosis = Comm_->Diagnosis(); !diagnosis.empty())
+      LogLine(TK571_GBK("：") + diagnosis);
     return open;
   } catch (...) {
     LogException("IniParm", "TCustomDLLObject");

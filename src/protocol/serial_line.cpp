@@ -26,6 +26,7 @@ class CommLine final : public SerialLine {
     return opened;
   }
   void Close() override { comm_.Close(); }
+  std::string Diagnosis() const override { return comm_.Diagnosis(); }
   std::string LineKey() const override { return key_; }
   bool Send(const std::string& text) override { return comm_.Send(text); }
   const std::string& Receive() override { return comm_.Receive(); }

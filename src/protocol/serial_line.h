@@ -19,6 +19,9 @@ class SerialLine {
   // or "ComN不存在或被其它程序占用！".
   virtual bool Open(const TDevicePDB& block, std::string& message) = 0;
   virtual void Close() = 0;
+  // The device behind the port and what became of the last attempt to open
+  // it, in plain words, for the run log.
+  virtual std::string Diagnosis() const { return std::string(); }
   // Identifies the physical line (the device path behind "ComN"); two objects
   // that share a line share the controllers' selection state.
   virtual std::string LineKey() const = 0;
