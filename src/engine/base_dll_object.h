@@ -149,6 +149,9 @@ class TBaseDLLObject {
   virtual bool AddTagLists(const std::vector<const TTagInfo*>& tags,
                            std::vector<int32_t>& rejected);
 
+  // The class that the exception lines of this class's operations name.
+  static std::string_view ExceptionClass(std::string_view) { return "TBaseDLLObject"; }
+
   // The tag list, for the host interface.
   // The tag at a position of the tag list, or null outside it.
   TDLLTag* TagAt(int32_t position) const;
@@ -171,11 +174,12 @@ class TBaseDLLObject {
   uint32_t ReadCommCount() const { return ReadCommCount_; }
 
  protected:
+  // GetRunEvent's choice of an event for the current state, before the link
+  // status follows an exchange that ended; a device layer adds the events of
+  // its own states.
+  virtual uint8_t ChooseRunEvent();
   // The tag types of the device layer; the engine itself knows none.
   virtual TagTypeTable TagTypes() const { return {}; }
-  // Class name written in the exception lines of the operations.
-  virtual const char* ClassName() const { return "TBaseDLLObject"; }
-
   // The object as the exception helper and the system report see it: its
   // error switch and its (overridable) SetLogMsg.
   class Sink final : public LogSink {
@@ -188,18 +192,29 @@ class TBaseDLLObject {
     TBaseDLLObject& object_;
   };
 
-  // Runs an operation that must not let an exception escape: on one, the
-  // line "D：<cls>.<op>异常！" is logged under the error switch and
-  // `failure` is returned.
-  template <class F, class R = std::invoke_result_t<F>>
-  R Guarded(std::string_view cls, std::string_view op, std::type_identity_t<R> failure, F&& body) {
+  // Runs an operation of the class `Self` (the caller passes `this`) that must
+  // not let an exception escape: on one, the line "D：<class>.<op>异常！" is
+  // logged under the error switch and `failure` is returned; <class> is
+  // Self::ExceptionClass(op), the class whose code the operation is. Thread
+  // cancellation passes through.
+  template <class Self, class F, class R = std::invoke_result_t<F>>
+  R Guarded(const Self*, std::string_view op, std::type_identity_t<R> failure, F&& body) {
     Sink sink(*this);
-    return tk571::Guarded(sink, cls, op, std::move(failure), std::forward<F>(body));
+    return tk571::Guarded(sink, Self::ExceptionClass(op), op, std::move(failure),
+                          std::forward<F>(body));
   }
-  template <class F>
-  void Guarded(std::string_view cls, std::string_view op, F&& body) {
+  // The same without a result: true when the body ran to its end.
+  template <class Self, class F>
+  bool Guarded(const Self*, std::string_view op, F&& body) {
     Sink sink(*this);
-    tk571::Guarded(sink, cls, op, std::forward<F>(body));
+    return tk571::Guarded(sink, Self::ExceptionClass(op), op, std::forward<F>(body));
+  }
+  // The exception line of an operation of `Self` for a fault that the
+  // operation finds itself.
+  template <class Self>
+  void LogExceptionLine(const Self*, std::string_view op) {
+    Sink sink(*this);
+    WriteExceptionLine(sink, Self::ExceptionClass(op), op);
   }
 
   bool IniTagList(const std::vector<const TTagInfo*>& tags);
@@ -277,26 +292,22 @@ class TBaseDLLObject {
   // --- Communication cycle helpers (base_run_state.cpp, base_scheduler.cpp,
   // base_read_write.cpp).
 
-  // Writes the exception line of an operation under the error switch.
-  void LogException(const char* op, const char* class_name = "TBaseDLLObject") noexcept;
   // Guard of the read and write handlers: an exception also ends the current
   // command's turn (FallBackToReady).
   template <class F>
-  void GuardExchange(const char* op, F&& body) noexcept {
-    try {
-      body();
-    } catch (...) {
-      LogException(op);
-      FallBackToReady();
-    }
+  void GuardExchange(std::string_view op, F&& body) {
+    if (!Guarded(this, op, std::forward<F>(body))) FallBackToReady();
   }
   // Back to rsReady with no event and no current command; a write that was
   // running is given up with its failure quality rather than dropped.
-  void FallBackToReady() noexcept;
+  void FallBackToReady();
   // One run step from inside a handler.
   void Step() { ReadExecute(); }
-  // RunEvent := 0, RunState := state (unchanged for rsKeep), then one step.
+  // RunEvent := 0, RunState := state, then one step.
   void ClearAndStep(uint8_t state);
+  // The handler of `event` that only clears it, enters the state the
+  // transition table gives and runs one step.
+  void RunSimpleHandler(uint8_t event);
   // Handlers that complete an exchange find no current command: the machine
   // parks in rsSysErrorLinked with opLink pending.
   void EnterMissingCommand();
@@ -320,7 +331,6 @@ class TBaseDLLObject {
   void LogCommandHeader(int32_t dev_no);
   // One refused write: D + "：标签写入请求未执行：" + name + reason + address and value.
   void LogWriteRefused(const TDLLTag& tag, const std::string& reason, const TagValue& value);
-  static constexpr uint8_t rsKeep = 0xFF;
 };
 
 }  // namespace tk571

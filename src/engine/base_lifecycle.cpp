@@ -28,7 +28,7 @@ TBaseDLLObject::TBaseDLLObject(bool first_instance) : FirstInstance_(first_insta
     MaintainLogFiles();
     return WriteCreationLines(sink);
   });
-  Guarded("TBaseDLLObject", "Create", [&] {
+  Guarded(this, "Create", [&] {
     TraceAllowance_ = kTraceLineAllowance;
     DevLinkStatus_.fill(0);
     DevFailCount_.fill(0xFFFFFFFFu);
@@ -40,7 +40,7 @@ TBaseDLLObject::TBaseDLLObject(bool first_instance) : FirstInstance_(first_insta
 }
 
 TBaseDLLObject::~TBaseDLLObject() {
-  Guarded("TBaseDLLObject", "Destroy", [&] {
+  Guarded(this, "Destroy", [&] {
     EnLog_ = true;
     LastCommOK_ = false;
     CommEnabled_ = true;
@@ -50,7 +50,7 @@ TBaseDLLObject::~TBaseDLLObject() {
 }
 
 bool TBaseDLLObject::IniParm(const TDevicePDB* block) {
-  return Guarded("TBaseDLLObject", "IniParm", false, [&] {
+  return Guarded(this, "IniParm", false, [&] {
     if (!block) return false;
     Pdb_.CopyFrom(*block);
     ParmLoaded_ = true;
@@ -68,7 +68,7 @@ bool TBaseDLLObject::IniParm(const TDevicePDB* block) {
 }
 
 bool TBaseDLLObject::IniDLLObj(const TDevicePDB* block, const std::vector<const TTagInfo*>& tags) {
-  return Guarded("TBaseDLLObject", "IniDLLObj", false, [&] {
+  return Guarded(this, "IniDLLObj", false, [&] {
     if (Initialized_) Stop();
     bool result = false;
     if (IniParm(block)) {
@@ -123,11 +123,11 @@ void TBaseDLLObject::ReleaseLists() {
 }
 
 void TBaseDLLObject::Stop() {
-  Guarded("TBaseDLLObject", "Stop", [&] {
+  Guarded(this, "Stop", [&] {
     if (Initialized_) {
       // The report runs to its end or to the first failure; the lists are
       // released and the object stopped in either case.
-      Guarded("TBaseDLLObject", "Stop", [&] {
+      Guarded(this, "Stop", [&] {
         StopTick_ = platform::Tick();
         const uint32_t run_ms = StopTick_ - StartTick_;
         SetLogMsg(kLineEnd);

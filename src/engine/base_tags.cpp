@@ -1,5 +1,6 @@
 // Tag records, tag addresses and the tag list.
 #include <algorithm>
+#include <exception>
 
 #include "engine/address_text.h"
 #include "engine/base_dll_object.h"
@@ -42,6 +43,22 @@ int32_t InternalDevice(std::string_view rest, bool up_to_colon) {
   const auto n = at::ParseInt(rest);
   return (n && *n >= 0 && *n < kDeviceCount) ? *n : 0;
 }
+
+// Stops the object when its tag list cannot be built to the end, before the
+// exception line of the building operation is written.
+class StopUnlessBuilt {
+ public:
+  explicit StopUnlessBuilt(TBaseDLLObject& object) : object_(object) {}
+  ~StopUnlessBuilt() {
+    if (std::uncaught_exceptions() > exceptions_) object_.Stop();
+  }
+  StopUnlessBuilt(const StopUnlessBuilt&) = delete;
+  StopUnlessBuilt& operator=(const StopUnlessBuilt&) = delete;
+
+ private:
+  TBaseDLLObject& object_;
+  const int exceptions_ = std::uncaught_exceptions();
+};
 
 }  // namespace
 
@@ -116,7 +133,7 @@ void TBaseDLLObject::ReportIllegal(const std::string& name, const std::string& a
 }
 
 int32_t TBaseDLLObject::GetTagTypeIndex(const std::string&, const std::string& address) {
-  return Guarded("TBaseDLLObject", "GetTagTypeIndex", -1, [&] {
+  return Guarded(this, "GetTagTypeIndex", -1, [&] {
     const TagTypeTable types = TagTypes();
     int32_t best = -1;
     std::size_t best_length = 0;
@@ -135,14 +152,14 @@ int32_t TBaseDLLObject::GetTagTypeIndex(const std::string&, const std::string& a
 void TBaseDLLObject::GetTagTypeStr(const std::string& name, const std::string& address,
                                    std::string& out) {
   out.clear();
-  Guarded("TBaseDLLObject", "GetTagTypeStr", [&] {
+  Guarded(this, "GetTagTypeStr", [&] {
     if (const TagTypeRow* row = TypeRow(GetTagTypeIndex(name, address)))
       out = std::string(row->Name);
   });
 }
 
 int32_t TBaseDLLObject::GetDevID(const std::string& name, const std::string& address) {
-  return Guarded("TBaseDLLObject", "GetDevID", -1, [&]() -> int32_t {
+  return Guarded(this, "GetDevID", -1, [&]() -> int32_t {
     if (GetTagTypeIndex(name, address) < 0) return -1;
     const std::string rest = AfterTypeName(name, address);
     auto colon = at::FindOne(rest, ":");
@@ -162,7 +179,7 @@ int32_t TBaseDLLObject::GetDevID(const std::string& name, const std::string& add
 
 int32_t TBaseDLLObject::GetChID(const std::string& name, const std::string& address,
                                 uint8_t dev_type) {
-  return Guarded("TBaseDLLObject", "GetChID", -1, [&]() -> int32_t {
+  return Guarded(this, "GetChID", -1, [&]() -> int32_t {
     if (!IsDeviceTypeRow(dev_type)) return -1;
     const int32_t type = GetTagTypeIndex(name, address);
     if (type < 0) return -1;
@@ -188,7 +205,7 @@ int32_t TBaseDLLObject::GetChID(const std::string& name, const std::string& addr
 
 int32_t TBaseDLLObject::GetBitID(const std::string& name, const std::string& address,
                                  uint8_t dev_type) {
-  return Guarded("TBaseDLLObject", "GetBitID", -1, [&]() -> int32_t {
+  return Guarded(this, "GetBitID", -1, [&]() -> int32_t {
     if (!IsDeviceTypeRow(dev_type)) return -1;
     const TagTypeRow* row = TypeRow(GetTagTypeIndex(name, address));
     if (!row || row->BitMin == kNoLimit) return -1;
@@ -240,27 +257,27 @@ int32_t TBaseDLLObject::SegmentAfterDots(const std::string& name, const std::str
 
 int32_t TBaseDLLObject::GetThirdSegID(const std::string& name, const std::string& address,
                                       uint8_t dev_type) {
-  return Guarded("TBaseDLLObject", "GetThirdSegID", -1, [&] {
+  return Guarded(this, "GetThirdSegID", -1, [&] {
     return SegmentAfterDots(name, address, dev_type, 2, DriverPartNames().ThirdSegIDName);
   });
 }
 
 int32_t TBaseDLLObject::GetFourSegID(const std::string& name, const std::string& address,
                                      uint8_t dev_type) {
-  return Guarded("TBaseDLLObject", "GetFourSegID", -1, [&] {
+  return Guarded(this, "GetFourSegID", -1, [&] {
     return SegmentAfterDots(name, address, dev_type, 3, DriverPartNames().FourSegIDName);
   });
 }
 
 int32_t TBaseDLLObject::GetFiveSegID(const std::string& name, const std::string& address,
                                      uint8_t dev_type) {
-  return Guarded("TBaseDLLObject", "GetFiveSegID", -1, [&] {
+  return Guarded(this, "GetFiveSegID", -1, [&] {
     return SegmentAfterDots(name, address, dev_type, 4, DriverPartNames().FiveSegIDName);
   });
 }
 
 std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const TTagInfo& info) {
-  return Guarded("TBaseDLLObject", "CreatInternalTag", std::unique_ptr<TDLLTag>(), [&] {
+  return Guarded(this, "CreatInternalTag", std::unique_ptr<TDLLTag>(), [&] {
     auto tag = std::make_unique<TDLLTag>();
     tag->TagID = info.TagID;
     tag->Name = FieldText(info.Name, sizeof(info.Name));
@@ -307,7 +324,7 @@ std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const TTagInfo& info) 
 }
 
 void TBaseDLLObject::CheckAddrValid(std::unique_ptr<TDLLTag>& tag) {
-  Guarded("TBaseDLLObject", "CheckAddrValid", [&] {
+  Guarded(this, "CheckAddrValid", [&] {
     if (!tag) return;
     const PartNames& names = DriverPartNames();
     const std::string head = TagPrefix(tag->Name) + TK571_GBK("错误：标签地址") + tag->Address;
@@ -423,94 +440,86 @@ void TBaseDLLObject::AppendTag(std::unique_ptr<TDLLTag> tag) {
 }
 
 bool TBaseDLLObject::IniTagList(const std::vector<const TTagInfo*>& tags) {
-  return Guarded("TBaseDLLObject", "IniTagList", false, [&] {
-    try {
-      if (Initialized_) Stop();
-      ReleaseCommandLists();
-      Tags_.clear();
-      Initialized_ = true;
-      EnLog_ = true;
-      LastCommOK_ = false;
-      CommEnabled_ = true;
-      TagIndex_.Reset(tags.size() + 1);
-      for (const TTagInfo* info : tags) {
-        std::unique_ptr<TDLLTag> tag = CreatInternalTag(*info);
-        if (!tag) continue;
-        if (InternalKindOf(tag->Address, false) != InternalKind::kNone) {
-          SetUpInternalTag(*tag, true);
-        } else {
-          CheckAddrValid(tag);
-        }
-        if (tag) AppendTag(std::move(tag));
+  return Guarded(this, "IniTagList", false, [&] {
+    const StopUnlessBuilt stop_unless_built(*this);
+    if (Initialized_) Stop();
+    ReleaseCommandLists();
+    Tags_.clear();
+    Initialized_ = true;
+    EnLog_ = true;
+    LastCommOK_ = false;
+    CommEnabled_ = true;
+    TagIndex_.Reset(tags.size() + 1);
+    for (const TTagInfo* info : tags) {
+      std::unique_ptr<TDLLTag> tag = CreatInternalTag(*info);
+      if (!tag) continue;
+      if (InternalKindOf(tag->Address, false) != InternalKind::kNone) {
+        SetUpInternalTag(*tag, true);
+      } else {
+        CheckAddrValid(tag);
       }
-      if (Tags_.empty()) {
-        Stop();
-        SetLogMsg(DateTimeText() + TK571_GBK("：驱动程序加载失败：无合法标签！") + kLineEnd);
-        WriteCommEvent(TK571_GBK("驱动程序加载失败：无合法标签！") + kLineEnd);
-        TagCount_ = 0;
-        return false;
-      }
-      Refresh();
-      TagCount_ = static_cast<int32_t>(Tags_.size());
-      return true;
-    } catch (...) {
-      Stop();
-      throw;
+      if (tag) AppendTag(std::move(tag));
     }
+    if (Tags_.empty()) {
+      Stop();
+      SetLogMsg(DateTimeText() + TK571_GBK("：驱动程序加载失败：无合法标签！") + kLineEnd);
+      WriteCommEvent(TK571_GBK("驱动程序加载失败：无合法标签！") + kLineEnd);
+      TagCount_ = 0;
+      return false;
+    }
+    Refresh();
+    TagCount_ = static_cast<int32_t>(Tags_.size());
+    return true;
   });
 }
 
 bool TBaseDLLObject::AddTagLists(const std::vector<const TTagInfo*>& tags,
                                  std::vector<int32_t>& rejected) {
-  return Guarded("TBaseDLLObject", "AddTagLists", false, [&] {
-    try {
-      if (!Initialized_) {
-        ReadCommands_.clear();
-        Tags_.clear();
-        TagIndex_.Reset(tags.size() + 1);
-        Initialized_ = true;
-        Stopped_ = false;
-        EnLog_ = true;
-        LastCommOK_ = false;
-        CommEnabled_ = true;
-      }
-      rejected.assign(tags.size(), 0);
-      bool any_rejected = false;
-      for (std::size_t i = 0; i < tags.size(); ++i) {
-        std::unique_ptr<TDLLTag> tag = CreatInternalTag(*tags[i]);
-        if (tag) {
-          // Appended definitions know ENLOG but not the device link tags.
-          const InternalKind kind = InternalKindOf(tag->Address, true);
-          if (kind == InternalKind::kCommLink || kind == InternalKind::kEnCommLink ||
-              kind == InternalKind::kEnLog) {
-            SetUpInternalTag(*tag, false);
-          } else {
-            CheckAddrValid(tag);
-          }
-        }
-        if (tag) {
-          AppendTag(std::move(tag));
-        } else {
-          rejected[i] = 1;
-          any_rejected = true;
-        }
-      }
-      if (Tags_.empty()) {
-        Stop();
-      } else {
-        Refresh();
-      }
-      TagCount_ = static_cast<int32_t>(Tags_.size());
-      return any_rejected;
-    } catch (...) {
-      Stop();
-      throw;
+  return Guarded(this, "AddTagLists", false, [&] {
+    const StopUnlessBuilt stop_unless_built(*this);
+    if (!Initialized_) {
+      ReadCommands_.clear();
+      Tags_.clear();
+      TagIndex_.Reset(tags.size() + 1);
+      Initialized_ = true;
+      Stopped_ = false;
+      EnLog_ = true;
+      LastCommOK_ = false;
+      CommEnabled_ = true;
     }
+    rejected.assign(tags.size(), 0);
+    bool any_rejected = false;
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+      std::unique_ptr<TDLLTag> tag = CreatInternalTag(*tags[i]);
+      if (tag) {
+        // Appended definitions know ENLOG but not the device link tags.
+        const InternalKind kind = InternalKindOf(tag->Address, true);
+        if (kind == InternalKind::kCommLink || kind == InternalKind::kEnCommLink ||
+            kind == InternalKind::kEnLog) {
+          SetUpInternalTag(*tag, false);
+        } else {
+          CheckAddrValid(tag);
+        }
+      }
+      if (tag) {
+        AppendTag(std::move(tag));
+      } else {
+        rejected[i] = 1;
+        any_rejected = true;
+      }
+    }
+    if (Tags_.empty()) {
+      Stop();
+    } else {
+      Refresh();
+    }
+    TagCount_ = static_cast<int32_t>(Tags_.size());
+    return any_rejected;
   });
 }
 
 bool TBaseDLLObject::CheckTagAddr(const TDevicePDB& block, std::string& address) {
-  return Guarded("TBaseDLLObject", "CheckTagAddr", false, [&] {
+  return Guarded(this, "CheckTagAddr", false, [&] {
     const std::string none;
     const std::string original = address;
     const int32_t type = GetTagTypeIndex(none, original);
@@ -534,7 +543,7 @@ bool TBaseDLLObject::CheckTagAddr(const TDevicePDB& block, std::string& address)
 }
 
 bool TBaseDLLObject::ValidTagValFrm(uint8_t first, uint8_t second) {
-  return Guarded("TBaseDLLObject", "ValidTagValFrm", false, [&] {
+  return Guarded(this, "ValidTagValFrm", false, [&] {
     if (second == 0) return first == 2;
     if (second == 1 || second == 2) return first <= 2;
     return false;

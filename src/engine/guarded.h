@@ -64,11 +64,12 @@ R Guarded(LogSink& sink, std::string_view class_name, std::string_view operation
   }
 }
 
-// The same for an operation without a result:
-//   Guarded(*this, "TBaseDLLObject", "Stop", [&] { ... });
+// The same for an operation without a result; true when the body ran to its
+// end, so that a caller can add its own recovery after the line:
+//   if (!Guarded(*this, "TBaseDLLObject", "Stop", [&] { ... })) ...;
 template <class F>
-void Guarded(LogSink& sink, std::string_view class_name, std::string_view operation, F&& body) {
-  Guarded(sink, class_name, operation, false, [&] {
+bool Guarded(LogSink& sink, std::string_view class_name, std::string_view operation, F&& body) {
+  return Guarded(sink, class_name, operation, false, [&] {
     std::forward<F>(body)();
     return true;
   });

@@ -115,7 +115,7 @@ std::string TCustomDLLObject::CommandListingHead(const TCommand& command, const 
 // ---- Parameters, start and stop ----
 
 bool TCustomDLLObject::IniParm(const TDevicePDB* block) {
-  try {
+  return Guarded(this, "IniParm", false, [&] {
     if (!TBaseDLLObject::IniParm(block)) return false;
     LogLine(TK571_GBK("：通讯最大允许超时时间=") + std::to_string(kReplyTimeoutMs));
     if (!Comm_) {
@@ -129,14 +129,11 @@ bool TCustomDLLObject::IniParm(const TDevicePDB* block) {
     WriteCommEvent(message);
     if (DebugOn()) LogLine(TK571_GBK("：") + message);
     return open;
-  } catch (...) {
-    LogException("IniParm", "TCustomDLLObject");
-    return false;
-  }
+  });
 }
 
 void TCustomDLLObject::Stop() {
-  try {
+  Guarded(this, "Stop", [&] {
     if (Initialized_) {
       SetLogMsg(kLineEnd);
       if (DebugOn()) {
@@ -149,9 +146,7 @@ void TCustomDLLObject::Stop() {
       LogLine(TK571_GBK("：最长通讯报包含的标签个数=") + std::to_string(LargestCommandSize()) +
               TK571_GBK("个"));
     }
-  } catch (...) {
-    LogException("Stop", "TCustomDLLObject");
-  }
+  });
   TBaseDLLObject::Stop();
   if (CommCreated_ && Comm_) {
     Comm_->Close();
@@ -163,7 +158,7 @@ void TCustomDLLObject::Stop() {
 // ---- Command building ----
 
 void TCustomDLLObject::OptimizeCommParm() {
-  try {
+  Guarded(this, "OptimizeCommParm", [&] {
     for (const auto& head : ReadCommands_) {
       for (TCommand* command = head.get(); command; command = command->Next.get()) {
         if (command->HasFlag(command_flags::kTagBound) && !command->Sealed) {
@@ -179,28 +174,23 @@ void TCustomDLLObject::OptimizeCommParm() {
         if (DebugOn()) SetLogMsg(CommandListing(*command, TK571_GBK("]生成读标签命令串=")));
       }
     }
-  } catch (...) {
-    LogException("OptimizeCommParm", "TCustomDLLObject");
-  }
+  });
 }
 
 int32_t TCustomDLLObject::GetInterval() {
-  try {
+  return Guarded(this, "GetInterval", 0, [&] {
     TBaseDLLObject::GetInterval();
     LogLine(TK571_GBK("：最长通讯报包含的标签个数=") + std::to_string(LargestCommandSize()) +
             TK571_GBK("个"));
     LogLine(TK571_GBK("：包含的通讯报总计=") + std::to_string(ReadCommands_.size()) +
             TK571_GBK("条"));
     return 10;
-  } catch (...) {
-    LogException("GetInterval", "TCustomDLLObject");
-    return 0;
-  }
+  });
 }
 
 CommandPtr TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list,
                                           bool is_write) {
-  try {
+  return Guarded(this, "CreatCommand", nullptr, [&]() -> CommandPtr {
     if (!ControllerTypeRowAt(tag.TypeIndex)) return nullptr;
     if (!NeedCreatCommand(list, tag, is_write)) return nullptr;
 
@@ -260,15 +250,12 @@ CommandPtr TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>&
       command->LastTick = platform::Tick() - static_cast<uint32_t>(command->Interval);
     }
     return command;
-  } catch (...) {
-    LogException("CreatCommand", "TCustomDLLObject");
-    return nullptr;
-  }
+  });
 }
 
 bool TCustomDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag,
                                         bool is_write) {
-  try {
+  return Guarded(this, "NeedCreatCommand", false, [&] {
     const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
     if (is_write) {
       if (!row || !row->Engine.Writable) return false;
@@ -304,77 +291,72 @@ bool TCustomDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& 
       }
     }
     return true;
-  } catch (...) {
-    LogException("NeedCreatCommand", "TCustomDLLObject");
-    return false;
-  }
+  });
 }
 
 void TCustomDLLObject::GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write) {
-  try {
-    out.clear();
-    const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
-    if (!row) return;
-    std::string value;
-    CreateValueStr(tag, is_write, value);
-    (void)command;
+  if (!Guarded(this, "GetAskStr", [&] {
+        out.clear();
+        const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+        if (!row) return;
+        std::string value;
+        CreateValueStr(tag, is_write, value);
+        (void)command;
 
-    std::string body;
-    if (!is_write) {
-      switch (row->ReadFrameKind) {
-        case frame_kind::kReadWord:
-          body = std::string(row->ReadPrefix) + "READ";
-          break;
-        case frame_kind::kReadCommand:
-        case frame_kind::kPrefixWord:
-          body = std::string(row->ReadPrefix) + std::string(row->ReadCommandWord);
-          break;
-        default:
-          break;
-      }
-    } else {
-      switch (row->WriteFrameKind) {
-        case frame_kind::kCommandWord:
-        case frame_kind::kReadCommand:
-          body = std::string(row->WritePrefix) + std::string(row->WriteCommandWord);
-          break;
-        case frame_kind::kWithValue:
-          if (!value.empty())
-            body = std::string(row->WritePrefix) + std::string(row->WriteCommandWord) + value;
-          break;
-        default:
-          break;
-      }
-    }
-    std::string framed;
-    CheckCRC(body, framed);
-    out = framed + std::string(row->Terminator);
-    CutToShortString(out);
-  } catch (...) {
+        std::string body;
+        if (!is_write) {
+          switch (row->ReadFrameKind) {
+            case frame_kind::kReadWord:
+              body = std::string(row->ReadPrefix) + "READ";
+              break;
+            case frame_kind::kReadCommand:
+            case frame_kind::kPrefixWord:
+              body = std::string(row->ReadPrefix) + std::string(row->ReadCommandWord);
+              break;
+            default:
+              break;
+          }
+        } else {
+          switch (row->WriteFrameKind) {
+            case frame_kind::kCommandWord:
+            case frame_kind::kReadCommand:
+              body = std::string(row->WritePrefix) + std::string(row->WriteCommandWord);
+              break;
+            case frame_kind::kWithValue:
+              if (!value.empty())
+                body = std::string(row->WritePrefix) + std::string(row->WriteCommandWord) + value;
+              break;
+            default:
+              break;
+          }
+        }
+        std::string framed;
+        CheckCRC(body, framed);
+        out = framed + std::string(row->Terminator);
+        CutToShortString(out);
+      })) {
     out.clear();
-    LogException("GetAskStr", "TCustomDLLObject");
   }
 }
 
 void TCustomDLLObject::CreateValueStr(TDLLTag& tag, bool is_write, std::string& out) {
-  try {
+  if (!Guarded(this, "CreateValueStr", [&] {
+        out.clear();
+        const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+        if (!row) return;
+        const uint8_t kind = is_write ? row->WriteValueKind : row->Engine.FormatCode;
+        if (kind != value_kind::kInteger || tag.DataKind != 0) return;
+        const auto number = RoundToInt32(tag.Value.AsDouble());
+        if (!number) throw std::range_error("value outside the 32-bit range");
+        if (row->HexValue) {
+          char text[16];
+          std::snprintf(text, sizeof(text), "%X", static_cast<unsigned>(*number));
+          out = text;
+        } else {
+          out = std::to_string(*number);
+        }
+      })) {
     out.clear();
-    const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
-    if (!row) return;
-    const uint8_t kind = is_write ? row->WriteValueKind : row->Engine.FormatCode;
-    if (kind != value_kind::kInteger || tag.DataKind != 0) return;
-    const auto number = RoundToInt32(tag.Value.AsDouble());
-    if (!number) throw std::range_error("value outside the 32-bit range");
-    if (row->HexValue) {
-      char text[16];
-      std::snprintf(text, sizeof(text), "%X", static_cast<unsigned>(*number));
-      out = text;
-    } else {
-      out = std::to_string(*number);
-    }
-  } catch (...) {
-    out.clear();
-    LogException("CreateValueStr", "TCustomDLLObject");
   }
 }
 
@@ -422,20 +404,18 @@ std::string TCustomDLLObject::CheckCRC(const std::string& text, std::string& out
 // ---- One exchange ----
 
 void TCustomDLLObject::RealComm(TCommand* command) {
-  try {
+  Guarded(this, "RealComm", [&] {
     TBaseDLLObject::RealComm(command);
     if (!command || !CommEnabled_) return;
     if (command->DevNo < 0 || command->DevNo >= kDeviceCount) return;
     if (!DevInUse_[static_cast<std::size_t>(command->DevNo)]) return;
     SendTick_ = platform::Tick();
     if (!command->Request.empty() && Comm_) Comm_->Send(command->Request);
-  } catch (...) {
-    LogException("RealComm", "TCustomDLLObject");
-  }
+  });
 }
 
 bool TCustomDLLObject::GetResult() {
-  try {
+  return Guarded(this, "GetResult", false, [&] {
     TCommand* command = CurrentCommand_;
     if (!command || !Comm_) return false;
     const std::string reply = Comm_->Receive();
@@ -444,53 +424,46 @@ bool TCustomDLLObject::GetResult() {
     if (!CheckResult(reply)) return false;
     if (!command->IsWrite) CommAnalyze(reply, *command, Tags_);
     return true;
-  } catch (...) {
-    LogException("GetResult", "TCustomDLLObject");
-    return false;
-  }
+  });
 }
 
 void TCustomDLLObject::GetAnswerMainStr(TCommand& command, TDLLTag& tag, std::string& out,
                                         bool is_write) {
-  try {
+  if (!Guarded(this, "GetAnswerMainStr", [&] {
+        out.clear();
+        (void)command;
+        const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+        if (!row) return;
+        const uint8_t kind = is_write ? row->WriteAnswerKind : row->ReadAnswerKind;
+        const std::string_view prefix = is_write ? row->WriteAnswerPrefix : row->ReadAnswerPrefix;
+        const std::string_view word = is_write ? row->WriteAnswerWord : row->ReadAnswerWord;
+        if (kind == answer_kind::kAddressed) {
+          char number[16];
+          std::snprintf(number, sizeof(number), "%X", static_cast<unsigned>(tag.DevNo));
+          out = std::string(prefix) + number + std::string(word);
+        } else if (kind == answer_kind::kCommandWord) {
+          out = std::string(prefix) + std::string(word);
+        }
+        CutToShortString(out);
+      })) {
     out.clear();
-    (void)command;
-    const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
-    if (!row) return;
-    const uint8_t kind = is_write ? row->WriteAnswerKind : row->ReadAnswerKind;
-    const std::string_view prefix = is_write ? row->WriteAnswerPrefix : row->ReadAnswerPrefix;
-    const std::string_view word = is_write ? row->WriteAnswerWord : row->ReadAnswerWord;
-    if (kind == answer_kind::kAddressed) {
-      char number[16];
-      std::snprintf(number, sizeof(number), "%X", static_cast<unsigned>(tag.DevNo));
-      out = std::string(prefix) + number + std::string(word);
-    } else if (kind == answer_kind::kCommandWord) {
-      out = std::string(prefix) + std::string(word);
-    }
-    CutToShortString(out);
-  } catch (...) {
-    out.clear();
-    LogException("GetAnswerMainStr", "TCustomDLLObject");
   }
 }
 
 bool TCustomDLLObject::CheckResult(const std::string& reply) {
-  try {
+  return Guarded(this, "CheckResult", false, [&] {
     if (!CurrentCommand_) return false;
     const std::string_view terminator = TerminatorOf(CurrentCommand_->TypeIndex);
     return terminator.empty() || Contains(reply, terminator);
-  } catch (...) {
-    LogException("CheckResult", "TCustomDLLObject");
-    return false;
-  }
+  });
 }
 
 bool TCustomDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
                                    std::vector<std::unique_ptr<TDLLTag>>& tags) {
-  try {
-    std::string data;
-    GetEchoDataStr(reply, command, data);
-    CutToShortString(data);
+  return Guarded(this, "CommAnalyze", false, [&] {
+    ReplyUnderAnalysis analysis{command, std::string(), std::nullopt};
+    GetEchoDataStr(reply, command, analysis.data);
+    CutToShortString(analysis.data);
     std::string status;
     GetEchoStatusStr(reply, command, status);
     if (!command.HasFlag(command_flags::kTagBound)) return false;
@@ -499,75 +472,81 @@ bool TCustomDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
     for (int32_t index : command.Indexes) {
       if (index < 0 || static_cast<std::size_t>(index) >= tags.size() || !tags[index]) continue;
       TDLLTag& tag = *tags[static_cast<std::size_t>(index)];
-      const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
-      const int64_t width = row ? row->ValueWidth : -1;
-      const std::string field =
-          width > 0
-              ? std::string(SubText(data, width * (tag.Channel - command.StartAddr) + 1, width))
-              : data;
       if (tag.DataKind == 2) {
-        tag.Value = TagValue::Text(data);
-      } else if (const auto number = ParseDecimal(RemoveSpaces(field))) {
-        tag.Value = tag.DataKind == 0 ? TagValue::Double(*number) : TagValue::Boolean(*number != 0);
+        tag.Value = TagValue::Text(analysis.data);
+      } else {
+        StoreTagValue(tag, analysis);
       }
       tag.UpdateTime = now;
       stored = true;
     }
     return stored;
-  } catch (...) {
-    LogException("CommAnalyze", "TCustomDLLObject");
-    return false;
-  }
+  });
+}
+
+int64_t TCustomDLLObject::FieldStart(const TDLLTag& tag, const TCommand& command) {
+  const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+  const int64_t width = row ? row->ValueWidth : -1;
+  return width * (static_cast<int64_t>(tag.Channel) - command.StartAddr) + 1;
+}
+
+void TCustomDLLObject::StoreTagValue(TDLLTag& tag, ReplyUnderAnalysis& reply) {
+  const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+  const int64_t width = row ? row->ValueWidth : -1;
+  const std::string field =
+      width > 0 ? std::string(SubText(reply.data, FieldStart(tag, reply.command), width))
+                : reply.data;
+  if (const auto number = ParseDecimal(RemoveSpaces(field)))
+    tag.Value = tag.DataKind == 0 ? TagValue::Double(*number) : TagValue::Boolean(*number != 0);
 }
 
 void TCustomDLLObject::GetEchoDataStr(const std::string& reply, const TCommand& command,
                                       std::string& out) {
-  try {
-    out = reply;
-    const ControllerTypeRow* row = ControllerTypeRowAt(command.TypeIndex);
-    if (!row || command.IsWrite) return;
-    const auto terminator = static_cast<int64_t>(row->Terminator.size());
-    if (row->ReadAnswerKind == answer_kind::kAddressed) {
-      EraseFront(out, static_cast<int64_t>(row->ReadAnswerPrefix.size()));
-      EraseFront(out, kStationFieldWidth);
-      EraseFront(out, static_cast<int64_t>(row->ReadAnswerWord.size()));
-      EraseBack(out, terminator);
-    } else if (row->ReadAnswerKind == answer_kind::kWithStatus) {
-      EraseFront(out, row->StatusLength);
-      EraseFront(out, kStationFieldWidth);
-      EraseFront(out, static_cast<int64_t>(row->ReadAnswerWord.size()));
-      EraseFront(out, row->LeadingRemoved);
-      EraseBack(out, terminator);
-    }
-    if (kChecksumKind != kChecksumNone) EraseBack(out, kChecksumWidth);
-  } catch (...) {
+  if (!Guarded(this, "GetEchoDataStr", [&] {
+        out = reply;
+        const ControllerTypeRow* row = ControllerTypeRowAt(command.TypeIndex);
+        if (!row || command.IsWrite) return;
+        const auto terminator = static_cast<int64_t>(row->Terminator.size());
+        if (row->ReadAnswerKind == answer_kind::kAddressed) {
+          EraseFront(out, static_cast<int64_t>(row->ReadAnswerPrefix.size()));
+          EraseFront(out, kStationFieldWidth);
+          EraseFront(out, static_cast<int64_t>(row->ReadAnswerWord.size()));
+          EraseBack(out, terminator);
+        } else if (row->ReadAnswerKind == answer_kind::kWithStatus) {
+          EraseFront(out, row->StatusLength);
+          EraseFront(out, kStationFieldWidth);
+          EraseFront(out, static_cast<int64_t>(row->ReadAnswerWord.size()));
+          EraseFront(out, row->LeadingRemoved);
+          EraseBack(out, terminator);
+        }
+        if (kChecksumKind != kChecksumNone) EraseBack(out, kChecksumWidth);
+      })) {
     out.clear();
-    LogException("GetEchoDataStr", "TCustomDLLObject");
   }
 }
 
 void TCustomDLLObject::GetEchoStatusStr(const std::string& reply, const TCommand& command,
                                         std::string& out) {
-  try {
+  if (!Guarded(this, "GetEchoStatusStr", [&] {
+        out.clear();
+        const ControllerTypeRow* row = ControllerTypeRowAt(command.TypeIndex);
+        if (row && !command.IsWrite && row->ReadAnswerKind == answer_kind::kWithStatus &&
+            row->StatusLength > 0) {
+          const int64_t skip = static_cast<int64_t>(row->ReadAnswerPrefix.size()) +
+                               kStationFieldWidth +
+                               static_cast<int64_t>(row->ReadAnswerWord.size());
+          out = std::string(SubText(reply, skip + 1, row->StatusLength));
+        }
+        if (command.TypeName == "TEST") WriteCommEvent(TK571_GBK("通讯成功"));
+        if (out.empty()) return;
+        for (const EchoCode& code : EchoCodes()) {
+          if (out.compare(0, code.Code.size(), code.Code) == 0) {
+            WriteCommEvent(platform::ToGbk(code.TextUtf8));
+            break;
+          }
+        }
+      })) {
     out.clear();
-    const ControllerTypeRow* row = ControllerTypeRowAt(command.TypeIndex);
-    if (row && !command.IsWrite && row->ReadAnswerKind == answer_kind::kWithStatus &&
-        row->StatusLength > 0) {
-      const int64_t skip = static_cast<int64_t>(row->ReadAnswerPrefix.size()) + kStationFieldWidth +
-                           static_cast<int64_t>(row->ReadAnswerWord.size());
-      out = std::string(SubText(reply, skip + 1, row->StatusLength));
-    }
-    if (command.TypeName == "TEST") WriteCommEvent(TK571_GBK("通讯成功"));
-    if (out.empty()) return;
-    for (const EchoCode& code : EchoCodes()) {
-      if (out.compare(0, code.Code.size(), code.Code) == 0) {
-        WriteCommEvent(platform::ToGbk(code.TextUtf8));
-        break;
-      }
-    }
-  } catch (...) {
-    out.clear();
-    LogException("GetEchoStatusStr", "TCustomDLLObject");
   }
 }
 
