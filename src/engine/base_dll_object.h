@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -41,6 +42,11 @@ class TagIdIndex {
   std::vector<int32_t> dense_;
   std::unordered_map<uint32_t, int32_t> sparse_;
 };
+
+// The internal tags that show the state of the line: the overall link
+// status (COMMLINK), the enable switch (ENCOMMLINK) and a device's link
+// status (DEVICELINK n).
+enum class LinkTagKind : uint8_t { kComm, kEnComm, kDevice };
 
 class TBaseDLLObject {
  public:
@@ -235,6 +241,12 @@ class TBaseDLLObject {
                            int dots, const std::string& part);
   void SetUpInternalTag(TDLLTag& tag, bool full_setup);
 
+  // The kind of link tag a tag record is, if it is one.
+  static std::optional<LinkTagKind> LinkTagKindOf(const TDLLTag& tag);
+  // The value a link tag of `kind` and `data_kind` shows now; `device` is the
+  // device of a DEVICELINK tag (0..99).
+  TagValue LinkTagValue(LinkTagKind kind, uint8_t data_kind, int32_t device) const;
+
   // Parts of the stop report and of the release of the lists.
   void WriteTagReport(uint32_t run_ms);
   void WriteTotals();
@@ -277,6 +289,12 @@ class TBaseDLLObject {
   int32_t TraceAllowance_ = 1000;
   std::vector<CommandPtr> ReadCommands_;
   std::vector<std::unique_ptr<TDLLTag>> Tags_;
+  // Positions of the link tags in the tag list, found when the lists are built.
+  struct LinkTagEntry {
+    int32_t position;
+    LinkTagKind kind;
+  };
+  std::vector<LinkTagEntry> LinkTags_;
   TagIdIndex TagIndex_;
   TDevicePDB Pdb_;
   int32_t DefaultDevNo_ = 0;

@@ -343,57 +343,49 @@ void TBaseDLLObject::UpdateLinkStatus() {
       DevLinkStatus_[di] = status;
     }
 
-    const auto linked = [](uint8_t code) {
-      return code == lsNormal || code == lsInterference || code == lsFault;
-    };
-    for (const auto& tag : Tags_) {
-      if (!tag || !tag->Internal) continue;
-      const std::string& address = tag->TypeName;
-      if (address == "COMMLINK") {
-        switch (tag->DataKind) {
-          case 0:
-            tag->Value = TagValue::Integer(LinkStatus_);
-            break;
-          case 1:
-            tag->Value = TagValue::Boolean(linked(LinkStatus_));
-            break;
-          default:
-            tag->Value = TagValue::Text(DriverPartNames().DeviceName +
-                                        tk571::LinkStatusText(LinkStatus_, CommEnabled_));
-            break;
-        }
-      } else if (address == "ENCOMMLINK") {
-        switch (tag->DataKind) {
-          case 0:
-            tag->Value = TagValue::Integer(CommEnabled_ ? 1 : 0);
-            break;
-          case 1:
-            tag->Value = TagValue::Boolean(CommEnabled_);
-            break;
-          default:
-            tag->Value = TagValue::Text(CommEnabled_ ? TK571_GBK("打开通信线路")
-                                                     : TK571_GBK("关闭通信线路"));
-            break;
-        }
-      } else if (known && address.starts_with("DEVICELINK") && tag->DevNo == d) {
-        // A device's tag shows that device's status, as its text does.
-        const uint8_t status = DevLinkStatus_[di];
-        switch (tag->DataKind) {
-          case 0:
-            tag->Value = TagValue::Integer(status);
-            break;
-          case 1:
-            tag->Value = TagValue::Boolean(linked(status));
-            break;
-          default:
-            tag->Value =
-                TagValue::Text(std::to_string(d) + TK571_GBK("号") + DriverPartNames().DevTypeName +
-                               Pdb_.TypeName(d) + tk571::LinkStatusText(status, CommEnabled_));
-            break;
-        }
-      }
+    for (const LinkTagEntry& link : LinkTags_) {
+      TDLLTag* tag = TagAt(link.position);
+      if (!tag) continue;
+      // A device's tag shows that device's status, as its text does.
+      if (link.kind == LinkTagKind::kDevice && !(known && tag->DevNo == d)) continue;
+      tag->Value = LinkTagValue(link.kind, tag->DataKind, tag->DevNo);
     }
   });
+}
+
+std::optional<LinkTagKind> TBaseDLLObject::LinkTagKindOf(const TDLLTag& tag) {
+  if (!tag.Internal) return std::nullopt;
+  // The internal address as set up; COMMLINK and ENCOMMLINK count only
+  // without a suffix.
+  const std::string& address = tag.TypeName;
+  if (address == "COMMLINK") return LinkTagKind::kComm;
+  if (address == "ENCOMMLINK") return LinkTagKind::kEnComm;
+  if (address.starts_with("DEVICELINK")) return LinkTagKind::kDevice;
+  return std::nullopt;
+}
+
+TagValue TBaseDLLObject::LinkTagValue(LinkTagKind kind, uint8_t data_kind, int32_t device) const {
+  const auto linked = [](uint8_t code) {
+    return code == lsNormal || code == lsInterference || code == lsFault;
+  };
+  switch (kind) {
+    case LinkTagKind::kComm:
+      if (data_kind == 0) return TagValue::Integer(LinkStatus_);
+      if (data_kind == 1) return TagValue::Boolean(linked(LinkStatus_));
+      return TagValue::Text(DriverPartNames().DeviceName +
+                            tk571::LinkStatusText(LinkStatus_, CommEnabled_));
+    case LinkTagKind::kEnComm:
+      if (data_kind == 0) return TagValue::Integer(CommEnabled_ ? 1 : 0);
+      if (data_kind == 1) return TagValue::Boolean(CommEnabled_);
+      return TagValue::Text(CommEnabledText(CommEnabled_));
+    case LinkTagKind::kDevice:
+      break;
+  }
+  const uint8_t status = DevLinkStatus_[static_cast<std::size_t>(device)];
+  if (data_kind == 0) return TagValue::Integer(status);
+  if (data_kind == 1) return TagValue::Boolean(linked(status));
+  return TagValue::Text(std::to_string(device) + TK571_GBK("号") + DriverPartNames().DevTypeName +
+                        Pdb_.TypeName(device) + tk571::LinkStatusText(status, CommEnabled_));
 }
 
 // --- Hook handlers: the base only enters or leaves their waiting states.

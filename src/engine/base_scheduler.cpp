@@ -112,8 +112,13 @@ void TBaseDLLObject::Refresh() {
     CurrentCommand_ = nullptr;
     CurrentHead_ = nullptr;
     ReadCommands_.clear();
-    for (const auto& tag : Tags_) {
-      if (!tag || tag->Internal) continue;
+    LinkTags_.clear();
+    for (std::size_t position = 0; position < Tags_.size(); ++position) {
+      const auto& tag = Tags_[position];
+      if (!tag) continue;
+      if (const auto kind = LinkTagKindOf(*tag))
+        LinkTags_.push_back({static_cast<int32_t>(position), *kind});
+      if (tag->Internal) continue;
       const TagTypeRow* row = TypeRow(tag->TypeIndex);
       const bool readable = row && row->Readable;
       const bool writable = row && row->Writable;

@@ -387,16 +387,13 @@ void TBaseDLLObject::SetUpInternalTag(TDLLTag& tag, bool full_setup) {
       if (!full_setup) break;
       LinkStatus_ = 0;
       tag.Writable = 0;
-      if (tag.DataKind == 0) tag.Value = TagValue::Integer(LinkStatus_);
-      if (tag.DataKind == 1) tag.Value = TagValue::Boolean(LastCommOK_);
-      if (tag.DataKind == 2)
-        tag.Value = TagValue::Text(names.DeviceName + LinkStatusText(0, CommEnabled_));
+      if (tag.DataKind <= 2) tag.Value = LinkTagValue(LinkTagKind::kComm, tag.DataKind, 0);
       break;
     case InternalKind::kEnCommLink:
       CommEnabled_ = true;
       if (!full_setup) break;
-      if (tag.DataKind == 0) tag.Value = TagValue::Integer(CommEnabled_ ? 1 : 0);
-      if (tag.DataKind == 1) tag.Value = TagValue::Boolean(CommEnabled_);
+      if (tag.DataKind <= 1) tag.Value = LinkTagValue(LinkTagKind::kEnComm, tag.DataKind, 0);
+      // Only the first text names the device; later ones show the switch.
       if (tag.DataKind == 2)
         tag.Value = TagValue::Text(names.DeviceName + CommEnabledText(CommEnabled_));
       break;
@@ -406,11 +403,7 @@ void TBaseDLLObject::SetUpInternalTag(TDLLTag& tag, bool full_setup) {
       DevLinkStatus_[n] = 0;
       DevFailCount_[n] = 0xFFFFFFFFu;
       tag.Writable = 0;
-      const std::string label =
-          std::to_string(n) + TK571_GBK("号") + names.DevTypeName + Pdb_.TypeName(n);
-      if (tag.DataKind == 0) tag.Value = TagValue::Integer(DevLinkStatus_[n]);
-      if (tag.DataKind == 1) tag.Value = TagValue::Boolean(LastCommOK_);
-      if (tag.DataKind == 2) tag.Value = TagValue::Text(label + LinkStatusText(0, CommEnabled_));
+      if (tag.DataKind <= 2) tag.Value = LinkTagValue(LinkTagKind::kDevice, tag.DataKind, n);
       break;
     }
     case InternalKind::kEnDeviceLink: {
