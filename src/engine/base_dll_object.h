@@ -23,6 +23,7 @@
 #include "engine/dll_tag.h"
 #include "engine/guarded.h"
 #include "engine/run_state.h"
+#include "engine/tag_address.h"
 #include "engine/tag_type.h"
 #include "tk571/driver.h"
 
@@ -232,13 +233,13 @@ class TBaseDLLObject {
   const TagTypeRow* TypeRow(int32_t type_index) const;
   int32_t ChannelMinOf(uint8_t dev_type, int32_t type_index) const;
   int32_t ChannelMaxOf(uint8_t dev_type, int32_t type_index) const;
-  std::string AfterTypeName(const std::string& name, const std::string& address);
   void HintMissing(const std::string& name, const std::string& address, const std::string& part,
                    int32_t fallback);
   void ReportIllegal(const std::string& name, const std::string& address, const std::string& joiner,
                      const std::string& part);
-  int32_t SegmentAfterDots(const std::string& name, const std::string& address, uint8_t dev_type,
-                           int dots, const std::string& part);
+  // Logs what the address parser noted about one part and gives its value.
+  int32_t NotedPart(const std::string& name, const std::string& address, const AddressPart& part,
+                    const std::string& part_name, const std::string& joiner);
   void SetUpInternalTag(TDLLTag& tag, bool full_setup);
 
   // The kind of link tag a tag record is, if it is one.

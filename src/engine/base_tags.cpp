@@ -7,6 +7,7 @@
 #include "engine/link_texts.h"
 #include "engine/part_names.h"
 #include "engine/run_log.h"
+#include "engine/tag_address.h"
 #include "engine/tag_info_reader.h"
 #include "platform/clock.h"
 #include "platform/gbk.h"
@@ -113,11 +114,6 @@ int32_t TBaseDLLObject::ChannelMaxOf(uint8_t dev_type, int32_t type_index) const
   return (row && IsDeviceTypeRow(dev_type)) ? row->ChannelMax : kNoLimit;
 }
 
-std::string TBaseDLLObject::AfterTypeName(const std::string& name, const std::string& address) {
-  const TagTypeRow* row = TypeRow(GetTagTypeIndex(name, address));
-  return row ? address.substr(row->Name.size()) : std::string();
-}
-
 void TBaseDLLObject::HintMissing(const std::string& name, const std::string& address,
                                  const std::string& part, int32_t fallback) {
   if (LogTraceOn())
@@ -132,21 +128,17 @@ void TBaseDLLObject::ReportIllegal(const std::string& name, const std::string& a
               TK571_GBK("非法。") + kLineEnd);
 }
 
+int32_t TBaseDLLObject::NotedPart(const std::string& name, const std::string& address,
+                                  const AddressPart& part, const std::string& part_name,
+                                  const std::string& joiner) {
+  if (part.note == AddressNote::kMissing) HintMissing(name, address, part_name, part.value);
+  if (part.note == AddressNote::kIllegal) ReportIllegal(name, address, joiner, part_name);
+  return part.value;
+}
+
 int32_t TBaseDLLObject::GetTagTypeIndex(const std::string&, const std::string& address) {
-  return Guarded(this, "GetTagTypeIndex", -1, [&] {
-    const TagTypeTable types = TagTypes();
-    int32_t best = -1;
-    std::size_t best_length = 0;
-    for (std::size_t row = 0; row < types.size(); ++row) {
-      const std::string_view type_name = types[row].Name;
-      if (type_name.empty() || type_name.size() <= best_length) continue;
-      if (at::StartsWithNoCase(address, type_name)) {
-        best = static_cast<int32_t>(row);
-        best_length = type_name.size();
-      }
-    }
-    return best;
-  });
+  return Guarded(this, "GetTagTypeIndex", -1,
+                 [&] { return AddressTypeIndex(TagTypes(), address); });
 }
 
 void TBaseDLLObject::GetTagTypeStr(const std::string& name, const std::string& address,
@@ -159,120 +151,49 @@ void TBaseDLLObject::GetTagTypeStr(const std::string& name, const std::string& a
 }
 
 int32_t TBaseDLLObject::GetDevID(const std::string& name, const std::string& address) {
-  return Guarded(this, "GetDevID", -1, [&]() -> int32_t {
-    if (GetTagTypeIndex(name, address) < 0) return -1;
-    const std::string rest = AfterTypeName(name, address);
-    auto colon = at::FindOne(rest, ":");
-    if (!colon) colon = at::FindOne(rest, at::kWideColon);
-    if (!colon) {
-      HintMissing(name, address, DriverPartNames().DevIDName, DefaultDevNo_);
-      return DefaultDevNo_;
-    }
-    const auto device = at::ParseInt(std::string_view(rest).substr(0, colon->at));
-    if (!device) {
-      ReportIllegal(name, address, TK571_GBK("中"), DriverPartNames().DevIDName);
-      return -1;
-    }
-    return *device;
+  return Guarded(this, "GetDevID", -1, [&] {
+    return NotedPart(name, address, AddressDevice(TagTypes(), address, DefaultDevNo_),
+                     DriverPartNames().DevIDName, TK571_GBK("中"));
   });
 }
 
 int32_t TBaseDLLObject::GetChID(const std::string& name, const std::string& address,
                                 uint8_t dev_type) {
-  return Guarded(this, "GetChID", -1, [&]() -> int32_t {
-    if (!IsDeviceTypeRow(dev_type)) return -1;
-    const int32_t type = GetTagTypeIndex(name, address);
-    if (type < 0) return -1;
-    const int32_t fallback = ChannelMinOf(dev_type, type);
-    if (fallback == kNoLimit) return -1;
-    const std::string rest = AfterTypeName(name, address);
-    std::string_view text = rest;
-    if (const auto colon = at::FindColon(text)) text = text.substr(colon->at + colon->length);
-    const auto dot = at::FindDot(text);
-    if (dot) text = text.substr(0, dot->at);
-    if (text.empty() && !dot) {
-      HintMissing(name, address, DriverPartNames().ChIDName, fallback);
-      return fallback;
-    }
-    const auto channel = at::ParseInt(text);
-    if (!channel) {
-      ReportIllegal(name, address, TK571_GBK("的"), DriverPartNames().ChIDName);
-      return -1;
-    }
-    return *channel;
+  return Guarded(this, "GetChID", -1, [&] {
+    return NotedPart(name, address, AddressChannel(TagTypes(), address, dev_type),
+                     DriverPartNames().ChIDName, TK571_GBK("的"));
   });
 }
 
 int32_t TBaseDLLObject::GetBitID(const std::string& name, const std::string& address,
                                  uint8_t dev_type) {
-  return Guarded(this, "GetBitID", -1, [&]() -> int32_t {
-    if (!IsDeviceTypeRow(dev_type)) return -1;
-    const TagTypeRow* row = TypeRow(GetTagTypeIndex(name, address));
-    if (!row || row->BitMin == kNoLimit) return -1;
-    const int32_t fallback = row->BitMin;
-    const std::string rest = AfterTypeName(name, address);
-    std::string_view text = rest;
-    const auto dot = at::FindDot(text);
-    if (!dot) {
-      HintMissing(name, address, DriverPartNames().BitIDName, fallback);
-      return fallback;
-    }
-    text = text.substr(dot->at + dot->length);
-    const auto next = at::FindDot(text);
-    if (next) text = text.substr(0, next->at);
-    if (text.empty() && !next) {
-      HintMissing(name, address, DriverPartNames().BitIDName, fallback);
-      return fallback;
-    }
-    const auto bit = at::ParseInt(text);
-    if (!bit) {
-      ReportIllegal(name, address, TK571_GBK("的"), DriverPartNames().BitIDName);
-      return -1;
-    }
-    return *bit;
+  return Guarded(this, "GetBitID", -1, [&] {
+    return NotedPart(name, address, AddressBit(TagTypes(), address, dev_type),
+                     DriverPartNames().BitIDName, TK571_GBK("的"));
   });
-}
-
-int32_t TBaseDLLObject::SegmentAfterDots(const std::string& name, const std::string& address,
-                                         uint8_t dev_type, int dots, const std::string& part) {
-  if (!IsDeviceTypeRow(dev_type)) return -1;
-  if (GetTagTypeIndex(name, address) < 0) return -1;
-  const std::string rest = AfterTypeName(name, address);
-  std::string_view text = rest;
-  for (int i = 0; i < dots; ++i) {
-    const auto dot = at::FindDot(text);
-    if (!dot) return 0;
-    text = text.substr(dot->at + dot->length);
-  }
-  const auto next = at::FindDot(text);
-  if (next) text = text.substr(0, next->at);
-  if (text.empty() && !next) return 0;
-  const auto segment = at::ParseInt(text);
-  if (!segment) {
-    ReportIllegal(name, address, TK571_GBK("的"), part);
-    return -1;
-  }
-  return *segment;
 }
 
 int32_t TBaseDLLObject::GetThirdSegID(const std::string& name, const std::string& address,
                                       uint8_t dev_type) {
   return Guarded(this, "GetThirdSegID", -1, [&] {
-    return SegmentAfterDots(name, address, dev_type, 2, DriverPartNames().ThirdSegIDName);
+    return NotedPart(name, address, AddressSegment(TagTypes(), address, dev_type, 2),
+                     DriverPartNames().ThirdSegIDName, TK571_GBK("的"));
   });
 }
 
 int32_t TBaseDLLObject::GetFourSegID(const std::string& name, const std::string& address,
                                      uint8_t dev_type) {
   return Guarded(this, "GetFourSegID", -1, [&] {
-    return SegmentAfterDots(name, address, dev_type, 3, DriverPartNames().FourSegIDName);
+    return NotedPart(name, address, AddressSegment(TagTypes(), address, dev_type, 3),
+                     DriverPartNames().FourSegIDName, TK571_GBK("的"));
   });
 }
 
 int32_t TBaseDLLObject::GetFiveSegID(const std::string& name, const std::string& address,
                                      uint8_t dev_type) {
   return Guarded(this, "GetFiveSegID", -1, [&] {
-    return SegmentAfterDots(name, address, dev_type, 4, DriverPartNames().FiveSegIDName);
+    return NotedPart(name, address, AddressSegment(TagTypes(), address, dev_type, 4),
+                     DriverPartNames().FiveSegIDName, TK571_GBK("的"));
   });
 }
 
@@ -515,23 +436,16 @@ bool TBaseDLLObject::CheckTagAddr(const TDevicePDB& block, std::string& address)
   return Guarded(this, "CheckTagAddr", false, [&] {
     const std::string none;
     const std::string original = address;
-    const int32_t type = GetTagTypeIndex(none, original);
-    std::string type_name;
-    GetTagTypeStr(none, original, type_name);
-    const int32_t device = GetDevID(none, original);
-    const uint8_t code =
-        (device >= 0 && device < kDeviceCount) ? block.TypeCode(device) : kEmptyTypeCode;
-    const int32_t bit = GetBitID(none, original, code);
-    const int32_t channel = GetChID(none, original, code);
-    GetThirdSegID(none, original, code);
-    GetFourSegID(none, original, code);
-    GetFiveSegID(none, original, code);
-    const bool valid = type != -1;
-    if (!valid)
-      type_name = std::string(TagTypes().empty() ? std::string_view() : TagTypes()[0].Name);
-    address = type_name + std::to_string(device) + ":" + std::to_string(channel) + "." +
-              std::to_string(bit);
-    return valid;
+    const ParsedAddress parsed = ParseTagAddress(TagTypes(), original, DefaultDevNo_, block);
+    const PartNames& names = DriverPartNames();
+    NotedPart(none, original, parsed.device, names.DevIDName, TK571_GBK("中"));
+    NotedPart(none, original, parsed.bit, names.BitIDName, TK571_GBK("的"));
+    NotedPart(none, original, parsed.channel, names.ChIDName, TK571_GBK("的"));
+    NotedPart(none, original, parsed.segments[0], names.ThirdSegIDName, TK571_GBK("的"));
+    NotedPart(none, original, parsed.segments[1], names.FourSegIDName, TK571_GBK("的"));
+    NotedPart(none, original, parsed.segments[2], names.FiveSegIDName, TK571_GBK("的"));
+    address = parsed.normalised;
+    return parsed.type_index != -1;
   });
 }
 
