@@ -295,69 +295,67 @@ bool TCustomDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& 
 }
 
 void TCustomDLLObject::GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write) {
-  if (!Guarded(this, "GetAskStr", [&] {
-        out.clear();
-        const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
-        if (!row) return;
-        std::string value;
-        CreateValueStr(tag, is_write, value);
-        (void)command;
-
-        std::string body;
-        if (!is_write) {
-          switch (row->ReadFrameKind) {
-            case frame_kind::kReadWord:
-              body = std::string(row->ReadPrefix) + "READ";
-              break;
-            case frame_kind::kReadCommand:
-            case frame_kind::kPrefixWord:
-              body = std::string(row->ReadPrefix) + std::string(row->ReadCommandWord);
-              break;
-            default:
-              break;
-          }
-        } else {
-          switch (row->WriteFrameKind) {
-            case frame_kind::kCommandWord:
-            case frame_kind::kReadCommand:
-              body = std::string(row->WritePrefix) + std::string(row->WriteCommandWord);
-              break;
-            case frame_kind::kWithValue:
-              if (!value.empty())
-                body = std::string(row->WritePrefix) + std::string(row->WriteCommandWord) + value;
-              break;
-            default:
-              break;
-          }
-        }
-        std::string framed;
-        CheckCRC(body, framed);
-        out = framed + std::string(row->Terminator);
-        CutToShortString(out);
-      })) {
+  const bool done = Guarded(this, "GetAskStr", [&] {
     out.clear();
-  }
+    const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+    if (!row) return;
+    std::string value;
+    CreateValueStr(tag, is_write, value);
+    (void)command;
+
+    std::string body;
+    if (!is_write) {
+      switch (row->ReadFrameKind) {
+        case frame_kind::kReadWord:
+          body = std::string(row->ReadPrefix) + "READ";
+          break;
+        case frame_kind::kReadCommand:
+        case frame_kind::kPrefixWord:
+          body = std::string(row->ReadPrefix) + std::string(row->ReadCommandWord);
+          break;
+        default:
+          break;
+      }
+    } else {
+      switch (row->WriteFrameKind) {
+        case frame_kind::kCommandWord:
+        case frame_kind::kReadCommand:
+          body = std::string(row->WritePrefix) + std::string(row->WriteCommandWord);
+          break;
+        case frame_kind::kWithValue:
+          if (!value.empty())
+            body = std::string(row->WritePrefix) + std::string(row->WriteCommandWord) + value;
+          break;
+        default:
+          break;
+      }
+    }
+    std::string framed;
+    CheckCRC(body, framed);
+    out = framed + std::string(row->Terminator);
+    CutToShortString(out);
+  });
+  if (!done) out.clear();
 }
 
 void TCustomDLLObject::CreateValueStr(TDLLTag& tag, bool is_write, std::string& out) {
-  if (!Guarded(this, "CreateValueStr", [&] {
-        out.clear();
-        const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
-        if (!row) return;
-        const uint8_t kind = is_write ? row->WriteValueKind : row->Engine.FormatCode;
-        if (kind != value_kind::kInteger || tag.DataKind != 0) return;
-        const auto number = RoundToInt32(tag.Value.AsDouble());
-        if (!number) throw std::range_error("value outside the 32-bit range");
-        if (row->HexValue) {
-          char text[16];
-          std::snprintf(text, sizeof(text), "%X", static_cast<unsigned>(*number));
-          out = text;
-        } else {
-          out = std::to_string(*number);
-        }
-      })) {
+  const bool done = Guarded(this, "CreateValueStr", [&] {
     out.clear();
-  }
+    const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+    if (!row) return;
+    const uint8_t kind = is_write ? row->WriteValueKind : row->Engine.FormatCode;
+    if (kind != value_kind::kInteger || tag.DataKind != 0) return;
+    const auto number = RoundToInt32(tag.Value.AsDouble());
+    if (!number) throw std::range_error("value outside the 32-bit range");
+    if (row->HexValue) {
+      char text[16];
+      std::snprintf(text, sizeof(text), "%X", static_cast<unsigned>(*number));
+      out = text;
+    } else {
+      out = std::to_string(*number);
+    }
+  });
+  if (!done) out.clear();
 }
 
 int32_t TCustomDLLObject::GetCommandAddrLength(const TCommand& command, const TDLLTag& tag) {
@@ -429,25 +427,24 @@ bool TCustomDLLObject::GetResult() {
 
 void TCustomDLLObject::GetAnswerMainStr(TCommand& command, TDLLTag& tag, std::string& out,
                                         bool is_write) {
-  if (!Guarded(this, "GetAnswerMainStr", [&] {
-        out.clear();
-        (void)command;
-        const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
-        if (!row) return;
-        const uint8_t kind = is_write ? row->WriteAnswerKind : row->ReadAnswerKind;
-        const std::string_view prefix = is_write ? row->WriteAnswerPrefix : row->ReadAnswerPrefix;
-        const std::string_view word = is_write ? row->WriteAnswerWord : row->ReadAnswerWord;
-        if (kind == answer_kind::kAddressed) {
-          char number[16];
-          std::snprintf(number, sizeof(number), "%X", static_cast<unsigned>(tag.DevNo));
-          out = std::string(prefix) + number + std::string(word);
-        } else if (kind == answer_kind::kCommandWord) {
-          out = std::string(prefix) + std::string(word);
-        }
-        CutToShortString(out);
-      })) {
+  const bool done = Guarded(this, "GetAnswerMainStr", [&] {
     out.clear();
-  }
+    (void)command;
+    const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+    if (!row) return;
+    const uint8_t kind = is_write ? row->WriteAnswerKind : row->ReadAnswerKind;
+    const std::string_view prefix = is_write ? row->WriteAnswerPrefix : row->ReadAnswerPrefix;
+    const std::string_view word = is_write ? row->WriteAnswerWord : row->ReadAnswerWord;
+    if (kind == answer_kind::kAddressed) {
+      char number[16];
+      std::snprintf(number, sizeof(number), "%X", static_cast<unsigned>(tag.DevNo));
+      out = std::string(prefix) + number + std::string(word);
+    } else if (kind == answer_kind::kCommandWord) {
+      out = std::string(prefix) + std::string(word);
+    }
+    CutToShortString(out);
+  });
+  if (!done) out.clear();
 }
 
 bool TCustomDLLObject::CheckResult(const std::string& reply) {
@@ -502,52 +499,49 @@ void TCustomDLLObject::StoreTagValue(TDLLTag& tag, ReplyUnderAnalysis& reply) {
 
 void TCustomDLLObject::GetEchoDataStr(const std::string& reply, const TCommand& command,
                                       std::string& out) {
-  if (!Guarded(this, "GetEchoDataStr", [&] {
-        out = reply;
-        const ControllerTypeRow* row = ControllerTypeRowAt(command.TypeIndex);
-        if (!row || command.IsWrite) return;
-        const auto terminator = static_cast<int64_t>(row->Terminator.size());
-        if (row->ReadAnswerKind == answer_kind::kAddressed) {
-          EraseFront(out, static_cast<int64_t>(row->ReadAnswerPrefix.size()));
-          EraseFront(out, kStationFieldWidth);
-          EraseFront(out, static_cast<int64_t>(row->ReadAnswerWord.size()));
-          EraseBack(out, terminator);
-        } else if (row->ReadAnswerKind == answer_kind::kWithStatus) {
-          EraseFront(out, row->StatusLength);
-          EraseFront(out, kStationFieldWidth);
-          EraseFront(out, static_cast<int64_t>(row->ReadAnswerWord.size()));
-          EraseFront(out, row->LeadingRemoved);
-          EraseBack(out, terminator);
-        }
-        if (kChecksumKind != kChecksumNone) EraseBack(out, kChecksumWidth);
-      })) {
-    out.clear();
-  }
+  const bool done = Guarded(this, "GetEchoDataStr", [&] {
+    out = reply;
+    const ControllerTypeRow* row = ControllerTypeRowAt(command.TypeIndex);
+    if (!row || command.IsWrite) return;
+    const auto terminator = static_cast<int64_t>(row->Terminator.size());
+    if (row->ReadAnswerKind == answer_kind::kAddressed) {
+      EraseFront(out, static_cast<int64_t>(row->ReadAnswerPrefix.size()));
+      EraseFront(out, kStationFieldWidth);
+      EraseFront(out, static_cast<int64_t>(row->ReadAnswerWord.size()));
+      EraseBack(out, terminator);
+    } else if (row->ReadAnswerKind == answer_kind::kWithStatus) {
+      EraseFront(out, row->StatusLength);
+      EraseFront(out, kStationFieldWidth);
+      EraseFront(out, static_cast<int64_t>(row->ReadAnswerWord.size()));
+      EraseFront(out, row->LeadingRemoved);
+      EraseBack(out, terminator);
+    }
+    if (kChecksumKind != kChecksumNone) EraseBack(out, kChecksumWidth);
+  });
+  if (!done) out.clear();
 }
 
 void TCustomDLLObject::GetEchoStatusStr(const std::string& reply, const TCommand& command,
                                         std::string& out) {
-  if (!Guarded(this, "GetEchoStatusStr", [&] {
-        out.clear();
-        const ControllerTypeRow* row = ControllerTypeRowAt(command.TypeIndex);
-        if (row && !command.IsWrite && row->ReadAnswerKind == answer_kind::kWithStatus &&
-            row->StatusLength > 0) {
-          const int64_t skip = static_cast<int64_t>(row->ReadAnswerPrefix.size()) +
-                               kStationFieldWidth +
-                               static_cast<int64_t>(row->ReadAnswerWord.size());
-          out = std::string(SubText(reply, skip + 1, row->StatusLength));
-        }
-        if (command.TypeName == "TEST") WriteCommEvent(TK571_GBK("通讯成功"));
-        if (out.empty()) return;
-        for (const EchoCode& code : EchoCodes()) {
-          if (out.compare(0, code.Code.size(), code.Code) == 0) {
-            WriteCommEvent(platform::ToGbk(code.TextUtf8));
-            break;
-          }
-        }
-      })) {
+  const bool done = Guarded(this, "GetEchoStatusStr", [&] {
     out.clear();
-  }
+    const ControllerTypeRow* row = ControllerTypeRowAt(command.TypeIndex);
+    if (row && !command.IsWrite && row->ReadAnswerKind == answer_kind::kWithStatus &&
+        row->StatusLength > 0) {
+      const int64_t skip = static_cast<int64_t>(row->ReadAnswerPrefix.size()) + kStationFieldWidth +
+                           static_cast<int64_t>(row->ReadAnswerWord.size());
+      out = std::string(SubText(reply, skip + 1, row->StatusLength));
+    }
+    if (command.TypeName == "TEST") WriteCommEvent(TK571_GBK("通讯成功"));
+    if (out.empty()) return;
+    for (const EchoCode& code : EchoCodes()) {
+      if (out.compare(0, code.Code.size(), code.Code) == 0) {
+        WriteCommEvent(platform::ToGbk(code.TextUtf8));
+        break;
+      }
+    }
+  });
+  if (!done) out.clear();
 }
 
 }  // namespace tk571

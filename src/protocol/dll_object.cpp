@@ -104,18 +104,17 @@ bool TDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag, b
 }
 
 void TDLLObject::GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write) {
-  if (!Guarded(this, "GetAskStr", [&] {
-        if (is_write && tag.TypeIndex == kTypeSTART_UP) {
-          const std::string body = tag.Value.AsBoolean() ? "ST" : "ABO";
-          std::string framed;
-          CheckCRC(body, framed);
-          out = framed + std::string(TerminatorOf(tag.TypeIndex));
-          return;
-        }
-        TCustomDLLObject::GetAskStr(command, tag, out, is_write);
-      })) {
-    out.clear();
-  }
+  const bool done = Guarded(this, "GetAskStr", [&] {
+    if (is_write && tag.TypeIndex == kTypeSTART_UP) {
+      const std::string body = tag.Value.AsBoolean() ? "ST" : "ABO";
+      std::string framed;
+      CheckCRC(body, framed);
+      out = framed + std::string(TerminatorOf(tag.TypeIndex));
+      return;
+    }
+    TCustomDLLObject::GetAskStr(command, tag, out, is_write);
+  });
+  if (!done) out.clear();
 }
 
 // ---- One exchange ----
@@ -275,41 +274,42 @@ void TDLLObject::opInitNAK_Exec() {
 }
 
 void TDLLObject::opWriteCmd_Exec() {
-  if (!Guarded(this, "opWriteCmd_Exec", [&] {
-        TCommand* command = CurrentCommand_;
-        // A write repeated after a select that never reached the line must not
-        // go to the controller still selected: select first.
-        if (command && LineSelectedDevice() != command->DevNo) {
-          KeepChosenCommand_ = true;
-          RunEvent_ = opInit;
-          RunState_ = rsIdle;
-          ReadExecute();
-          return;
+  const bool done = Guarded(this, "opWriteCmd_Exec", [&] {
+    TCommand* command = CurrentCommand_;
+    // A write repeated after a select that never reached the line must not
+    // go to the controller still selected: select first.
+    if (command && LineSelectedDevice() != command->DevNo) {
+      KeepChosenCommand_ = true;
+      RunEvent_ = opInit;
+      RunState_ = rsIdle;
+      ReadExecute();
+      return;
+    }
+    if (command) {
+      bool dialogue_ok = true;
+      if (command->TypeIndex == kTypeLOAD_SETM) {
+        dialogue_ok = SendSetpoints();
+      } else if (command->TypeIndex == kTypeREAD_SETM) {
+        dialogue_ok = ReadSetpoints();
+      }
+      if (!dialogue_ok) {
+        if (command->RetryMode == retry_mode::kSendAgain) {
+          command->RetryMode = retry_mode::kGiveUp;
+          RunState_ = rsReady;
+          RunEvent_ = opWriteCmd;
+        } else {
+          // Given up like a write without answer, so the line goes on serving
+          // the other commands.
+          RunState_ = rsWriting;
+          RunEvent_ = opClrWriteError;
+          opClrWriteError_Exec();
         }
-        if (command) {
-          bool dialogue_ok = true;
-          if (command->TypeIndex == kTypeLOAD_SETM) {
-            dialogue_ok = SendSetpoints();
-          } else if (command->TypeIndex == kTypeREAD_SETM) {
-            dialogue_ok = ReadSetpoints();
-          }
-          if (!dialogue_ok) {
-            if (command->RetryMode == retry_mode::kSendAgain) {
-              command->RetryMode = retry_mode::kGiveUp;
-              RunState_ = rsReady;
-              RunEvent_ = opWriteCmd;
-            } else {
-              // Given up like a write without answer, so the line goes on serving
-              // the other commands.
-              RunState_ = rsWriting;
-              RunEvent_ = opClrWriteError;
-              opClrWriteError_Exec();
-            }
-            return;
-          }
-        }
-        TCustomDLLObject::opWriteCmd_Exec();
-      })) {
+        return;
+      }
+    }
+    TCustomDLLObject::opWriteCmd_Exec();
+  });
+  if (!done) {
     RunEvent_ = opNone;
     RunState_ = rsReady;
   }
