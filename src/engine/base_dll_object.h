@@ -187,6 +187,7 @@ class TBaseDLLObject {
   virtual uint8_t ChooseRunEvent();
   // The tag types of the device layer; the engine itself knows none.
   virtual TagTypeTable TagTypes() const { return {}; }
+
   // The object as the exception helper and the system report see it: its
   // error switch and its (overridable) SetLogMsg.
   class Sink final : public LogSink {
