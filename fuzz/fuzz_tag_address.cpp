@@ -1,30 +1,27 @@
 // Tag addresses from the host's tag editor and tag definitions: any bytes
-// must be parsed, checked and normalised without a crash or a read past the text.
+// must be parsed and normalised without a crash or a read past the text. The
+// parser needs no driver object; the controller's tag types and a block with
+// devices 0 and 1 configured give every part a chance to be read.
 #include <cstdint>
-#include <cstring>
-#include <string>
-#include <vector>
+#include <string_view>
 
-#include "quiet_object.h"
+#include "engine/tag_address.h"
+#include "protocol/tag_type_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string address(reinterpret_cast<const char*>(data), size);
-  tk571::TDevicePDB block;
-  block.FillDefaults();
-  block.SetTypeCode(1, 0);
-  block.SetLogErrors(1);
-  block.SetLogTrace(1);
-
-  std::string edited = address;
-  tk571::fuzz::QuietObject checker;
-  checker.CheckTagAddr(block, edited);
-
-  TTagInfo info;
-  std::memset(&info, 0, sizeof(info));
-  std::memcpy(info.Address, address.data(), std::min(address.size(), sizeof(info.Address)));
-  info.DataKind = size > 0 ? data[0] % 4 : 0;
-  tk571::fuzz::QuietObject object;
-  const std::vector<const TTagInfo*> tags = {&info};
-  object.IniDLLObj(&block, tags);
+  const std::string_view address(reinterpret_cast<const char*>(data), size);
+  static const tk571::TDevicePDB block = [] {
+    tk571::TDevicePDB b;
+    b.FillDefaults();
+    b.SetTypeCode(1, 0);
+    return b;
+  }();
+  const tk571::TagTypeTable types = tk571::ControllerTagTypes();
+  const tk571::ParsedAddress parsed = tk571::ParseTagAddress(types, address, 1, block);
+  // A normalised address is an address the parser reads back the same way.
+  const tk571::ParsedAddress again = tk571::ParseTagAddress(types, parsed.normalised, 1, block);
+  if (parsed.type_index >= 0 && parsed.device.value >= 0 && parsed.channel.value >= 0 &&
+      parsed.bit.value >= 0 && again.normalised != parsed.normalised)
+    __builtin_trap();
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "driver/thread_objects.h"
+#include "engine/guarded.h"
 #include "platform/gbk.h"
 #include "platform/host_string.h"
 #include "tk571/driver.h"
@@ -147,23 +148,19 @@ class EntryPointTestDriver : public ui::TestDriver {
 }  // namespace
 
 bool RunDeviceTest(const void* host_block, bool interactive) {
-  bool answered = false;
-  try {
+  const bool answered = CatchAll([&] {
     TDevicePDB block;
     block.CopyFrom(TDevicePDB::Load(host_block));
     EntryPointTestDriver driver;
     ui::DeviceTestSession session(driver);
-    if (!interactive) {
-      // The silent probe shows no window, not even its message boxes.
-      answered = session.Begin(block) && session.ProbeSilently();
-    } else {
+    // The silent probe shows no window, not even its message boxes.
+    if (!interactive) return session.Begin(block) && session.ProbeSilently();
 #ifdef TK571_HAVE_QT
-      answered = ui::RunTestWindow(session, block);
+    return ui::RunTestWindow(session, block);
+#else
+    return false;
 #endif
-    }
-  } catch (...) {
-    answered = false;
-  }
+  });
   DestroyThreadObject();
   return answered;
 }

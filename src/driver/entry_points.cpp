@@ -8,6 +8,7 @@
 #include "driver/device_test.h"
 #include "driver/tag_kinds.h"
 #include "driver/thread_objects.h"
+#include "engine/guarded.h"
 #include "platform/clock.h"
 #include "platform/gbk.h"
 #include "platform/host_string.h"
@@ -24,6 +25,17 @@ namespace {
 const std::string& NoObjectText() {
   return TK571_GBK("通讯设备初始化失败");
 }
+
+class OpenOnExit {
+ public:
+  explicit OpenOnExit(platform::AutoResetEvent& gate) : gate_(gate) {}
+  ~OpenOnExit() { gate_.Set(); }
+  OpenOnExit(const OpenOnExit&) = delete;
+  OpenOnExit& operator=(const OpenOnExit&) = delete;
+
+ private:
+  platform::AutoResetEvent& gate_;
+};
 
 // Hands a text to the host through a message out-parameter (which may be null).
 void HandOver(char** message, const std::string& text) {
@@ -108,7 +120,7 @@ TK571_EXPORT TK571Bool TK571_CALL DLLTestDev(void* pdb, uint32_t interactive) {
 
 TK571_EXPORT TK571Bool TK571_CALL TagEdAddr(void* pdb, char** address, TK571Bool accept_unchecked,
                                             char** message) {
-  try {
+  return CatchAll([&]() -> TK571Bool {
     std::string text = address ? platform::FromHostString(*address) : std::string();
     std::string note;
     bool valid = false;
@@ -124,9 +136,7 @@ TK571_EXPORT TK571Bool TK571_CALL TagEdAddr(void* pdb, char** address, TK571Bool
     HandOver(message, note);
     if (address) *address = platform::NewHostString(text);
     return valid ? 1 : 0;
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 TK571_EXPORT void* TK571_CALL FullPDB(void* pdb) {
@@ -144,21 +154,21 @@ TK571_EXPORT int32_t TK571_CALL GetPDBLen(void) {
 TK571_EXPORT int32_t TK571_CALL DLLEdDev(uintptr_t owner_window, void* pdb) {
   constexpr int32_t kCancelled = 2;
   if (!pdb) return kCancelled;
-  try {
+  return CatchAll(
+      [&] {
 #ifdef TK571_HAVE_QT
-    return ui::EditDevice(owner_window, pdb);
+        return ui::EditDevice(owner_window, pdb);
 #else
-    (void)owner_window;
-    TDevicePDB block = TDevicePDB::Load(pdb);
-    block.Normalize();
-    block.Store(pdb);
-    // Without the user interface the wizard cannot run: the user could not
-    // confirm anything.
-    return kCancelled;
+        (void)owner_window;
+        TDevicePDB block = TDevicePDB::Load(pdb);
+        block.Normalize();
+        block.Store(pdb);
+        // Without the user interface the wizard cannot run: the user could not
+        // confirm anything.
+        return kCancelled;
 #endif
-  } catch (...) {
-    return kCancelled;
-  }
+      },
+      kCancelled);
 }
 
 TK571_EXPORT void TK571_CALL WriteLog(TK571Bool enable, char** message) {
@@ -261,8 +271,10 @@ TK571_EXPORT TK571Bool TK571_CALL IniDriver(int32_t tag_count, TTagInfo** tags, 
     HandOver(message, TK571_GBK("设备不支持并发访问，共享冲突。"));
     return 0;
   }
-  bool result = false;
-  try {
+  // The gate opens again however the start ends, thread cancellation
+  // included.
+  const OpenOnExit open_gate(*gate);
+  const bool started = CatchAll([&] {
     SetThreadObject(std::make_unique<TDLLObject>(true));
     TDLLObject& object = *ThreadObject();
     std::vector<const TTagInfo*> definitions;
@@ -272,13 +284,11 @@ TK571_EXPORT TK571Bool TK571_CALL IniDriver(int32_t tag_count, TTagInfo** tags, 
     TDevicePDB block = TDevicePDB::Load(pdb);
     block.Normalize();
     block.Store(pdb);
-    result = object.IniDLLObj(&block, definitions);
+    const bool result = object.IniDLLObj(&block, definitions);
     HandOver(message, TakeMessage(object));
-  } catch (...) {
-    result = false;
-  }
-  gate->Set();
-  return result ? 1 : 0;
+    return result;
+  });
+  return started ? 1 : 0;
 }
 
 }  // extern "C"

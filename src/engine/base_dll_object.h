@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "engine/guarded.h"
 #include "engine/run_log.h"
 #include "engine/run_state.h"
+#include "engine/tag_address.h"
 #include "engine/tag_type.h"
 #include "tk571/driver.h"
 
@@ -42,6 +44,11 @@ class TagIdIndex {
   std::vector<int32_t> dense_;
   std::unordered_map<uint32_t, int32_t> sparse_;
 };
+
+// The internal tags that show the state of the line: the overall link
+// status (COMMLINK), the enable switch (ENCOMMLINK) and a device's link
+// status (DEVICELINK n).
+enum class LinkTagKind : uint8_t { kComm, kEnComm, kDevice };
 
 class TBaseDLLObject {
  public:
@@ -152,6 +159,9 @@ class TBaseDLLObject {
   virtual bool AddTagLists(const std::vector<const TTagInfo*>& tags,
                            std::vector<int32_t>& rejected);
 
+  // The class that the exception lines of this class's operations name.
+  static std::string_view ExceptionClass(std::string_view) { return "TBaseDLLObject"; }
+
   // The tag list, for the host interface.
   // The tag at a position of the tag list, or null outside it.
   TDLLTag* TagAt(int32_t position) const;
@@ -185,10 +195,12 @@ class TBaseDLLObject {
   ExchangeTotals Totals() const;
 
  protected:
+  // GetRunEvent's choice of an event for the current state, before the link
+  // status follows an exchange that ended; a device layer adds the events of
+  // its own states.
+  virtual uint8_t ChooseRunEvent();
   // The tag types of the device layer; the engine itself knows none.
   virtual TagTypeTable TagTypes() const { return {}; }
-  // Class name written in the exception lines of the operations.
-  virtual const char* ClassName() const { return "TBaseDLLObject"; }
 
   // The object as the exception helper and the system report see it: its
   // error switch and its (overridable) SetLogMsg.
@@ -202,18 +214,29 @@ class TBaseDLLObject {
     TBaseDLLObject& object_;
   };
 
-  // Runs an operation that must not let an exception escape: on one, the
-  // line "D：<cls>.<op>异常！" is logged under the error switch and
-  // `failure` is returned.
-  template <class F, class R = std::invoke_result_t<F>>
-  R Guarded(std::string_view cls, std::string_view op, std::type_identity_t<R> failure, F&& body) {
+  // Runs an operation of the class `Self` (the caller passes `this`) that must
+  // not let an exception escape: on one, the line "D：<class>.<op>异常！" is
+  // logged under the error switch and `failure` is returned; <class> is
+  // Self::ExceptionClass(op), the class whose code the operation is. Thread
+  // cancellation passes through.
+  template <class Self, class F, class R = std::invoke_result_t<F>>
+  R Guarded(const Self*, std::string_view op, std::type_identity_t<R> failure, F&& body) {
     Sink sink(*this);
-    return tk571::Guarded(sink, cls, op, std::move(failure), std::forward<F>(body));
+    return tk571::Guarded(sink, Self::ExceptionClass(op), op, std::move(failure),
+                          std::forward<F>(body));
   }
-  template <class F>
-  void Guarded(std::string_view cls, std::string_view op, F&& body) {
+  // The same without a result: true when the body ran to its end.
+  template <class Self, class F>
+  bool Guarded(const Self*, std::string_view op, F&& body) {
     Sink sink(*this);
-    tk571::Guarded(sink, cls, op, std::forward<F>(body));
+    return tk571::Guarded(sink, Self::ExceptionClass(op), op, std::forward<F>(body));
+  }
+  // The exception line of an operation of `Self` for a fault that the
+  // operation finds itself.
+  template <class Self>
+  void LogExceptionLine(const Self*, std::string_view op) {
+    Sink sink(*this);
+    WriteExceptionLine(sink, Self::ExceptionClass(op), op);
   }
 
   bool IniTagList(const std::vector<const TTagInfo*>& tags);
@@ -225,14 +248,20 @@ class TBaseDLLObject {
   const TagTypeRow* TypeRow(int32_t type_index) const;
   int32_t ChannelMinOf(uint8_t dev_type, int32_t type_index) const;
   int32_t ChannelMaxOf(uint8_t dev_type, int32_t type_index) const;
-  std::string AfterTypeName(const std::string& name, const std::string& address);
   void HintMissing(const std::string& name, const std::string& address, const std::string& part,
                    int32_t fallback);
   void ReportIllegal(const std::string& name, const std::string& address, const std::string& joiner,
                      const std::string& part);
-  int32_t SegmentAfterDots(const std::string& name, const std::string& address, uint8_t dev_type,
-                           int dots, const std::string& part);
+  // Logs what the address parser noted about one part and gives its value.
+  int32_t NotedPart(const std::string& name, const std::string& address, const AddressPart& part,
+                    const std::string& part_name, const std::string& joiner);
   void SetUpInternalTag(TDLLTag& tag, bool full_setup);
+
+  // The kind of link tag a tag record is, if it is one.
+  static std::optional<LinkTagKind> LinkTagKindOf(const TDLLTag& tag);
+  // The value a link tag of `kind` and `data_kind` shows now; `device` is the
+  // device of a DEVICELINK tag (0..99).
+  TagValue LinkTagValue(LinkTagKind kind, uint8_t data_kind, int32_t device) const;
 
   // Parts of the stop report and of the release of the lists.
   void WriteTagReport(uint32_t run_ms);
@@ -288,26 +317,22 @@ class TBaseDLLObject {
   // --- Communication cycle helpers (base_run_state.cpp, base_scheduler.cpp,
   // base_read_write.cpp).
 
-  // Writes the exception line of an operation under the error switch.
-  void LogException(const char* op, const char* class_name = "TBaseDLLObject") noexcept;
   // Guard of the read and write handlers: an exception also ends the current
   // command's turn (FallBackToReady).
   template <class F>
-  void GuardExchange(const char* op, F&& body) noexcept {
-    try {
-      body();
-    } catch (...) {
-      LogException(op);
-      FallBackToReady();
-    }
+  void GuardExchange(std::string_view op, F&& body) {
+    if (!Guarded(this, op, std::forward<F>(body))) FallBackToReady();
   }
   // Back to rsReady with no event and no current command; a write that was
   // running is given up with its failure quality rather than dropped.
-  void FallBackToReady() noexcept;
+  void FallBackToReady();
   // One run step from inside a handler.
   void Step() { ReadExecute(); }
-  // RunEvent := 0, RunState := state (unchanged for rsKeep), then one step.
+  // RunEvent := 0, RunState := state, then one step.
   void ClearAndStep(uint8_t state);
+  // The handler of `event` that only clears it, enters the state the
+  // transition table gives and runs one step.
+  void RunSimpleHandler(uint8_t event);
   // Handlers that complete an exchange find no current command: the machine
   // parks in rsSysErrorLinked with opLink pending.
   void EnterMissingCommand();
@@ -331,7 +356,6 @@ class TBaseDLLObject {
   void LogCommandHeader(int32_t dev_no);
   // One refused write: D + "：标签写入请求未执行：" + name + reason + address and value.
   void LogWriteRefused(const TDLLTag& tag, const std::string& reason, const TagValue& value);
-  static constexpr uint8_t rsKeep = 0xFF;
 
  private:
   bool FirstInstance_;
@@ -364,6 +388,12 @@ class TBaseDLLObject {
   bool Stopped_ = false;
   std::vector<CommandPtr> ReadCommands_;
   std::vector<std::unique_ptr<TDLLTag>> Tags_;
+  // Positions of the link tags in the tag list, found when the lists are built.
+  struct LinkTagEntry {
+    int32_t position;
+    LinkTagKind kind;
+  };
+  std::vector<LinkTagEntry> LinkTags_;
   TagIdIndex TagIndex_;
   TDevicePDB Pdb_;
   int32_t DefaultDevNo_ = 0;

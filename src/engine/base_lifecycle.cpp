@@ -26,7 +26,7 @@ TBaseDLLObject::TBaseDLLObject(bool first_instance) : FirstInstance_(first_insta
     MaintainLogFiles();
     return WriteCreationLines(sink);
   }));
-  Guarded("TBaseDLLObject", "Create", [&] {
+  Guarded(this, "Create", [&] {
     DevLinkStatus_.fill(0);
     DevFailCount_.fill(0xFFFFFFFFu);
     DevInUse_.fill(1);
@@ -37,7 +37,7 @@ TBaseDLLObject::TBaseDLLObject(bool first_instance) : FirstInstance_(first_insta
 }
 
 TBaseDLLObject::~TBaseDLLObject() {
-  Guarded("TBaseDLLObject", "Destroy", [&] {
+  Guarded(this, "Destroy", [&] {
     Log_.AssignEnLog(true);
     LastCommOK_ = false;
     CommEnabled_ = true;
@@ -47,7 +47,7 @@ TBaseDLLObject::~TBaseDLLObject() {
 }
 
 bool TBaseDLLObject::IniParm(const TDevicePDB* block) {
-  return Guarded("TBaseDLLObject", "IniParm", false, [&] {
+  return Guarded(this, "IniParm", false, [&] {
     if (!block) return false;
     Pdb_.CopyFrom(*block);
     ParmLoaded_ = true;
@@ -66,7 +66,7 @@ bool TBaseDLLObject::IniParm(const TDevicePDB* block) {
 }
 
 bool TBaseDLLObject::IniDLLObj(const TDevicePDB* block, const std::vector<const TTagInfo*>& tags) {
-  return Guarded("TBaseDLLObject", "IniDLLObj", false, [&] {
+  return Guarded(this, "IniDLLObj", false, [&] {
     if (Initialized_) Stop();
     bool result = false;
     if (IniParm(block)) {
@@ -126,11 +126,11 @@ void TBaseDLLObject::ReleaseLists() {
 }
 
 void TBaseDLLObject::Stop() {
-  Guarded("TBaseDLLObject", "Stop", [&] {
+  Guarded(this, "Stop", [&] {
     if (Initialized_) {
       // The report runs to its end or to the first failure; the lists are
       // released and the object stopped in either case.
-      Guarded("TBaseDLLObject", "Stop", [&] {
+      Guarded(this, "Stop", [&] {
         StopTick_ = platform::Tick();
         const uint32_t run_ms = StopTick_ - StartTick_;
         SetLogMsg(kCrLf);

@@ -5,15 +5,15 @@
 namespace tk571 {
 
 void TBaseDLLObject::MaintainLogFiles() {
-  Guarded("TBaseDLLObject", "MaintainLogFiles", [] { tk571::MaintainLogFiles(); });
+  Guarded(this, "MaintainLogFiles", [] { tk571::MaintainLogFiles(); });
 }
 
 void TBaseDLLObject::WriteCommEvent(const std::string& text) {
-  Guarded("TBaseDLLObject", "WriteCommEvent", [&] { sErrEvent_ = text; });
+  Guarded(this, "WriteCommEvent", [&] { sErrEvent_ = text; });
 }
 
 void TBaseDLLObject::WriteDevMsg(const std::string& text) {
-  Guarded("TBaseDLLObject", "WriteDevMsg", [&] { DevMsg_ = text; });
+  Guarded(this, "WriteDevMsg", [&] { DevMsg_ = text; });
 }
 
 void TBaseDLLObject::SetLogMsg(const std::string& text) {

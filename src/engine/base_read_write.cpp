@@ -33,7 +33,7 @@ bool TBaseDLLObject::WriteQueued(const TDLLTag& tag) const {
 }
 
 void TBaseDLLObject::RealComm(TCommand* command) {
-  Guarded("TBaseDLLObject", "RealComm", [&] {
+  Guarded(this, "RealComm", [&] {
     if (!command || !CommEnabled_) return;
     command->Response.clear();
     MarkSent();
@@ -41,7 +41,7 @@ void TBaseDLLObject::RealComm(TCommand* command) {
 }
 
 bool TBaseDLLObject::ReadExecute() {
-  return Guarded("TBaseDLLObject", "ReadExecute", false, [&] {
+  return Guarded(this, "ReadExecute", false, [&] {
     if (Stopped_) return true;
     if (CommEnabled_) {
       GetRunEvent();
@@ -52,15 +52,12 @@ bool TBaseDLLObject::ReadExecute() {
 }
 
 bool TBaseDLLObject::ReadExecuteEx() {
-  try {
+  return Guarded(this, "ReadExecuteEx", true, [&] {
     if (!CommEnabled_) return false;
     GetRunEvent();
     SwitchRunStatus();
     return false;
-  } catch (...) {
-    LogException("ReadExecuteEx");
-    return true;
-  }
+  });
 }
 
 void TBaseDLLObject::LogWriteRefused(const TDLLTag& tag, const std::string& reason,
@@ -91,7 +88,7 @@ void ShowSwitch(TDLLTag& tag, bool on) {
 }  // namespace
 
 bool TBaseDLLObject::WriteExecute(uint32_t tag_id, const TagValue& value) {
-  return Guarded("TBaseDLLObject", "WriteExecute", false, [&] {
+  return Guarded(this, "WriteExecute", false, [&] {
     if (!ParmLoaded_) {
       const TDevicePDB own = Pdb_;
       IniParm(&own);

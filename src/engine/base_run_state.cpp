@@ -99,6 +99,53 @@ constexpr Transition kTransitions[] = {
     {rsResvLink3, opClrResvLink3Error, &B::opClrResvLink3Error_Exec},
 };
 
+// The handlers of the hook exchanges (and opInit's) only clear the event,
+// enter the state of this column and run one step; kKeep leaves the state
+// as it is. A handler op<Name>_Exec handles the event op<Name>.
+struct SimpleHandler {
+  uint8_t event;
+  uint8_t next;
+  const char* name;
+};
+
+constexpr uint8_t kKeep = 0xFF;
+
+constexpr SimpleHandler kSimpleHandlers[] = {
+    {opInit, rsReady, "opInit_Exec"},
+    {opInitACK, rsReady, "opInitACK_Exec"},
+    {opInitNAK, kKeep, "opInitNAK_Exec"},
+    {opClrInitError, rsIdle, "opClrInitError_Exec"},
+    {opStopNAK, kKeep, "opStopNAK_Exec"},
+    {opClrStopError, rsUnlinked, "opClrStopError_Exec"},
+    {opLink, rsLinking, "opLink_Exec"},
+    {opLinkACK, rsReady, "opLinkACK_Exec"},
+    {opLinkNAK, kKeep, "opLinkNAK_Exec"},
+    {opClrLinkError, rsUnlinked, "opClrLinkError_Exec"},
+    {opUnLink, rsUnlinking, "opUnLink_Exec"},
+    {opUnLinkACK, rsUnlinked, "opUnLinkACK_Exec"},
+    {opUnLinkNAK, kKeep, "opUnLinkNAK_Exec"},
+    {opClrUnLinkError, rsUnlinked, "opClrUnLinkError_Exec"},
+    {opParmCmd, rsParm, "opParmCmd_Exec"},
+    {opParmACK, rsReady, "opParmACK_Exec"},
+    {opParmNAK, kKeep, "opParmNAK_Exec"},
+    {opClrParmError, rsReady, "opClrParmError_Exec"},
+    {opRailCmd, rsRail, "opRailCmd_Exec"},
+    {opRailNAK, rsReady, "opRailNAK_Exec"},
+    {opClrRailError, rsReady, "opClrRailError_Exec"},
+    {opResvLink1, rsResvLink1, "opResvLink1_Exec"},
+    {opResvLink1ACK, rsReady, "opResvLink1ACK_Exec"},
+    {opResvLink1NAK, kKeep, "opResvLink1NAK_Exec"},
+    {opClrResvLink1Error, rsIdle, "opClrResvLink1Error_Exec"},
+    {opResvLink2, rsResvLink2, "opResvLink2_Exec"},
+    {opResvLink2ACK, rsReady, "opResvLink2ACK_Exec"},
+    {opResvLink2NAK, kKeep, "opResvLink2NAK_Exec"},
+    {opClrResvLink2Error, rsIdle, "opClrResvLink2Error_Exec"},
+    {opResvLink3, rsResvLink3, "opResvLink3_Exec"},
+    {opResvLink3ACK, rsReady, "opResvLink3ACK_Exec"},
+    {opResvLink3NAK, kKeep, "opResvLink3NAK_Exec"},
+    {opClrResvLink3Error, rsIdle, "opClrResvLink3Error_Exec"},
+};
+
 struct DispatchTable {
   std::array<std::array<Handler, kRunEventCount>, kRunStateCount> exact{};
   // For event codes beyond the last event (a device layer's mistake).
@@ -120,6 +167,12 @@ constexpr DispatchTable BuildDispatchTable() {
 
 constexpr DispatchTable kDispatch = BuildDispatchTable();
 
+const SimpleHandler* SimpleHandlerOf(uint8_t event) {
+  for (const SimpleHandler& h : kSimpleHandlers)
+    if (h.event == event) return &h;
+  return nullptr;
+}
+
 Handler HandlerOf(uint8_t state, uint8_t event) {
   if (state >= kRunStateCount) return nullptr;
   return event < kRunEventCount ? kDispatch.exact[state][event] : kDispatch.any[state];
@@ -133,19 +186,16 @@ bool EndsExchange(uint8_t event) {
 
 // --- Helpers shared by the handlers.
 
-void TBaseDLLObject::LogException(const char* op, const char* class_name) noexcept {
-  try {
-    Sink sink(*this);
-    WriteExceptionLine(sink, class_name, op);
-  } catch (...) {
-    // The exception line is the last resort; losing it must not end the step.
-  }
-}
-
 void TBaseDLLObject::ClearAndStep(uint8_t state) {
   RunEvent_ = opNone;
-  if (state != rsKeep) RunState_ = state;
+  RunState_ = state;
   Step();
+}
+
+void TBaseDLLObject::RunSimpleHandler(uint8_t event) {
+  const SimpleHandler* handler = SimpleHandlerOf(event);
+  Guarded(this, handler->name,
+          [&] { ClearAndStep(handler->next == kKeep ? RunState_ : handler->next); });
 }
 
 void TBaseDLLObject::EnterMissingCommand() {
@@ -191,18 +241,16 @@ void TBaseDLLObject::GiveUpRunningWrite(TCommand& command) {
   if (LogErrorsOn()) LogExchangeFailure(TK571_GBK("通讯写失败"), command);
 }
 
-void TBaseDLLObject::FallBackToReady() noexcept {
+void TBaseDLLObject::FallBackToReady() {
   RunEvent_ = opNone;
   RunState_ = rsReady;
   if (RunningWrite_) {
-    try {
+    Guarded(this, "opClrWriteError_Exec", [&] {
       ++WriteFailTotal_;
       TCommand* write =
           (CurrentCommand_ && CurrentCommand_->IsWrite) ? CurrentCommand_ : RunningWrite_.get();
       GiveUpRunningWrite(*write);
-    } catch (...) {
-      LogException("opClrWriteError_Exec");
-    }
+    });
     RunningWrite_.reset();
   }
   CurrentCommand_ = nullptr;
@@ -220,46 +268,43 @@ bool TBaseDLLObject::GetResult() {
 }
 
 void TBaseDLLObject::GetRunEvent() {
-  Guarded("TBaseDLLObject", "GetRunEvent", [&] {
+  Guarded(this, "GetRunEvent", [&] {
     if (RunEvent_ != opNone) return;
     if (!CommEnabled_) return;
-    const auto exchange_event = [&](uint8_t ack, uint8_t nak) -> uint8_t {
-      if (GetResult()) return ack;
-      return ReplyOverdue(ReplyTimeout) ? nak : uint8_t{opNone};
-    };
-    switch (RunState_) {
-      case rsReady:
-        GetNextCommand();
-        if (!CurrentCommand_) break;
-        if (!CurrentCommand_->IsWrite)
-          RunEvent_ = opReadCmd;
-        else if (CurrentCommand_->Request.find("ATH0") != std::string::npos)
-          RunEvent_ = opRailCmd;
-        else
-          RunEvent_ = opWriteCmd;
-        break;
-      case rsReading:
-        RunEvent_ = exchange_event(opReadACK, opReadNAK);
-        break;
-      case rsWriting:
-        RunEvent_ = exchange_event(opWriteACK, opWriteNAK);
-        break;
-      default:
-        break;
-    }
+    RunEvent_ = ChooseRunEvent();
     if (ExchangeEnded()) UpdateLinkStatus();
   });
 }
 
+uint8_t TBaseDLLObject::ChooseRunEvent() {
+  const auto exchange_event = [&](uint8_t ack, uint8_t nak) -> uint8_t {
+    if (GetResult()) return ack;
+    return ReplyOverdue(ReplyTimeout) ? nak : uint8_t{opNone};
+  };
+  switch (RunState_) {
+    case rsReady:
+      GetNextCommand();
+      if (!CurrentCommand_) return opNone;
+      if (!CurrentCommand_->IsWrite) return opReadCmd;
+      return CurrentCommand_->Request.find("ATH0") != std::string::npos ? opRailCmd : opWriteCmd;
+    case rsReading:
+      return exchange_event(opReadACK, opReadNAK);
+    case rsWriting:
+      return exchange_event(opWriteACK, opWriteNAK);
+    default:
+      return opNone;
+  }
+}
+
 void TBaseDLLObject::SwitchRunStatus() {
-  Guarded("TBaseDLLObject", "SwitchRunStatus", [&] {
+  Guarded(this, "SwitchRunStatus", [&] {
     if (const Handler handler = HandlerOf(RunState_, RunEvent_)) (this->*handler)();
   });
 }
 
 void TBaseDLLObject::UpdateLinkStatus() {
   // The exception line of this operation has always named SwitchRunStatus.
-  Guarded("TBaseDLLObject", "SwitchRunStatus", [&] {
+  Guarded(this, "SwitchRunStatus", [&] {
     if (!CurrentCommand_) return;
     const int32_t d = CurrentCommand_->DevNo;
     const bool known = d >= 0 && d < kDeviceCount;
@@ -297,85 +342,77 @@ void TBaseDLLObject::UpdateLinkStatus() {
       DevLinkStatus_[di] = status;
     }
 
-    const auto linked = [](uint8_t code) {
-      return code == lsNormal || code == lsInterference || code == lsFault;
-    };
-    for (const auto& tag : Tags_) {
-      if (!tag || !tag->Internal) continue;
-      const std::string& address = tag->TypeName;
-      if (address == "COMMLINK") {
-        switch (tag->DataKind) {
-          case TK571_VALUE_FLOAT:
-            tag->Value = TagValue::Integer(LinkStatus_);
-            break;
-          case TK571_VALUE_BOOL:
-            tag->Value = TagValue::Boolean(linked(LinkStatus_));
-            break;
-          default:
-            tag->Value = TagValue::Text(DriverPartNames().DeviceName +
-                                        tk571::LinkStatusText(LinkStatus_, CommEnabled_));
-            break;
-        }
-      } else if (address == "ENCOMMLINK") {
-        switch (tag->DataKind) {
-          case TK571_VALUE_FLOAT:
-            tag->Value = TagValue::Integer(CommEnabled_ ? 1 : 0);
-            break;
-          case TK571_VALUE_BOOL:
-            tag->Value = TagValue::Boolean(CommEnabled_);
-            break;
-          default:
-            tag->Value = TagValue::Text(CommEnabled_ ? TK571_GBK("打开通信线路")
-                                                     : TK571_GBK("关闭通信线路"));
-            break;
-        }
-      } else if (known && address.starts_with("DEVICELINK") && tag->DevNo == d) {
-        // A device's tag shows that device's status, as its text does.
-        const uint8_t status = DevLinkStatus_[di];
-        switch (tag->DataKind) {
-          case TK571_VALUE_FLOAT:
-            tag->Value = TagValue::Integer(status);
-            break;
-          case TK571_VALUE_BOOL:
-            tag->Value = TagValue::Boolean(linked(status));
-            break;
-          default:
-            tag->Value =
-                TagValue::Text(std::to_string(d) + TK571_GBK("号") + DriverPartNames().DevTypeName +
-                               Pdb_.TypeName(d) + tk571::LinkStatusText(status, CommEnabled_));
-            break;
-        }
-      }
+    for (const LinkTagEntry& link : LinkTags_) {
+      TDLLTag* tag = TagAt(link.position);
+      if (!tag) continue;
+      // A device's tag shows that device's status, as its text does.
+      if (link.kind == LinkTagKind::kDevice && !(known && tag->DevNo == d)) continue;
+      tag->Value = LinkTagValue(link.kind, tag->DataKind, tag->DevNo);
     }
   });
+}
+
+std::optional<LinkTagKind> TBaseDLLObject::LinkTagKindOf(const TDLLTag& tag) {
+  if (!tag.Internal) return std::nullopt;
+  // The internal address as set up; COMMLINK and ENCOMMLINK count only
+  // without a suffix.
+  const std::string& address = tag.TypeName;
+  if (address == "COMMLINK") return LinkTagKind::kComm;
+  if (address == "ENCOMMLINK") return LinkTagKind::kEnComm;
+  if (address.starts_with("DEVICELINK")) return LinkTagKind::kDevice;
+  return std::nullopt;
+}
+
+TagValue TBaseDLLObject::LinkTagValue(LinkTagKind kind, uint8_t data_kind, int32_t device) const {
+  const auto linked = [](uint8_t code) {
+    return code == lsNormal || code == lsInterference || code == lsFault;
+  };
+  switch (kind) {
+    case LinkTagKind::kComm:
+      if (data_kind == 0) return TagValue::Integer(LinkStatus_);
+      if (data_kind == 1) return TagValue::Boolean(linked(LinkStatus_));
+      return TagValue::Text(DriverPartNames().DeviceName +
+                            tk571::LinkStatusText(LinkStatus_, CommEnabled_));
+    case LinkTagKind::kEnComm:
+      if (data_kind == 0) return TagValue::Integer(CommEnabled_ ? 1 : 0);
+      if (data_kind == 1) return TagValue::Boolean(CommEnabled_);
+      return TagValue::Text(CommEnabledText(CommEnabled_));
+    case LinkTagKind::kDevice:
+      break;
+  }
+  const uint8_t status = DevLinkStatus_[static_cast<std::size_t>(device)];
+  if (data_kind == 0) return TagValue::Integer(status);
+  if (data_kind == 1) return TagValue::Boolean(linked(status));
+  return TagValue::Text(std::to_string(device) + TK571_GBK("号") + DriverPartNames().DevTypeName +
+                        Pdb_.TypeName(device) + tk571::LinkStatusText(status, CommEnabled_));
 }
 
 // --- Hook handlers: the base only enters or leaves their waiting states.
 
 void TBaseDLLObject::opSystemError_Exec() {
-  Guarded("TBaseDLLObject", "opSystemError_Exec", [&] { RunEvent_ = opNone; });
+  Guarded(this, "opSystemError_Exec", [&] { RunEvent_ = opNone; });
 }
 void TBaseDLLObject::opInit_Exec() {
-  Guarded("TBaseDLLObject", "opInit_Exec", [&] { ClearAndStep(rsReady); });
+  RunSimpleHandler(opInit);
 }
 void TBaseDLLObject::opInitACK_Exec() {
-  Guarded("TBaseDLLObject", "opInitACK_Exec", [&] { ClearAndStep(rsReady); });
+  RunSimpleHandler(opInitACK);
 }
 void TBaseDLLObject::opInitNAK_Exec() {
-  Guarded("TBaseDLLObject", "opInitNAK_Exec", [&] { ClearAndStep(rsKeep); });
+  RunSimpleHandler(opInitNAK);
 }
 void TBaseDLLObject::opClrInitError_Exec() {
-  Guarded("TBaseDLLObject", "opClrInitError_Exec", [&] { ClearAndStep(rsIdle); });
+  RunSimpleHandler(opClrInitError);
 }
 void TBaseDLLObject::opStop_Exec() {
-  Guarded("TBaseDLLObject", "opStop_Exec", [&] {
+  Guarded(this, "opStop_Exec", [&] {
     RunEvent_ = opNone;
     RunState_ = rsStopping;
     Stop();
   });
 }
 void TBaseDLLObject::opStopACK_Exec() {
-  Guarded("TBaseDLLObject", "opStopACK_Exec", [&] {
+  Guarded(this, "opStopACK_Exec", [&] {
     RunEvent_ = opNone;
     RunState_ = rsIdle;
     SetCommEnabled(false);
@@ -383,103 +420,103 @@ void TBaseDLLObject::opStopACK_Exec() {
   });
 }
 void TBaseDLLObject::opStopNAK_Exec() {
-  Guarded("TBaseDLLObject", "opStopNAK_Exec", [&] { ClearAndStep(rsKeep); });
+  RunSimpleHandler(opStopNAK);
 }
 void TBaseDLLObject::opClrStopError_Exec() {
-  Guarded("TBaseDLLObject", "opClrStopError_Exec", [&] { ClearAndStep(rsUnlinked); });
+  RunSimpleHandler(opClrStopError);
 }
 void TBaseDLLObject::opLink_Exec() {
-  Guarded("TBaseDLLObject", "opLink_Exec", [&] { ClearAndStep(rsLinking); });
+  RunSimpleHandler(opLink);
 }
 void TBaseDLLObject::opLinkACK_Exec() {
-  Guarded("TBaseDLLObject", "opLinkACK_Exec", [&] { ClearAndStep(rsReady); });
+  RunSimpleHandler(opLinkACK);
 }
 void TBaseDLLObject::opLinkNAK_Exec() {
-  Guarded("TBaseDLLObject", "opLinkNAK_Exec", [&] { ClearAndStep(rsKeep); });
+  RunSimpleHandler(opLinkNAK);
 }
 void TBaseDLLObject::opClrLinkError_Exec() {
-  Guarded("TBaseDLLObject", "opClrLinkError_Exec", [&] { ClearAndStep(rsUnlinked); });
+  RunSimpleHandler(opClrLinkError);
 }
 void TBaseDLLObject::opUnLink_Exec() {
-  Guarded("TBaseDLLObject", "opUnLink_Exec", [&] { ClearAndStep(rsUnlinking); });
+  RunSimpleHandler(opUnLink);
 }
 void TBaseDLLObject::opUnLinkACK_Exec() {
-  Guarded("TBaseDLLObject", "opUnLinkACK_Exec", [&] { ClearAndStep(rsUnlinked); });
+  RunSimpleHandler(opUnLinkACK);
 }
 void TBaseDLLObject::opUnLinkNAK_Exec() {
-  Guarded("TBaseDLLObject", "opUnLinkNAK_Exec", [&] { ClearAndStep(rsKeep); });
+  RunSimpleHandler(opUnLinkNAK);
 }
 void TBaseDLLObject::opClrUnLinkError_Exec() {
-  Guarded("TBaseDLLObject", "opClrUnLinkError_Exec", [&] { ClearAndStep(rsUnlinked); });
+  RunSimpleHandler(opClrUnLinkError);
 }
 void TBaseDLLObject::opParmCmd_Exec() {
-  Guarded("TBaseDLLObject", "opParmCmd_Exec", [&] { ClearAndStep(rsParm); });
+  RunSimpleHandler(opParmCmd);
 }
 void TBaseDLLObject::opParmACK_Exec() {
-  Guarded("TBaseDLLObject", "opParmACK_Exec", [&] { ClearAndStep(rsReady); });
+  RunSimpleHandler(opParmACK);
 }
 void TBaseDLLObject::opParmNAK_Exec() {
-  Guarded("TBaseDLLObject", "opParmNAK_Exec", [&] { ClearAndStep(rsKeep); });
+  RunSimpleHandler(opParmNAK);
 }
 void TBaseDLLObject::opClrParmError_Exec() {
-  Guarded("TBaseDLLObject", "opClrParmError_Exec", [&] { ClearAndStep(rsReady); });
+  RunSimpleHandler(opClrParmError);
 }
 void TBaseDLLObject::opRailCmd_Exec() {
-  Guarded("TBaseDLLObject", "opRailCmd_Exec", [&] { ClearAndStep(rsRail); });
+  RunSimpleHandler(opRailCmd);
 }
 void TBaseDLLObject::opRailACK_Exec() {
   // The line is up: the current command goes out as a write.
-  Guarded("TBaseDLLObject", "opRailACK_Exec", [&] {
+  Guarded(this, "opRailACK_Exec", [&] {
     RunEvent_ = opWriteCmd;
     RunState_ = rsReady;
     Step();
   });
 }
 void TBaseDLLObject::opRailNAK_Exec() {
-  Guarded("TBaseDLLObject", "opRailNAK_Exec", [&] { ClearAndStep(rsReady); });
+  RunSimpleHandler(opRailNAK);
 }
 void TBaseDLLObject::opClrRailError_Exec() {
-  Guarded("TBaseDLLObject", "opClrRailError_Exec", [&] { ClearAndStep(rsReady); });
+  RunSimpleHandler(opClrRailError);
 }
 void TBaseDLLObject::opResvLink1_Exec() {
-  Guarded("TBaseDLLObject", "opResvLink1_Exec", [&] { ClearAndStep(rsResvLink1); });
+  RunSimpleHandler(opResvLink1);
 }
 void TBaseDLLObject::opResvLink1ACK_Exec() {
-  Guarded("TBaseDLLObject", "opResvLink1ACK_Exec", [&] { ClearAndStep(rsReady); });
+  RunSimpleHandler(opResvLink1ACK);
 }
 void TBaseDLLObject::opResvLink1NAK_Exec() {
-  Guarded("TBaseDLLObject", "opResvLink1NAK_Exec", [&] { ClearAndStep(rsKeep); });
+  RunSimpleHandler(opResvLink1NAK);
 }
 void TBaseDLLObject::opClrResvLink1Error_Exec() {
-  Guarded("TBaseDLLObject", "opClrResvLink1Error_Exec", [&] { ClearAndStep(rsIdle); });
+  RunSimpleHandler(opClrResvLink1Error);
 }
 void TBaseDLLObject::opResvLink2_Exec() {
-  Guarded("TBaseDLLObject", "opResvLink2_Exec", [&] { ClearAndStep(rsResvLink2); });
+  RunSimpleHandler(opResvLink2);
 }
 void TBaseDLLObject::opResvLink2ACK_Exec() {
-  Guarded("TBaseDLLObject", "opResvLink2ACK_Exec", [&] { ClearAndStep(rsReady); });
+  RunSimpleHandler(opResvLink2ACK);
 }
 void TBaseDLLObject::opResvLink2NAK_Exec() {
-  Guarded("TBaseDLLObject", "opResvLink2NAK_Exec", [&] { ClearAndStep(rsKeep); });
+  RunSimpleHandler(opResvLink2NAK);
 }
 void TBaseDLLObject::opClrResvLink2Error_Exec() {
-  Guarded("TBaseDLLObject", "opClrResvLink2Error_Exec", [&] { ClearAndStep(rsIdle); });
+  RunSimpleHandler(opClrResvLink2Error);
 }
 void TBaseDLLObject::opResvLink3_Exec() {
-  Guarded("TBaseDLLObject", "opResvLink3_Exec", [&] { ClearAndStep(rsResvLink3); });
+  RunSimpleHandler(opResvLink3);
 }
 void TBaseDLLObject::opResvLink3ACK_Exec() {
-  Guarded("TBaseDLLObject", "opResvLink3ACK_Exec", [&] { ClearAndStep(rsReady); });
+  RunSimpleHandler(opResvLink3ACK);
 }
 void TBaseDLLObject::opResvLink3NAK_Exec() {
-  Guarded("TBaseDLLObject", "opResvLink3NAK_Exec", [&] { ClearAndStep(rsKeep); });
+  RunSimpleHandler(opResvLink3NAK);
 }
 void TBaseDLLObject::opClrResvLink3Error_Exec() {
-  Guarded("TBaseDLLObject", "opClrResvLink3Error_Exec", [&] { ClearAndStep(rsIdle); });
+  RunSimpleHandler(opClrResvLink3Error);
 }
 
 void TBaseDLLObject::opClrSystemError_Exec() {
-  Guarded("TBaseDLLObject", "opClrSystemError_Exec", [&] {
+  Guarded(this, "opClrSystemError_Exec", [&] {
     const uint8_t event = RunEvent_;
     const bool leaves_link = event == opInit || event == opUnLink || event == opStop;
     bool replayable = true;

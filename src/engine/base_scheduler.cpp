@@ -106,7 +106,7 @@ void TBaseDLLObject::LogCommandHeader(int32_t dev_no) {
 // --- Building the read command list.
 
 void TBaseDLLObject::Refresh() {
-  Guarded("TBaseDLLObject", "Refresh", [&] {
+  Guarded(this, "Refresh", [&] {
     if (!Initialized_) return;
     BuildReadCommands();
     ReadCommCount_ = 0;
@@ -129,8 +129,13 @@ void TBaseDLLObject::BuildReadCommands() {
   CurrentCommand_ = nullptr;
   CurrentHead_ = nullptr;
   ReadCommands_.clear();
-  for (const auto& tag : Tags_) {
-    if (!tag || tag->Internal) continue;
+  LinkTags_.clear();
+  for (std::size_t position = 0; position < Tags_.size(); ++position) {
+    const auto& tag = Tags_[position];
+    if (!tag) continue;
+    if (const auto kind = LinkTagKindOf(*tag))
+      LinkTags_.push_back({static_cast<int32_t>(position), *kind});
+    if (tag->Internal) continue;
     const TagTypeRow* row = TypeRow(tag->TypeIndex);
     const bool readable = row && row->Readable;
     const bool writable = row && row->Writable;
@@ -141,7 +146,7 @@ void TBaseDLLObject::BuildReadCommands() {
 }
 
 void TBaseDLLObject::OptimizeCommParm() {
-  Guarded("TBaseDLLObject", "OptimizeCommParm", [&] {
+  Guarded(this, "OptimizeCommParm", [&] {
     for (const CommandPtr& first : ReadCommands_) {
       for (TCommand* command = first.get(); command; command = command->Next.get()) {
         if (command->HasFlag(command_flags::kTagBound) && !command->Sealed) command->Sealed = 1;
@@ -159,7 +164,7 @@ void TBaseDLLObject::OptimizeCommParm() {
 }
 
 int32_t TBaseDLLObject::GetInterval() {
-  return Guarded("TBaseDLLObject", "GetInterval", int32_t{0}, [&] {
+  return Guarded(this, "GetInterval", int32_t{0}, [&] {
     SetLogMsg(DateTimeText() + TK571_GBK("：有效标签个数=") + std::to_string(Tags_.size()) + kCrLf);
     return int32_t{10};
   });
@@ -168,7 +173,7 @@ int32_t TBaseDLLObject::GetInterval() {
 // --- Engine defaults of the command-building hooks.
 
 bool TBaseDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag, bool is_write) {
-  return Guarded("TBaseDLLObject", "NeedCreatCommand", false, [&] {
+  return Guarded(this, "NeedCreatCommand", false, [&] {
     const TagTypeRow* row = TypeRow(tag.TypeIndex);
     if (is_write) {
       if (!WriteQueued(tag)) return row && row->Writable;
@@ -190,7 +195,7 @@ bool TBaseDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& ta
 
 CommandPtr TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list,
                                         bool is_write) {
-  return Guarded("TBaseDLLObject", "CreatCommand", CommandPtr(), [&]() -> CommandPtr {
+  return Guarded(this, "CreatCommand", CommandPtr(), [&]() -> CommandPtr {
     if (!NeedCreatCommand(list, tag, is_write) || tag.TypeIndex == -1) return nullptr;
 
     // The work value: a number as such; a switch or a "1"/"0" text sets or
@@ -259,14 +264,14 @@ CommandPtr TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& l
 }
 
 void TBaseDLLObject::GetAskStr(TCommand&, TDLLTag& tag, std::string& out, bool is_write) {
-  Guarded("TBaseDLLObject", "GetAskStr", [&] {
+  Guarded(this, "GetAskStr", [&] {
     out = (is_write ? TK571_GBK("向设备发送写标签") : TK571_GBK("向设备发送读标签")) + tag.Name +
           TK571_GBK("命令");
   });
 }
 
 void TBaseDLLObject::GetAnswerMainStr(TCommand&, TDLLTag& tag, std::string& out, bool is_write) {
-  Guarded("TBaseDLLObject", "GetAnswerMainStr", [&] {
+  Guarded(this, "GetAnswerMainStr", [&] {
     out = (is_write ? TK571_GBK("设备返回写标签") : TK571_GBK("设备返回读标签")) + tag.Name +
           TK571_GBK("命令的响应");
   });
@@ -277,7 +282,7 @@ void TBaseDLLObject::GetAnswerMainStr(TCommand&, TDLLTag& tag, std::string& out,
 void TBaseDLLObject::GetNextCommand() {
   CurrentCommand_ = nullptr;
   CurrentHead_ = nullptr;
-  Guarded("TBaseDLLObject", "GetNextCommand", [&] {
+  Guarded(this, "GetNextCommand", [&] {
     // A write taken from the queue whose turn ended without an answer or a
     // failure (its device could not be selected, its line not raised) goes
     // back to the head of the queue, unless it has become stale.
@@ -331,7 +336,7 @@ void TBaseDLLObject::GetNextCommand() {
 }
 
 void TBaseDLLObject::GetCommandNext() {
-  Guarded("TBaseDLLObject", "GetCommandNext", [&] {
+  Guarded(this, "GetCommandNext", [&] {
     if (!CurrentCommand_) return;
     if (CurrentCommand_->Next) {
       CurrentCommand_ = CurrentCommand_->Next.get();

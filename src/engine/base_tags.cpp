@@ -1,11 +1,13 @@
 // Tag records, tag addresses and the tag list.
 #include <algorithm>
+#include <exception>
 
 #include "engine/address_text.h"
 #include "engine/base_dll_object.h"
 #include "engine/link_texts.h"
 #include "engine/part_names.h"
 #include "engine/run_log.h"
+#include "engine/tag_address.h"
 #include "engine/tag_info_reader.h"
 #include "platform/clock.h"
 #include "platform/gbk.h"
@@ -39,6 +41,22 @@ int32_t InternalDevice(std::string_view rest, bool up_to_colon) {
   const auto n = at::ParseInt(rest);
   return (n && *n >= 0 && *n < kDeviceCount) ? *n : 0;
 }
+
+// Stops the object when its tag list cannot be built to the end, before the
+// exception line of the building operation is written.
+class StopUnlessBuilt {
+ public:
+  explicit StopUnlessBuilt(TBaseDLLObject& object) : object_(object) {}
+  ~StopUnlessBuilt() {
+    if (std::uncaught_exceptions() > exceptions_) object_.Stop();
+  }
+  StopUnlessBuilt(const StopUnlessBuilt&) = delete;
+  StopUnlessBuilt& operator=(const StopUnlessBuilt&) = delete;
+
+ private:
+  TBaseDLLObject& object_;
+  const int exceptions_ = std::uncaught_exceptions();
+};
 
 }  // namespace
 
@@ -93,11 +111,6 @@ int32_t TBaseDLLObject::ChannelMaxOf(uint8_t dev_type, int32_t type_index) const
   return (row && IsDeviceTypeRow(dev_type)) ? row->ChannelMax : kNoLimit;
 }
 
-std::string TBaseDLLObject::AfterTypeName(const std::string& name, const std::string& address) {
-  const TagTypeRow* row = TypeRow(GetTagTypeIndex(name, address));
-  return row ? address.substr(row->Name.size()) : std::string();
-}
-
 void TBaseDLLObject::HintMissing(const std::string& name, const std::string& address,
                                  const std::string& part, int32_t fallback) {
   if (LogTraceOn())
@@ -112,152 +125,77 @@ void TBaseDLLObject::ReportIllegal(const std::string& name, const std::string& a
               TK571_GBK("非法。") + kCrLf);
 }
 
+int32_t TBaseDLLObject::NotedPart(const std::string& name, const std::string& address,
+                                  const AddressPart& part, const std::string& part_name,
+                                  const std::string& joiner) {
+  if (part.note == AddressNote::kMissing) HintMissing(name, address, part_name, part.value);
+  if (part.note == AddressNote::kIllegal) ReportIllegal(name, address, joiner, part_name);
+  return part.value;
+}
+
 int32_t TBaseDLLObject::GetTagTypeIndex(const std::string&, const std::string& address) {
-  return Guarded("TBaseDLLObject", "GetTagTypeIndex", -1, [&] {
-    const TagTypeTable types = TagTypes();
-    int32_t best = -1;
-    std::size_t best_length = 0;
-    for (std::size_t row = 0; row < types.size(); ++row) {
-      const std::string_view type_name = types[row].Name;
-      if (type_name.empty() || type_name.size() <= best_length) continue;
-      if (at::StartsWithNoCase(address, type_name)) {
-        best = static_cast<int32_t>(row);
-        best_length = type_name.size();
-      }
-    }
-    return best;
-  });
+  return Guarded(this, "GetTagTypeIndex", -1,
+                 [&] { return AddressTypeIndex(TagTypes(), address); });
 }
 
 void TBaseDLLObject::GetTagTypeStr(const std::string& name, const std::string& address,
                                    std::string& out) {
   out.clear();
-  Guarded("TBaseDLLObject", "GetTagTypeStr", [&] {
+  Guarded(this, "GetTagTypeStr", [&] {
     if (const TagTypeRow* row = TypeRow(GetTagTypeIndex(name, address)))
       out = std::string(row->Name);
   });
 }
 
 int32_t TBaseDLLObject::GetDevID(const std::string& name, const std::string& address) {
-  return Guarded("TBaseDLLObject", "GetDevID", -1, [&]() -> int32_t {
-    if (GetTagTypeIndex(name, address) < 0) return -1;
-    const std::string rest = AfterTypeName(name, address);
-    auto colon = at::FindOne(rest, ":");
-    if (!colon) colon = at::FindOne(rest, at::kWideColon);
-    if (!colon) {
-      HintMissing(name, address, DriverPartNames().DevIDName, DefaultDevNo_);
-      return DefaultDevNo_;
-    }
-    const auto device = at::ParseInt(std::string_view(rest).substr(0, colon->at));
-    if (!device) {
-      ReportIllegal(name, address, TK571_GBK("中"), DriverPartNames().DevIDName);
-      return -1;
-    }
-    return *device;
+  return Guarded(this, "GetDevID", -1, [&] {
+    return NotedPart(name, address, AddressDevice(TagTypes(), address, DefaultDevNo_),
+                     DriverPartNames().DevIDName, TK571_GBK("中"));
   });
 }
 
 int32_t TBaseDLLObject::GetChID(const std::string& name, const std::string& address,
                                 uint8_t dev_type) {
-  return Guarded("TBaseDLLObject", "GetChID", -1, [&]() -> int32_t {
-    if (!IsDeviceTypeRow(dev_type)) return -1;
-    const int32_t type = GetTagTypeIndex(name, address);
-    if (type < 0) return -1;
-    const int32_t fallback = ChannelMinOf(dev_type, type);
-    if (fallback == kNoLimit) return -1;
-    const std::string rest = AfterTypeName(name, address);
-    std::string_view text = rest;
-    if (const auto colon = at::FindColon(text)) text = text.substr(colon->at + colon->length);
-    const auto dot = at::FindDot(text);
-    if (dot) text = text.substr(0, dot->at);
-    if (text.empty() && !dot) {
-      HintMissing(name, address, DriverPartNames().ChIDName, fallback);
-      return fallback;
-    }
-    const auto channel = at::ParseInt(text);
-    if (!channel) {
-      ReportIllegal(name, address, TK571_GBK("的"), DriverPartNames().ChIDName);
-      return -1;
-    }
-    return *channel;
+  return Guarded(this, "GetChID", -1, [&] {
+    return NotedPart(name, address, AddressChannel(TagTypes(), address, dev_type),
+                     DriverPartNames().ChIDName, TK571_GBK("的"));
   });
 }
 
 int32_t TBaseDLLObject::GetBitID(const std::string& name, const std::string& address,
                                  uint8_t dev_type) {
-  return Guarded("TBaseDLLObject", "GetBitID", -1, [&]() -> int32_t {
-    if (!IsDeviceTypeRow(dev_type)) return -1;
-    const TagTypeRow* row = TypeRow(GetTagTypeIndex(name, address));
-    if (!row || row->BitMin == kNoLimit) return -1;
-    const int32_t fallback = row->BitMin;
-    const std::string rest = AfterTypeName(name, address);
-    std::string_view text = rest;
-    const auto dot = at::FindDot(text);
-    if (!dot) {
-      HintMissing(name, address, DriverPartNames().BitIDName, fallback);
-      return fallback;
-    }
-    text = text.substr(dot->at + dot->length);
-    const auto next = at::FindDot(text);
-    if (next) text = text.substr(0, next->at);
-    if (text.empty() && !next) {
-      HintMissing(name, address, DriverPartNames().BitIDName, fallback);
-      return fallback;
-    }
-    const auto bit = at::ParseInt(text);
-    if (!bit) {
-      ReportIllegal(name, address, TK571_GBK("的"), DriverPartNames().BitIDName);
-      return -1;
-    }
-    return *bit;
+  return Guarded(this, "GetBitID", -1, [&] {
+    return NotedPart(name, address, AddressBit(TagTypes(), address, dev_type),
+                     DriverPartNames().BitIDName, TK571_GBK("的"));
   });
-}
-
-int32_t TBaseDLLObject::SegmentAfterDots(const std::string& name, const std::string& address,
-                                         uint8_t dev_type, int dots, const std::string& part) {
-  if (!IsDeviceTypeRow(dev_type)) return -1;
-  if (GetTagTypeIndex(name, address) < 0) return -1;
-  const std::string rest = AfterTypeName(name, address);
-  std::string_view text = rest;
-  for (int i = 0; i < dots; ++i) {
-    const auto dot = at::FindDot(text);
-    if (!dot) return 0;
-    text = text.substr(dot->at + dot->length);
-  }
-  const auto next = at::FindDot(text);
-  if (next) text = text.substr(0, next->at);
-  if (text.empty() && !next) return 0;
-  const auto segment = at::ParseInt(text);
-  if (!segment) {
-    ReportIllegal(name, address, TK571_GBK("的"), part);
-    return -1;
-  }
-  return *segment;
 }
 
 int32_t TBaseDLLObject::GetThirdSegID(const std::string& name, const std::string& address,
                                       uint8_t dev_type) {
-  return Guarded("TBaseDLLObject", "GetThirdSegID", -1, [&] {
-    return SegmentAfterDots(name, address, dev_type, 2, DriverPartNames().ThirdSegIDName);
+  return Guarded(this, "GetThirdSegID", -1, [&] {
+    return NotedPart(name, address, AddressSegment(TagTypes(), address, dev_type, 2),
+                     DriverPartNames().ThirdSegIDName, TK571_GBK("的"));
   });
 }
 
 int32_t TBaseDLLObject::GetFourSegID(const std::string& name, const std::string& address,
                                      uint8_t dev_type) {
-  return Guarded("TBaseDLLObject", "GetFourSegID", -1, [&] {
-    return SegmentAfterDots(name, address, dev_type, 3, DriverPartNames().FourSegIDName);
+  return Guarded(this, "GetFourSegID", -1, [&] {
+    return NotedPart(name, address, AddressSegment(TagTypes(), address, dev_type, 3),
+                     DriverPartNames().FourSegIDName, TK571_GBK("的"));
   });
 }
 
 int32_t TBaseDLLObject::GetFiveSegID(const std::string& name, const std::string& address,
                                      uint8_t dev_type) {
-  return Guarded("TBaseDLLObject", "GetFiveSegID", -1, [&] {
-    return SegmentAfterDots(name, address, dev_type, 4, DriverPartNames().FiveSegIDName);
+  return Guarded(this, "GetFiveSegID", -1, [&] {
+    return NotedPart(name, address, AddressSegment(TagTypes(), address, dev_type, 4),
+                     DriverPartNames().FiveSegIDName, TK571_GBK("的"));
   });
 }
 
 std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const TTagInfo& info) {
-  return Guarded("TBaseDLLObject", "CreatInternalTag", std::unique_ptr<TDLLTag>(), [&] {
+  return Guarded(this, "CreatInternalTag", std::unique_ptr<TDLLTag>(), [&] {
     auto tag = std::make_unique<TDLLTag>();
     tag->TagID = info.TagID;
     tag->Name = FieldText(info.Name, sizeof(info.Name));
@@ -304,7 +242,7 @@ std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const TTagInfo& info) 
 }
 
 void TBaseDLLObject::CheckAddrValid(std::unique_ptr<TDLLTag>& tag) {
-  Guarded("TBaseDLLObject", "CheckAddrValid", [&] {
+  Guarded(this, "CheckAddrValid", [&] {
     if (!tag) return;
     const PartNames& names = DriverPartNames();
     const std::string head = TagPrefix(tag->Name) + TK571_GBK("错误：标签地址") + tag->Address;
@@ -367,16 +305,15 @@ void TBaseDLLObject::SetUpInternalTag(TDLLTag& tag, bool full_setup) {
       if (!full_setup) break;
       LinkStatus_ = 0;
       tag.Writable = 0;
-      if (tag.DataKind == TK571_VALUE_FLOAT) tag.Value = TagValue::Integer(LinkStatus_);
-      if (tag.DataKind == TK571_VALUE_BOOL) tag.Value = TagValue::Boolean(LastCommOK_);
-      if (tag.DataKind == TK571_VALUE_STRING)
-        tag.Value = TagValue::Text(names.DeviceName + LinkStatusText(0, CommEnabled_));
+      if (tag.DataKind <= TK571_VALUE_STRING)
+        tag.Value = LinkTagValue(LinkTagKind::kComm, tag.DataKind, 0);
       break;
     case InternalKind::kEnCommLink:
       CommEnabled_ = true;
       if (!full_setup) break;
-      if (tag.DataKind == TK571_VALUE_FLOAT) tag.Value = TagValue::Integer(CommEnabled_ ? 1 : 0);
-      if (tag.DataKind == TK571_VALUE_BOOL) tag.Value = TagValue::Boolean(CommEnabled_);
+      if (tag.DataKind <= TK571_VALUE_BOOL)
+        tag.Value = LinkTagValue(LinkTagKind::kEnComm, tag.DataKind, 0);
+      // Only the first text names the device; later ones show the switch.
       if (tag.DataKind == TK571_VALUE_STRING)
         tag.Value = TagValue::Text(names.DeviceName + CommEnabledText(CommEnabled_));
       break;
@@ -386,12 +323,8 @@ void TBaseDLLObject::SetUpInternalTag(TDLLTag& tag, bool full_setup) {
       DevLinkStatus_[n] = 0;
       DevFailCount_[n] = 0xFFFFFFFFu;
       tag.Writable = 0;
-      const std::string label =
-          std::to_string(n) + TK571_GBK("号") + names.DevTypeName + Pdb_.TypeName(n);
-      if (tag.DataKind == TK571_VALUE_FLOAT) tag.Value = TagValue::Integer(DevLinkStatus_[n]);
-      if (tag.DataKind == TK571_VALUE_BOOL) tag.Value = TagValue::Boolean(LastCommOK_);
-      if (tag.DataKind == TK571_VALUE_STRING)
-        tag.Value = TagValue::Text(label + LinkStatusText(0, CommEnabled_));
+      if (tag.DataKind <= TK571_VALUE_STRING)
+        tag.Value = LinkTagValue(LinkTagKind::kDevice, tag.DataKind, n);
       break;
     }
     case InternalKind::kEnDeviceLink: {
@@ -431,108 +364,93 @@ void TBaseDLLObject::BeginTagList(std::size_t count) {
 }
 
 bool TBaseDLLObject::IniTagList(const std::vector<const TTagInfo*>& tags) {
-  return Guarded("TBaseDLLObject", "IniTagList", false, [&] {
-    try {
-      if (Initialized_) Stop();
-      ReleaseCommandLists();
-      BeginTagList(tags.size());
-      for (const TTagInfo* info : tags) {
-        std::unique_ptr<TDLLTag> tag = CreatInternalTag(*info);
-        if (!tag) continue;
-        if (InternalKindOf(tag->Address, false) != InternalKind::kNone) {
-          SetUpInternalTag(*tag, true);
-        } else {
-          CheckAddrValid(tag);
-        }
-        if (tag) AppendTag(std::move(tag));
+  return Guarded(this, "IniTagList", false, [&] {
+    const StopUnlessBuilt stop_unless_built(*this);
+    if (Initialized_) Stop();
+    ReleaseCommandLists();
+    BeginTagList(tags.size());
+    for (const TTagInfo* info : tags) {
+      std::unique_ptr<TDLLTag> tag = CreatInternalTag(*info);
+      if (!tag) continue;
+      if (InternalKindOf(tag->Address, false) != InternalKind::kNone) {
+        SetUpInternalTag(*tag, true);
+      } else {
+        CheckAddrValid(tag);
       }
-      if (Tags_.empty()) {
-        Stop();
-        SetLogMsg(DateTimeText() + TK571_GBK("：驱动程序加载失败：无合法标签！") + kCrLf);
-        WriteCommEvent(TK571_GBK("驱动程序加载失败：无合法标签！") + kCrLf);
-        TagCount_ = 0;
-        return false;
-      }
-      Refresh();
-      TagCount_ = static_cast<int32_t>(Tags_.size());
-      return true;
-    } catch (...) {
-      Stop();
-      throw;
+      if (tag) AppendTag(std::move(tag));
     }
+    if (Tags_.empty()) {
+      Stop();
+      SetLogMsg(DateTimeText() + TK571_GBK("：驱动程序加载失败：无合法标签！") + kCrLf);
+      WriteCommEvent(TK571_GBK("驱动程序加载失败：无合法标签！") + kCrLf);
+      TagCount_ = 0;
+      return false;
+    }
+    Refresh();
+    TagCount_ = static_cast<int32_t>(Tags_.size());
+    return true;
   });
 }
 
 bool TBaseDLLObject::AddTagLists(const std::vector<const TTagInfo*>& tags,
                                  std::vector<int32_t>& rejected) {
-  return Guarded("TBaseDLLObject", "AddTagLists", false, [&] {
-    try {
-      if (!Initialized_) {
-        ReadCommands_.clear();
-        BeginTagList(tags.size());
-        Stopped_ = false;
-      }
-      rejected.assign(tags.size(), 0);
-      bool any_rejected = false;
-      for (std::size_t i = 0; i < tags.size(); ++i) {
-        std::unique_ptr<TDLLTag> tag = CreatInternalTag(*tags[i]);
-        if (tag) {
-          // Appended definitions know ENLOG but not the device link tags.
-          const InternalKind kind = InternalKindOf(tag->Address, true);
-          if (kind == InternalKind::kCommLink || kind == InternalKind::kEnCommLink ||
-              kind == InternalKind::kEnLog) {
-            SetUpInternalTag(*tag, false);
-          } else {
-            CheckAddrValid(tag);
-          }
-        }
-        if (tag) {
-          AppendTag(std::move(tag));
-        } else {
-          rejected[i] = 1;
-          any_rejected = true;
-        }
-      }
-      if (Tags_.empty()) {
-        Stop();
-      } else {
-        Refresh();
-      }
-      TagCount_ = static_cast<int32_t>(Tags_.size());
-      return any_rejected;
-    } catch (...) {
-      Stop();
-      throw;
+  return Guarded(this, "AddTagLists", false, [&] {
+    const StopUnlessBuilt stop_unless_built(*this);
+    if (!Initialized_) {
+      ReadCommands_.clear();
+      BeginTagList(tags.size());
+      Stopped_ = false;
     }
+    rejected.assign(tags.size(), 0);
+    bool any_rejected = false;
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+      std::unique_ptr<TDLLTag> tag = CreatInternalTag(*tags[i]);
+      if (tag) {
+        // Appended definitions know ENLOG but not the device link tags.
+        const InternalKind kind = InternalKindOf(tag->Address, true);
+        if (kind == InternalKind::kCommLink || kind == InternalKind::kEnCommLink ||
+            kind == InternalKind::kEnLog) {
+          SetUpInternalTag(*tag, false);
+        } else {
+          CheckAddrValid(tag);
+        }
+      }
+      if (tag) {
+        AppendTag(std::move(tag));
+      } else {
+        rejected[i] = 1;
+        any_rejected = true;
+      }
+    }
+    if (Tags_.empty()) {
+      Stop();
+    } else {
+      Refresh();
+    }
+    TagCount_ = static_cast<int32_t>(Tags_.size());
+    return any_rejected;
   });
 }
 
 bool TBaseDLLObject::CheckTagAddr(const TDevicePDB& block, std::string& address) {
-  return Guarded("TBaseDLLObject", "CheckTagAddr", false, [&] {
+  return Guarded(this, "CheckTagAddr", false, [&] {
     const std::string none;
     const std::string original = address;
-    const int32_t type = GetTagTypeIndex(none, original);
-    std::string type_name;
-    GetTagTypeStr(none, original, type_name);
-    const int32_t device = GetDevID(none, original);
-    const uint8_t code =
-        (device >= 0 && device < kDeviceCount) ? block.TypeCode(device) : kEmptyTypeCode;
-    const int32_t bit = GetBitID(none, original, code);
-    const int32_t channel = GetChID(none, original, code);
-    GetThirdSegID(none, original, code);
-    GetFourSegID(none, original, code);
-    GetFiveSegID(none, original, code);
-    const bool valid = type != -1;
-    if (!valid)
-      type_name = std::string(TagTypes().empty() ? std::string_view() : TagTypes()[0].Name);
-    address = type_name + std::to_string(device) + ":" + std::to_string(channel) + "." +
-              std::to_string(bit);
-    return valid;
+    const ParsedAddress parsed = ParseTagAddress(TagTypes(), original, DefaultDevNo_, block);
+    const PartNames& names = DriverPartNames();
+    NotedPart(none, original, parsed.device, names.DevIDName, TK571_GBK("中"));
+    NotedPart(none, original, parsed.bit, names.BitIDName, TK571_GBK("的"));
+    NotedPart(none, original, parsed.channel, names.ChIDName, TK571_GBK("的"));
+    NotedPart(none, original, parsed.segments[0], names.ThirdSegIDName, TK571_GBK("的"));
+    NotedPart(none, original, parsed.segments[1], names.FourSegIDName, TK571_GBK("的"));
+    NotedPart(none, original, parsed.segments[2], names.FiveSegIDName, TK571_GBK("的"));
+    address = parsed.normalised;
+    return parsed.type_index != -1;
   });
 }
 
 bool TBaseDLLObject::ValidTagValFrm(uint8_t first, uint8_t second) {
-  return Guarded("TBaseDLLObject", "ValidTagValFrm", false, [&] {
+  return Guarded(this, "ValidTagValFrm", false, [&] {
     if (second == 0) return first == 2;
     if (second == 1 || second == 2) return first <= 2;
     return false;

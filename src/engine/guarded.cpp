@@ -15,15 +15,11 @@ std::string ExceptionLine(std::string_view class_name, std::string_view operatio
 }
 
 void WriteExceptionLine(LogSink& sink, std::string_view class_name, std::string_view operation) {
-  try {
+  // A line that cannot be written is lost like any other log text.
+  CatchAll([&] {
     if (sink.LogErrors()) sink.SetLogMsg(ExceptionLine(class_name, operation));
-#if defined(__GLIBCXX__)
-  } catch (const abi::__forced_unwind&) {
-    throw;
-#endif
-  } catch (...) {
-    // The line is lost like any other log text that cannot be written.
-  }
+    return true;
+  });
 }
 
 }  // namespace tk571

@@ -13,6 +13,15 @@
 #include <cxxabi.h>
 #endif
 
+// The unwinding of a cancelled thread carries no exception object, so the
+// handler that lets it through binds a null reference; the undefined
+// behaviour sanitizer would stop the thread there.
+#if defined(__GNUC__)
+#define TK571_LETS_CANCELLATION_THROUGH __attribute__((no_sanitize("null")))
+#else
+#define TK571_LETS_CANCELLATION_THROUGH
+#endif
+
 namespace tk571 {
 
 // What the exception line needs from a driver object: its error switch and
@@ -35,7 +44,8 @@ void WriteExceptionLine(LogSink& sink, std::string_view class_name, std::string_
 // Thread cancellation is let through: glibc unwinds a cancelled thread with an
 // exception that must not be swallowed.
 template <class F>
-auto CatchAll(F&& body, std::invoke_result_t<F> failure = {}) -> std::invoke_result_t<F> {
+TK571_LETS_CANCELLATION_THROUGH auto CatchAll(F&& body, std::invoke_result_t<F> failure = {})
+    -> std::invoke_result_t<F> {
   try {
     return std::forward<F>(body)();
 #if defined(__GLIBCXX__)
@@ -50,8 +60,9 @@ auto CatchAll(F&& body, std::invoke_result_t<F> failure = {}) -> std::invoke_res
 // One guarded operation; the result type is the body's:
 //   return Guarded(*this, "TBaseDLLObject", "IniParm", false, [&] { ...; return true; });
 template <class F, class R = std::invoke_result_t<F>>
-R Guarded(LogSink& sink, std::string_view class_name, std::string_view operation,
-          std::type_identity_t<R> failure, F&& body) {
+TK571_LETS_CANCELLATION_THROUGH R Guarded(LogSink& sink, std::string_view class_name,
+                                          std::string_view operation,
+                                          std::type_identity_t<R> failure, F&& body) {
   try {
     return std::forward<F>(body)();
 #if defined(__GLIBCXX__)
@@ -64,11 +75,12 @@ R Guarded(LogSink& sink, std::string_view class_name, std::string_view operation
   }
 }
 
-// The same for an operation without a result:
-//   Guarded(*this, "TBaseDLLObject", "Stop", [&] { ... });
+// The same for an operation without a result; true when the body ran to its
+// end, so that a caller can add its own recovery after the line:
+//   if (!Guarded(*this, "TBaseDLLObject", "Stop", [&] { ... })) ...;
 template <class F>
-void Guarded(LogSink& sink, std::string_view class_name, std::string_view operation, F&& body) {
-  Guarded(sink, class_name, operation, false, [&] {
+bool Guarded(LogSink& sink, std::string_view class_name, std::string_view operation, F&& body) {
+  return Guarded(sink, class_name, operation, false, [&] {
     std::forward<F>(body)();
     return true;
   });

@@ -115,7 +115,7 @@ std::string TCustomDLLObject::CommandListingHead(const TCommand& command, const 
 // ---- Parameters, start and stop ----
 
 bool TCustomDLLObject::IniParm(const TDevicePDB* block) {
-  try {
+  return Guarded(this, "IniParm", false, [&] {
     if (!TBaseDLLObject::IniParm(block)) return false;
     LogLine(TK571_GBK("：通讯最大允许超时时间=") + std::to_string(ReplyTimeout));
     if (!Comm_) {
@@ -133,14 +133,11 @@ bool TCustomDLLObject::IniParm(const TDevicePDB* block) {
     if (const std::string diagnosis = Comm_->Diagnosis(); !diagnosis.empty())
       LogLine(TK571_GBK("：") + diagnosis);
     return open;
-  } catch (...) {
-    LogException("IniParm", "TCustomDLLObject");
-    return false;
-  }
+  });
 }
 
 void TCustomDLLObject::Stop() {
-  try {
+  Guarded(this, "Stop", [&] {
     if (Initialized()) {
       SetLogMsg(kCrLf);
       if (DebugOn()) {
@@ -153,9 +150,7 @@ void TCustomDLLObject::Stop() {
       LogLine(TK571_GBK("：最长通讯报包含的标签个数=") + std::to_string(LargestCommandSize()) +
               TK571_GBK("个"));
     }
-  } catch (...) {
-    LogException("Stop", "TCustomDLLObject");
-  }
+  });
   TBaseDLLObject::Stop();
   if (CommCreated_ && Comm_) {
     Comm_->Close();
@@ -167,7 +162,7 @@ void TCustomDLLObject::Stop() {
 // ---- Command building ----
 
 void TCustomDLLObject::OptimizeCommParm() {
-  try {
+  Guarded(this, "OptimizeCommParm", [&] {
     for (const auto& head : ReadCommands()) {
       for (TCommand* command = head.get(); command; command = command->Next.get()) {
         if (command->HasFlag(command_flags::kTagBound) && !command->Sealed) {
@@ -183,28 +178,23 @@ void TCustomDLLObject::OptimizeCommParm() {
         if (DebugOn()) SetLogMsg(CommandListing(*command, TK571_GBK("]生成读标签命令串=")));
       }
     }
-  } catch (...) {
-    LogException("OptimizeCommParm", "TCustomDLLObject");
-  }
+  });
 }
 
 int32_t TCustomDLLObject::GetInterval() {
-  try {
+  return Guarded(this, "GetInterval", 0, [&] {
     TBaseDLLObject::GetInterval();
     LogLine(TK571_GBK("：最长通讯报包含的标签个数=") + std::to_string(LargestCommandSize()) +
             TK571_GBK("个"));
     LogLine(TK571_GBK("：包含的通讯报总计=") + std::to_string(ReadCommands().size()) +
             TK571_GBK("条"));
     return 10;
-  } catch (...) {
-    LogException("GetInterval", "TCustomDLLObject");
-    return 0;
-  }
+  });
 }
 
 CommandPtr TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list,
                                           bool is_write) {
-  try {
+  return Guarded(this, "CreatCommand", nullptr, [&]() -> CommandPtr {
     if (!ControllerTypeRowAt(tag.TypeIndex)) return nullptr;
     if (!NeedCreatCommand(list, tag, is_write)) return nullptr;
 
@@ -263,15 +253,12 @@ CommandPtr TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>&
       command->LastTick = platform::Tick() - static_cast<uint32_t>(command->Interval);
     }
     return command;
-  } catch (...) {
-    LogException("CreatCommand", "TCustomDLLObject");
-    return nullptr;
-  }
+  });
 }
 
 bool TCustomDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag,
                                         bool is_write) {
-  try {
+  return Guarded(this, "NeedCreatCommand", false, [&] {
     const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
     if (is_write) {
       if (!row || !row->Engine.Writable) return false;
@@ -303,14 +290,11 @@ bool TCustomDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& 
       }
     }
     return true;
-  } catch (...) {
-    LogException("NeedCreatCommand", "TCustomDLLObject");
-    return false;
-  }
+  });
 }
 
 void TCustomDLLObject::GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write) {
-  try {
+  const bool done = Guarded(this, "GetAskStr", [&] {
     out.clear();
     const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
     if (!row) return;
@@ -349,14 +333,12 @@ void TCustomDLLObject::GetAskStr(TCommand& command, TDLLTag& tag, std::string& o
     CheckCRC(body, framed);
     out = framed + std::string(row->Terminator);
     CutToShortString(out);
-  } catch (...) {
-    out.clear();
-    LogException("GetAskStr", "TCustomDLLObject");
-  }
+  });
+  if (!done) out.clear();
 }
 
 void TCustomDLLObject::CreateValueStr(TDLLTag& tag, bool is_write, std::string& out) {
-  try {
+  const bool done = Guarded(this, "CreateValueStr", [&] {
     out.clear();
     const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
     if (!row) return;
@@ -371,10 +353,8 @@ void TCustomDLLObject::CreateValueStr(TDLLTag& tag, bool is_write, std::string& 
     } else {
       out = std::to_string(*number);
     }
-  } catch (...) {
-    out.clear();
-    LogException("CreateValueStr", "TCustomDLLObject");
-  }
+  });
+  if (!done) out.clear();
 }
 
 int32_t TCustomDLLObject::GetCommandAddrLength(const TCommand& command, const TDLLTag& tag) {
@@ -421,19 +401,17 @@ std::string TCustomDLLObject::CheckCRC(const std::string& text, std::string& out
 // ---- One exchange ----
 
 void TCustomDLLObject::RealComm(TCommand* command) {
-  try {
+  Guarded(this, "RealComm", [&] {
     TBaseDLLObject::RealComm(command);
     if (!command || !CommEnabled()) return;
     if (!DeviceInUse(command->DevNo)) return;
     MarkSent();
     if (!command->Request.empty() && Comm_) Comm_->Send(command->Request);
-  } catch (...) {
-    LogException("RealComm", "TCustomDLLObject");
-  }
+  });
 }
 
 bool TCustomDLLObject::GetResult() {
-  try {
+  return Guarded(this, "GetResult", false, [&] {
     TCommand* command = CurrentCommand();
     if (!command || !Comm_) return false;
     const std::string reply = Comm_->Receive();
@@ -442,15 +420,12 @@ bool TCustomDLLObject::GetResult() {
     if (!CheckResult(reply)) return false;
     if (!command->IsWrite) CommAnalyze(reply, *command, Tags());
     return true;
-  } catch (...) {
-    LogException("GetResult", "TCustomDLLObject");
-    return false;
-  }
+  });
 }
 
 void TCustomDLLObject::GetAnswerMainStr(TCommand& command, TDLLTag& tag, std::string& out,
                                         bool is_write) {
-  try {
+  const bool done = Guarded(this, "GetAnswerMainStr", [&] {
     out.clear();
     (void)command;
     const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
@@ -466,29 +441,24 @@ void TCustomDLLObject::GetAnswerMainStr(TCommand& command, TDLLTag& tag, std::st
       out = std::string(prefix) + std::string(word);
     }
     CutToShortString(out);
-  } catch (...) {
-    out.clear();
-    LogException("GetAnswerMainStr", "TCustomDLLObject");
-  }
+  });
+  if (!done) out.clear();
 }
 
 bool TCustomDLLObject::CheckResult(const std::string& reply) {
-  try {
+  return Guarded(this, "CheckResult", false, [&] {
     if (!CurrentCommand()) return false;
     const std::string_view terminator = TerminatorOf(CurrentCommand()->TypeIndex);
     return terminator.empty() || Contains(reply, terminator);
-  } catch (...) {
-    LogException("CheckResult", "TCustomDLLObject");
-    return false;
-  }
+  });
 }
 
 bool TCustomDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
                                    const std::vector<std::unique_ptr<TDLLTag>>& tags) {
-  try {
-    std::string data;
-    GetEchoDataStr(reply, command, data);
-    CutToShortString(data);
+  return Guarded(this, "CommAnalyze", false, [&] {
+    ReplyUnderAnalysis analysis{command, std::string(), std::nullopt};
+    GetEchoDataStr(reply, command, analysis.data);
+    CutToShortString(analysis.data);
     std::string status;
     GetEchoStatusStr(reply, command, status);
     if (!command.HasFlag(command_flags::kTagBound)) return false;
@@ -497,31 +467,38 @@ bool TCustomDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
     for (int32_t index : command.Indexes) {
       if (index < 0 || static_cast<std::size_t>(index) >= tags.size() || !tags[index]) continue;
       TDLLTag& tag = *tags[static_cast<std::size_t>(index)];
-      const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
-      const int64_t width = row ? row->ValueWidth : -1;
-      const std::string field =
-          width > 0
-              ? std::string(SubText(data, width * (tag.Channel - command.StartAddr) + 1, width))
-              : data;
       if (tag.DataKind == TK571_VALUE_STRING) {
-        tag.Value = TagValue::Text(data);
-      } else if (const auto number = ParseDecimal(RemoveSpaces(field))) {
-        tag.Value = tag.DataKind == TK571_VALUE_FLOAT ? TagValue::Double(*number)
-                                                      : TagValue::Boolean(*number != 0);
+        tag.Value = TagValue::Text(analysis.data);
+      } else {
+        StoreTagValue(tag, analysis);
       }
       tag.UpdateTime = now;
       stored = true;
     }
     return stored;
-  } catch (...) {
-    LogException("CommAnalyze", "TCustomDLLObject");
-    return false;
-  }
+  });
+}
+
+int64_t TCustomDLLObject::FieldStart(const TDLLTag& tag, const TCommand& command) {
+  const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+  const int64_t width = row ? row->ValueWidth : -1;
+  return width * (static_cast<int64_t>(tag.Channel) - command.StartAddr) + 1;
+}
+
+void TCustomDLLObject::StoreTagValue(TDLLTag& tag, ReplyUnderAnalysis& reply) {
+  const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+  const int64_t width = row ? row->ValueWidth : -1;
+  const std::string field =
+      width > 0 ? std::string(SubText(reply.data, FieldStart(tag, reply.command), width))
+                : reply.data;
+  if (const auto number = ParseDecimal(RemoveSpaces(field)))
+    tag.Value = tag.DataKind == TK571_VALUE_FLOAT ? TagValue::Double(*number)
+                                                  : TagValue::Boolean(*number != 0);
 }
 
 void TCustomDLLObject::GetEchoDataStr(const std::string& reply, const TCommand& command,
                                       std::string& out) {
-  try {
+  const bool done = Guarded(this, "GetEchoDataStr", [&] {
     out = reply;
     const ControllerTypeRow* row = ControllerTypeRowAt(command.TypeIndex);
     if (!row || command.IsWrite) return;
@@ -539,15 +516,13 @@ void TCustomDLLObject::GetEchoDataStr(const std::string& reply, const TCommand& 
       EraseBack(out, terminator);
     }
     if (kChecksumKind != kChecksumNone) EraseBack(out, kChecksumWidth);
-  } catch (...) {
-    out.clear();
-    LogException("GetEchoDataStr", "TCustomDLLObject");
-  }
+  });
+  if (!done) out.clear();
 }
 
 void TCustomDLLObject::GetEchoStatusStr(const std::string& reply, const TCommand& command,
                                         std::string& out) {
-  try {
+  const bool done = Guarded(this, "GetEchoStatusStr", [&] {
     out.clear();
     const ControllerTypeRow* row = ControllerTypeRowAt(command.TypeIndex);
     if (row && !command.IsWrite && row->ReadAnswerKind == answer_kind::kWithStatus &&
@@ -564,10 +539,8 @@ void TCustomDLLObject::GetEchoStatusStr(const std::string& reply, const TCommand
         break;
       }
     }
-  } catch (...) {
-    out.clear();
-    LogException("GetEchoStatusStr", "TCustomDLLObject");
-  }
+  });
+  if (!done) out.clear();
 }
 
 }  // namespace tk571

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ namespace tk571 {
 
 class TCustomDLLObject : public TBaseDLLObject {
  public:
+  static std::string_view ExceptionClass(std::string_view) { return "TCustomDLLObject"; }
+
   explicit TCustomDLLObject(bool first_instance);
   ~TCustomDLLObject() override;
 
@@ -46,7 +49,21 @@ class TCustomDLLObject : public TBaseDLLObject {
 
  protected:
   TagTypeTable TagTypes() const override;
-  const char* ClassName() const override { return "TCustomDLLObject"; }
+
+  // A reply under analysis, as the step for each of its tags sees it.
+  struct ReplyUnderAnalysis {
+    const TCommand& command;
+    // The data part, at most 255 characters.
+    std::string data;
+    // Text that a device layer fetches once per reply, when a tag needs it.
+    std::optional<std::string> fetched;
+  };
+  // Stores the value that a reply carries for one of its tags; text tags
+  // take the whole data part and never come here.
+  virtual void StoreTagValue(TDLLTag& tag, ReplyUnderAnalysis& reply);
+  // 1-based position of a tag's field in the data part of its command's
+  // reply.
+  static int64_t FieldStart(const TDLLTag& tag, const TCommand& command);
 
   // Creates the serial port object; tests put a scripted line here.
   virtual std::unique_ptr<SerialLine> CreateSerialLine();

@@ -33,7 +33,27 @@ bool ContainsAny(std::string_view text, std::span<const std::string_view> parts)
   return false;
 }
 
+// Operations whose controller version took over the code of a generic class
+// and kept that class's exception line. Every other operation of this class
+// names "TDLLObject".
+struct TakenOver {
+  std::string_view operation;
+  std::string_view class_name;
+};
+constexpr TakenOver kTakenOver[] = {
+    {"GetAskStr", "TCustomDLLObject"},
+    {"CheckResult", "TCustomDLLObject"},
+    // The dialogues run in front of the generic write, inside its handler.
+    {"opWriteCmd_Exec", "TBaseDLLObject"},
+};
+
 }  // namespace
+
+std::string_view TDLLObject::ExceptionClass(std::string_view op) {
+  for (const TakenOver& row : kTakenOver)
+    if (row.operation == op) return row.class_name;
+  return "TDLLObject";
+}
 
 // ---- Command building ----
 
@@ -44,7 +64,7 @@ int32_t TDLLObject::GetInterval() {
 
 CommandPtr TDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list, bool is_write) {
   CommandPtr command = TCustomDLLObject::CreatCommand(tag, list, is_write);
-  try {
+  Guarded(this, "CreatCommand", [&] {
     // The controller takes whole numbers: the value queued, and later given
     // back to the tag, is the rounded integer.
     if (command && is_write && tag.Value.IsDouble()) {
@@ -53,14 +73,12 @@ CommandPtr TDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list,
         command->Value = tag.Value;
       }
     }
-  } catch (...) {
-    LogException("CreatCommand", "TDLLObject");
-  }
+  });
   return command;
 }
 
 bool TDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag, bool is_write) {
-  try {
+  return Guarded(this, "NeedCreatCommand", false, [&] {
     SetpointKind kind;
     switch (tag.TypeIndex) {
       case kTypeM_FINAL:
@@ -82,14 +100,11 @@ bool TDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag, b
         Entry(*table, kind, tag.Channel) = static_cast<float>(tag.Value.AsDouble());
     }
     return false;
-  } catch (...) {
-    LogException("NeedCreatCommand", "TDLLObject");
-    return false;
-  }
+  });
 }
 
 void TDLLObject::GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write) {
-  try {
+  const bool done = Guarded(this, "GetAskStr", [&] {
     if (is_write && tag.TypeIndex == kTypeSTART_UP) {
       const std::string body = tag.Value.AsBoolean() ? "ST" : "ABO";
       std::string framed;
@@ -98,33 +113,22 @@ void TDLLObject::GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bo
       return;
     }
     TCustomDLLObject::GetAskStr(command, tag, out, is_write);
-  } catch (...) {
-    out.clear();
-    LogException("GetAskStr", "TCustomDLLObject");
-  }
+  });
+  if (!done) out.clear();
 }
 
 // ---- One exchange ----
 
 void TDLLObject::RealComm(TCommand* command) {
-  try {
-    TCustomDLLObject::RealComm(command);
-  } catch (...) {
-    LogException("RealComm", "TDLLObject");
-  }
+  Guarded(this, "RealComm", [&] { TCustomDLLObject::RealComm(command); });
 }
 
 bool TDLLObject::GetResult() {
-  try {
-    return TCustomDLLObject::GetResult();
-  } catch (...) {
-    LogException("GetResult", "TDLLObject");
-    return false;
-  }
+  return Guarded(this, "GetResult", false, [&] { return TCustomDLLObject::GetResult(); });
 }
 
 bool TDLLObject::CheckResult(const std::string& reply) {
-  try {
+  return Guarded(this, "CheckResult", false, [&] {
     const TCommand* command = CurrentCommand();
     if (!command) return false;
     const std::string_view terminator = TerminatorOf(command->TypeIndex);
@@ -153,89 +157,51 @@ bool TDLLObject::CheckResult(const std::string& reply) {
       default:
         return false;
     }
-  } catch (...) {
-    LogException("CheckResult", "TCustomDLLObject");
-    return false;
-  }
+  });
 }
 
-bool TDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
-                             const std::vector<std::unique_ptr<TDLLTag>>& tags) {
-  try {
-    std::string data;
-    GetEchoDataStr(reply, command, data);
-    if (data.size() > 255) data.resize(255);
-    std::string status;
-    GetEchoStatusStr(reply, command, status);
-    if (!command.HasFlag(command_flags::kTagBound)) return false;
-
-    bool visited = false;
-    bool status_fetched = false;
-    std::string status_line;
-    const double now = platform::HostDateNow();
-    for (int32_t index : command.Indexes) {
-      if (index < 0 || static_cast<std::size_t>(index) >= tags.size()) continue;
-      TDLLTag* tag = tags[static_cast<std::size_t>(index)].get();
-      if (!tag) continue;
-      const ControllerTypeRow* row = ControllerTypeRowAt(tag->TypeIndex);
-      const int64_t width = row ? row->ValueWidth : -1;
-      const int64_t position = width * (static_cast<int64_t>(tag->Channel) - command.StartAddr) + 1;
-
-      if (tag->DataKind == TK571_VALUE_STRING) {
-        tag->Value = TagValue::Text(data);
-      } else if (tag->TypeIndex == kTypeENQ) {
-        if (Contains(data, kGross)) {
-          if (!status_fetched) {
-            status_line = GetStatusLine();
-            status_fetched = true;
-          }
-          if (!status_line.empty()) {
-            const auto number = ParseDecimal(
-                RemoveSpaces(SubText(status_line, position + kValueOffset, kValueChars)));
-            if (number) tag->Value = TagValue::Double(*number);
-          }
-        }
-      } else if (tag->TypeIndex == kTypeREAD) {
-        const auto number =
-            ParseDecimal(RemoveSpaces(SubText(data, position + kValueOffset, kValueChars)));
-        if (tag->DataKind == TK571_VALUE_FLOAT) {
-          if (number) tag->Value = TagValue::Double(*number);
-        } else {
-          const double current = tag->Value.AsBoolean() ? 1.0 : 0.0;
-          const double read = number ? *number : current;
-          tag->Value = TagValue::Boolean(std::trunc(read) == 1.0);
-        }
-      } else if (tag->DataKind == TK571_VALUE_BOOL) {
-        const auto word = ParseHexWord(SubText(data, position, 4));
-        const auto work = RoundToInt32(tag->WorkValue);
-        const uint32_t bits = word ? *word : static_cast<uint32_t>(work ? *work : 0);
-        if (tag->BitNo >= 0 && tag->BitNo <= 15)
-          tag->Value = TagValue::Boolean(((bits >> tag->BitNo) & 1u) != 0);
-      }
-      tag->UpdateTime = now;
-      visited = true;
+void TDLLObject::StoreTagValue(TDLLTag& tag, ReplyUnderAnalysis& reply) {
+  const int64_t position = FieldStart(tag, reply.command);
+  if (tag.TypeIndex == kTypeENQ) {
+    // The final amounts are in the status line, which the controller sends on
+    // request after a gross weight reply; one request serves every tag.
+    if (!Contains(reply.data, kGross)) return;
+    if (!reply.fetched) reply.fetched = GetStatusLine();
+    if (reply.fetched->empty()) return;
+    const auto number =
+        ParseDecimal(RemoveSpaces(SubText(*reply.fetched, position + kValueOffset, kValueChars)));
+    if (number) tag.Value = TagValue::Double(*number);
+  } else if (tag.TypeIndex == kTypeREAD) {
+    const auto number =
+        ParseDecimal(RemoveSpaces(SubText(reply.data, position + kValueOffset, kValueChars)));
+    if (tag.DataKind == TK571_VALUE_FLOAT) {
+      if (number) tag.Value = TagValue::Double(*number);
+    } else {
+      const double current = tag.Value.AsBoolean() ? 1.0 : 0.0;
+      const double read = number ? *number : current;
+      tag.Value = TagValue::Boolean(std::trunc(read) == 1.0);
     }
-    return visited;
-  } catch (...) {
-    LogException("CommAnalyze", "TCustomDLLObject");
-    return false;
+  } else if (tag.DataKind == TK571_VALUE_BOOL) {
+    const auto word = ParseHexWord(SubText(reply.data, position, 4));
+    const auto work = RoundToInt32(tag.WorkValue);
+    const uint32_t bits = word ? *word : static_cast<uint32_t>(work ? *work : 0);
+    if (tag.BitNo >= 0 && tag.BitNo <= 15)
+      tag.Value = TagValue::Boolean(((bits >> tag.BitNo) & 1u) != 0);
   }
 }
 
 // ---- Run events ----
 
-void TDLLObject::GetRunEvent() {
-  try {
-    if (RunEvent() != opNone) return;
+uint8_t TDLLObject::ChooseRunEvent() {
+  // The controller's part of GetRunEvent: its exception line names it.
+  return Guarded(this, "GetRunEvent", uint8_t{opNone}, [&]() -> uint8_t {
     const TCommand* command = CurrentCommand();
     switch (RunState()) {
       case rsReady:
-        if (command) {
-          Raise(command->IsWrite ? opWriteCmd : opReadCmd);
-        } else {
-          EnterState(rsIdle, opInit);
-        }
-        break;
+        // opInit_Exec has chosen the command and selected its controller.
+        if (command) return command->IsWrite ? opWriteCmd : opReadCmd;
+        EnterState(rsIdle);
+        return opInit;
       case rsIniting: {
         const std::string received = ReceiveText();
         // The controller's answer to a select is the whole line ACK nn CR LF.
@@ -245,38 +211,17 @@ void TDLLObject::GetRunEvent() {
         const bool acknowledged =
             command && Contains(received, std::string(1, kAck) + TwoDigits(command->DevNo) +
                                               std::string(kCrLf));
-        if (acknowledged) {
-          Raise(opInitACK);
-        } else if (ReplyOverdue(kSelectTimeoutMs)) {
-          Raise(opInitNAK);
-        }
-        break;
+        if (acknowledged) return opInitACK;
+        return ReplyOverdue(kSelectTimeoutMs) ? uint8_t{opInitNAK} : uint8_t{opNone};
       }
-      case rsReading:
-        if (GetResult()) {
-          Raise(opReadACK);
-        } else if (ReplyOverdue(ReplyTimeout)) {
-          Raise(opReadNAK);
-        }
-        break;
-      case rsWriting:
-        if (GetResult()) {
-          Raise(opWriteACK);
-        } else if (ReplyOverdue(ReplyTimeout)) {
-          Raise(opWriteNAK);
-        }
-        break;
       default:
-        break;
+        return TCustomDLLObject::ChooseRunEvent();
     }
-    if (ExchangeEnded()) UpdateLinkStatus();
-  } catch (...) {
-    LogException("GetRunEvent", "TDLLObject");
-  }
+  });
 }
 
 void TDLLObject::opInit_Exec() {
-  try {
+  Guarded(this, "opInit_Exec", [&] {
     if (!KeepChosenCommand_ || !CurrentCommand()) GetNextCommand();
     KeepChosenCommand_ = false;
     const TCommand* command = CurrentCommand();
@@ -304,31 +249,25 @@ void TDLLObject::opInit_Exec() {
       EnterState(rsReady);
     }
     ReadExecute();
-  } catch (...) {
-    LogException("opInit_Exec", "TDLLObject");
-  }
+  });
 }
 
 void TDLLObject::opInitACK_Exec() {
-  try {
+  Guarded(this, "opInitACK_Exec", [&] {
     EnterState(rsReady);
     ReadExecute();
-  } catch (...) {
-    LogException("opInitACK_Exec", "TDLLObject");
-  }
+  });
 }
 
 void TDLLObject::opInitNAK_Exec() {
-  try {
+  Guarded(this, "opInitNAK_Exec", [&] {
     KeepChosenCommand_ = CurrentCommand() != nullptr;
     EnterState(rsIdle, opInit);
-  } catch (...) {
-    LogException("opInitNAK_Exec", "TDLLObject");
-  }
+  });
 }
 
 void TDLLObject::opWriteCmd_Exec() {
-  try {
+  const bool done = Guarded(this, "opWriteCmd_Exec", [&] {
     TCommand* command = CurrentCommand();
     // A write repeated after a select that never reached the line must not
     // go to the controller still selected: select first.
@@ -359,27 +298,19 @@ void TDLLObject::opWriteCmd_Exec() {
       }
     }
     TCustomDLLObject::opWriteCmd_Exec();
-  } catch (...) {
+  });
+  if (!done) {
     EnterState(rsReady);
-    LogException("opWriteCmd_Exec", "TBaseDLLObject");
   }
 }
 
 void TDLLObject::opWriteACK_Exec() {
-  try {
-    ReturnToMainDisplay();
-  } catch (...) {
-    LogException("opWriteACK_Exec", "TDLLObject");
-  }
+  Guarded(this, "opWriteACK_Exec", [&] { ReturnToMainDisplay(); });
   TCustomDLLObject::opWriteACK_Exec();
 }
 
 void TDLLObject::opWriteNAK_Exec() {
-  try {
-    ReturnToMainDisplay();
-  } catch (...) {
-    LogException("opWriteNAK_Exec", "TDLLObject");
-  }
+  Guarded(this, "opWriteNAK_Exec", [&] { ReturnToMainDisplay(); });
   TCustomDLLObject::opWriteNAK_Exec();
 }
 
@@ -410,7 +341,7 @@ void TDLLObject::SetLineSelectedDevice(int16_t device) {
 }
 
 std::string TDLLObject::GetStatusLine() {
-  try {
+  return Guarded(this, "GetStatusLine", std::string(), [&] {
     if (!Comm_) return std::string();
     Comm_->ClearBuffer();
     SendText(std::string(1, kAck) + std::string(kCrLf));
@@ -422,10 +353,7 @@ std::string TDLLObject::GetStatusLine() {
                        Contains(line, "M2") && Contains(line, "M3") && Contains(line, "M4") &&
                        line.ends_with(terminator);
     return valid ? line : std::string();
-  } catch (...) {
-    LogException("GetStatusLine", "TDLLObject");
-    return std::string();
-  }
+  });
 }
 
 }  // namespace tk571

@@ -37,6 +37,9 @@ class TDLLObject : public TCustomDLLObject {
   static constexpr std::size_t kStatusLineLength = 72;
   static constexpr int kMaterials = 4;
 
+  // "TDLLObject", or the class whose code an operation took over.
+  static std::string_view ExceptionClass(std::string_view op);
+
   explicit TDLLObject(bool first_instance) : TCustomDLLObject(first_instance) {}
 
   int32_t GetInterval() override;
@@ -45,7 +48,6 @@ class TDLLObject : public TCustomDLLObject {
   void GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write) override;
   void RealComm(TCommand* command) override;
   bool GetResult() override;
-  void GetRunEvent() override;
   void opInit_Exec() override;
   void opInitACK_Exec() override;
   void opInitNAK_Exec() override;
@@ -53,8 +55,6 @@ class TDLLObject : public TCustomDLLObject {
   void opWriteACK_Exec() override;
   void opWriteNAK_Exec() override;
   bool CheckResult(const std::string& reply) override;
-  bool CommAnalyze(const std::string& reply, TCommand& command,
-                   const std::vector<std::unique_ptr<TDLLTag>>& tags) override;
 
   // The dialogues with the controller, run for the current command.
   bool SendSetpoints();
@@ -68,7 +68,8 @@ class TDLLObject : public TCustomDLLObject {
   const TSetpoints& Setpoints(int32_t device) const;
 
  protected:
-  const char* ClassName() const override { return "TDLLObject"; }
+  uint8_t ChooseRunEvent() override;
+  void StoreTagValue(TDLLTag& tag, ReplyUnderAnalysis& reply) override;
 
   // The selected device of this object's line.
   int16_t LineSelectedDevice() const;

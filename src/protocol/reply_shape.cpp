@@ -3,13 +3,14 @@
 #include <array>
 #include <span>
 
+#include "engine/run_log.h"
 #include "protocol/reply_text.h"
 
 namespace tk571 {
 
 namespace {
 
-constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kLineEnd = kCrLf;
 constexpr std::array<std::string_view, 3> kStates = {"OL", "ST", "US"};
 constexpr std::array<std::string_view, 2> kKinds = {"NT", "GS"};
 // "ST,GS," before the value field.

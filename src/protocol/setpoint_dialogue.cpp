@@ -69,11 +69,11 @@ TDLLObject::PromptCheck TDLLObject::ParsePrompt(const std::string& prompt, Promp
 }
 
 void TDLLObject::LogPromptFault(const std::string&, const char* operation) {
-  LogException(operation, "TDLLObject");
+  LogExceptionLine(this, operation);
 }
 
 bool TDLLObject::SendSetpoints() {
-  try {
+  return Guarded(this, "SendSetpoints", false, [&] {
     TCommand* command = CurrentCommand();
     if (!command) return false;
     const TSetpoints& table = Setpoints(command->DevNo);
@@ -95,14 +95,11 @@ bool TDLLObject::SendSetpoints() {
       platform::SleepMs(kMenuPauseMs);
     }
     return true;
-  } catch (...) {
-    LogException("SendSetpoints", "TDLLObject");
-    return false;
-  }
+  });
 }
 
 bool TDLLObject::SendSetpointItem() {
-  try {
+  return Guarded(this, "SendSetpointItem", false, [&] {
     const std::string prompt = ReceiveText();
     Prompt item;
     const PromptCheck check = ParsePrompt(prompt, item);
@@ -127,14 +124,11 @@ bool TDLLObject::SendSetpointItem() {
     }
     SendText("R" + std::string(kCrLf));
     return false;
-  } catch (...) {
-    LogException("SendSetpointItem", "TDLLObject");
-    return false;
-  }
+  });
 }
 
 bool TDLLObject::ReadSetpoints() {
-  try {
+  return Guarded(this, "ReadSetpoints", false, [&] {
     TCommand* command = CurrentCommand();
     if (!command) return false;
     const int32_t device = command->DevNo;
@@ -169,14 +163,11 @@ bool TDLLObject::ReadSetpoints() {
       }
     }
     return true;
-  } catch (...) {
-    LogException("ReadSetpoints", "TDLLObject");
-    return false;
-  }
+  });
 }
 
 bool TDLLObject::ReadSetpointItem() {
-  try {
+  return Guarded(this, "ReadSetpointItem", true, [&] {
     const std::string prompt = ReceiveText();
     Prompt item;
     const PromptCheck check = ParsePrompt(prompt, item);
@@ -192,10 +183,7 @@ bool TDLLObject::ReadSetpointItem() {
         ParseDecimal(RemoveSpaces(SubText(prompt, kPromptValuePos, kPromptValueChars)));
     Entry(*table, item.kind, item.material) = static_cast<float>(number ? *number : 0.0);
     return true;
-  } catch (...) {
-    LogException("ReadSetpointItem", "TDLLObject");
-    return true;
-  }
+  });
 }
 
 }  // namespace tk571

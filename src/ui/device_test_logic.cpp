@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/guarded.h"
 #include "engine/run_log.h"
 #include "platform/clock.h"
 #include "platform/gbk.h"
@@ -232,11 +233,8 @@ void DeviceTestSession::SetWriteChecked(bool checked) {
   const TagValue value = ValueToWrite();
   object = driver_.Object();
   if (!object || object->TagCount() <= 0) return;
-  try {
-    object->Write(static_cast<uint32_t>(object->TagCount() - 1), value);
-  } catch (...) {
-    // The grid shows the outcome on the next tick.
-  }
+  // The grid shows the outcome on the next tick.
+  CatchAll([&] { return object->Write(static_cast<uint32_t>(object->TagCount() - 1), value); });
 }
 
 void DeviceTestSession::AddressEdited(const std::string& text) {

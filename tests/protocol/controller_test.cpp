@@ -2,6 +2,8 @@
 // production start and stop, and the set-point menu.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "engine/library_values.h"
 #include "fake_controller.h"
 #include "fake_line.h"
@@ -155,6 +157,54 @@ TEST(ControllerTest, StartAndAbortProduction) {
   b.Poll("NO ? is an answer too");
   EXPECT_EQ(start.Value, TagValue::Boolean(true));
   ExpectGolden("start_abort", b.Trace());
+}
+
+// A failure inside an operation is logged with the class whose code ran,
+// which for an operation the controller took over from a generic class is
+// that class; the driver then goes on polling.
+TEST(ControllerTest, ExceptionLinesNameTheClassWhoseCodeRan) {
+  struct Case {
+    int32_t type;
+    bool write;
+    std::string fails;  // the request whose sending fails
+    bool controller_answers;
+    const char* line;
+  };
+  const Case cases[] = {
+      {kTypeREAD, false, "\x05ID01\r\n", true, "：TDLLObject.opInit_Exec异常！\r\n"},
+      {kTypeREAD, false, "READ\r\n", true, "：TCustomDLLObject.RealComm异常！\r\n"},
+      {kTypeENQ, false, "\x06\r\n", true, "：TDLLObject.GetStatusLine异常！\r\n"},
+      {kTypeSTART_UP, true, "R\r\n", true, "：TDLLObject.opWriteACK_Exec异常！\r\n"},
+      // A set-point reply without its label sends the controller back to
+      // its main display from the reply check.
+      {kTypeM_MEDIUM, false, "R\r\n", false, "：TCustomDLLObject.CheckResult异常！\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Hex(c.fails));
+    Bench b;
+    b.driver.line->responder = [&](const std::string& sent) -> std::string {
+      if (sent == c.fails) throw std::runtime_error("line gone");
+      if (c.controller_answers || sent[0] == TDLLObject::kEnq) return b.controllers.Answer(sent);
+      return "M9 NONE\r\n";
+    };
+    // A weight keeps the line busy after the failure.
+    b.driver.AddTag(kTypeREAD, 1, 1);
+    TDLLTag& tag = c.type == kTypeREAD ? b.driver.Tag(0) : b.driver.AddTag(c.type, 1, 1, c.write);
+    b.driver.BuildCommands();
+    if (c.write) {
+      ASSERT_TRUE(b.driver.Write(tag, TagValue::Boolean(true)));
+    }
+    for (int poll = 0; poll < 4; ++poll) {
+      b.clock.Advance(TDLLObject::kSelectTimeoutMs + 1);
+      b.Poll("poll");
+    }
+    EXPECT_NE(b.driver.log.find(Gbk(c.line)), std::string::npos) << b.driver.log;
+    const std::size_t sent = b.driver.line->sent.size();
+    b.clock.Advance(5000);
+    b.Poll("still polling");
+    b.Poll("still polling");
+    EXPECT_GT(b.driver.line->sent.size(), sent) << b.Trace();
+  }
 }
 
 TEST(ControllerTest, LoadRecipeDialogue) {
