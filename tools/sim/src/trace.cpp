@@ -5,14 +5,28 @@
 
 namespace tk571::sim {
 
+namespace {
+
+std::string Stamp(std::chrono::microseconds at, bool with_time) {
+  if (!with_time) return {};
+  std::array<char, 32> stamp{};
+  std::snprintf(stamp.data(), stamp.size(), "%9.3f ",
+                std::chrono::duration<double, std::milli>(at).count());
+  return stamp.data();
+}
+
+}  // namespace
+
+std::string FormatOverlap(const Overlap& overlap, bool with_time) {
+  std::array<char, 96> text{};
+  std::snprintf(text.data(), text.size(), "!! overlap %d: %02d %s, %zu of %zu bytes sent",
+                overlap.number, overlap.controller, overlap.sent > 0 ? "answering" : "pending",
+                overlap.sent, overlap.size);
+  return Stamp(overlap.at, with_time) + text.data();
+}
+
 std::string FormatTraceEntry(const TraceEntry& entry, bool with_time) {
-  std::string text;
-  if (with_time) {
-    std::array<char, 32> stamp{};
-    std::snprintf(stamp.data(), stamp.size(), "%9.3f ",
-                  std::chrono::duration<double, std::milli>(entry.at).count());
-    text += stamp.data();
-  }
+  std::string text = Stamp(entry.at, with_time);
   text += entry.direction == Direction::kToController ? ">>" : "<<";
   static constexpr std::string_view kHex = "0123456789ABCDEF";
   for (char c : entry.bytes) {
