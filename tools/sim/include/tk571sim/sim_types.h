@@ -78,7 +78,7 @@ struct Faults {
   int status_pause_after = 18;
   // This byte goes out before every answer, as an RS-485 adapter that glitches
   // when it turns its driver on.
-  std::optional<std::uint8_t> noise_byte;
+  std::optional<std::uint8_t> noise_byte{};
   // A typed set-point value is taken, but echoed as typed, without its label.
   bool bare_echo = false;
   // Acknowledges its select request and nothing else: other requests are
