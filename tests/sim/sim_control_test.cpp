@@ -170,7 +170,7 @@ TEST(SimControl, CommandsChangeTheRunningLine) {
       {"overlaps 1", "error: overlaps takes no value", Faults(), Faults()},
       {"", "error: empty command", Faults(), Faults()},
       {"reboot", "error: unknown command reboot", Faults(), Faults()},
-      {"overlaps", "overlaps 0", Faults(), Faults()},
+      {"overlaps", "overlaps 0, sending 0, paused 0, pending 0", Faults(), Faults()},
   };
   for (const Step& s : steps) {
     SCOPED_TRACE(s.command);
@@ -187,9 +187,9 @@ TEST(SimControl, OverlapsUnplugAndReplugByCommand) {
     TestPort port(line.LinkPath());
     port.Send("READ\r\nREAD\r\n");
     port.ReadUntil("kg\r\nST,GS,+0000.00kg\r\n", kAnswerTimeout);
-    EXPECT_EQ(RunControlCommand(line, "overlaps"), "overlaps 1");
+    EXPECT_EQ(RunControlCommand(line, "overlaps"), "overlaps 1, sending 0, paused 0, pending 1");
     EXPECT_EQ(RunControlCommand(line, "clear-trace"), "ok");
-    EXPECT_EQ(RunControlCommand(line, "overlaps"), "overlaps 0");
+    EXPECT_EQ(RunControlCommand(line, "overlaps"), "overlaps 0, sending 0, paused 0, pending 0");
     EXPECT_EQ(RunControlCommand(line, "unplug"), "ok");
     EXPECT_FALSE(line.Plugged());
     EXPECT_TRUE(port.HungUp());

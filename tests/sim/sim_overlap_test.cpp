@@ -34,8 +34,8 @@ TEST(SimOverlap, CountsRequestsThatStartWhileAnAnswerIsOnTheLineOrDue) {
     Faults faults;
     // What the driver does after selecting controller 1.
     std::function<void(TestPort&)> drive;
-    // "pending, 0 of N" or "answering, S of N" (S bytes of an N-byte answer
-    // sent), one per overlap; "answering" alone: somewhere inside a status line.
+    // One per overlap: its kind and S of N (S bytes of an N-byte answer
+    // sent); "sending" alone: somewhere inside a status line.
     std::vector<std::string> marks;
   };
   const std::vector<Case> cases = {
@@ -70,9 +70,8 @@ TEST(SimOverlap, CountsRequestsThatStartWhileAnAnswerIsOnTheLineOrDue) {
        kFastBaud,
        With([](Faults& f) { f.late_r = milliseconds(300); }),
        [](TestPort& port) {
-         port.Send("R\r\n");
-         EXPECT_EQ(port.ReadFor(milliseconds(20)), "");
-         port.Send("READ\r\n");
+         // As a driver that sends READ right after its 80 ms pause.
+         port.Send("R\r\nREAD\r\n");
          // The late answer comes first, the reading queues behind it.
          EXPECT_EQ(port.ReadUntil(kReading, kAnswerTimeout), "YES\r\n" + kReading);
        },
@@ -86,22 +85,22 @@ TEST(SimOverlap, CountsRequestsThatStartWhileAnAnswerIsOnTheLineOrDue) {
          port.Send("READ\r\n");
          port.ReadUntil(kReading, milliseconds(5000));
        },
-       {"answering"}},
+       {"sending"}},
       {"a request in the pause of a status line",
        kFastBaud,
-       With([](Faults& f) { f.status_pause = milliseconds(300); }),
+       With([](Faults& f) { f.status_pause = milliseconds(500); }),
        [](TestPort& port) {
          port.Send("\x06\r\n");
          ASSERT_EQ(port.ReadUntil("M1,NT,+0000.00kg, ", kAnswerTimeout), "M1,NT,+0000.00kg, ");
          port.Send("READ\r\n");
          port.ReadUntil(kReading, kAnswerTimeout);
        },
-       {"answering, 18 of 72"}},
+       {"paused, 18 of 72"}},
       {"a request between the pieces of a split answer",
        kFastBaud,
        With([](Faults& f) {
          f.split_parts = 2;
-         f.split_gap = milliseconds(300);
+         f.split_gap = milliseconds(500);
        }),
        [](TestPort& port) {
          port.Send("READ\r\n");
@@ -109,7 +108,7 @@ TEST(SimOverlap, CountsRequestsThatStartWhileAnAnswerIsOnTheLineOrDue) {
          port.Send("READ\r\n");
          port.ReadUntil(kReading, kAnswerTimeout);
        },
-       {"answering, 9 of 18"}},
+       {"paused, 9 of 18"}},
       {"a noise byte belongs to the answer",
        kFastBaud,
        With([](Faults& f) { f.noise_byte = 0xFF; }),
@@ -137,8 +136,9 @@ TEST(SimOverlap, CountsRequestsThatStartWhileAnAnswerIsOnTheLineOrDue) {
       EXPECT_EQ(o.number, int(i) + 1);
       EXPECT_EQ(o.controller, 1);
       const std::string text = FormatOverlap(o);
-      if (c.marks[i] == "answering") {
+      if (c.marks[i] == "sending") {
         // Somewhere in the middle of the 72 characters.
+        EXPECT_EQ(o.kind, OverlapKind::kSending) << text;
         EXPECT_GE(o.sent, 3u) << text;
         EXPECT_LT(o.sent, o.size) << text;
         EXPECT_EQ(o.size, 72u);

@@ -135,14 +135,15 @@ TEST(SimProgram, ControlFifoSwitchesFaultsAndTheTraceMarksOverlaps) {
     port.Send("READ\r\nREAD\r\n");
     port.ReadUntil("kg\r\n\xFFST,GS,+0000.00kg\r\n", kAnswerTimeout);
     Command(fifo, "overlaps");
-    EXPECT_EQ(program.ReadLine(), "overlaps 1");
+    EXPECT_EQ(program.ReadLine(), "overlaps 1, sending 0, paused 0, pending 1");
     Command(fifo, "fault 1 bogus");
     EXPECT_EQ(program.ReadLine(), "error: unknown fault bogus");
     Command(fifo, "fault 1 clear");
     EXPECT_EQ(program.ReadLine(), "ok");
     EXPECT_EQ(port.Ask("READ\r\n"), "ST,GS,+0000.00kg\r\n");
 
-    EXPECT_NE(program.Stop().find("tk571-sim: 1 overlaps"), std::string::npos);
+    EXPECT_NE(program.Stop().find("tk571-sim: overlaps 1, sending 0, paused 0, pending 1"),
+              std::string::npos);
   }
   std::stringstream text;
   text << std::ifstream(trace).rdbuf();

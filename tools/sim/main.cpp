@@ -99,7 +99,7 @@ int Run(const ProgramOptions& options) {
   }
   ServeUntilStopped(line, options, signals);
   control.reset();
-  std::cerr << "tk571-sim: " << line.OverlapCount() << " overlaps\n";
+  std::cerr << "tk571-sim: " << tk571::sim::FormatOverlapCounts(line.Overlaps()) << "\n";
   return 0;
 }
 

@@ -74,9 +74,10 @@ Control (faults can change while the line runs):
 
 Output:
   --trace FILE            append every byte on the line with time stamps
-                          ("-" for stderr), and a line "!! overlap K: ..."
-                          before each request that began while an answer was
-                          on the line or due
+                          ("-" for stderr), and a line "!! overlap K: NN
+                          sending|paused|pending, S of L bytes sent" before
+                          each request that began while controller NN had an
+                          answer on the line or due
   --verbose               log refused requests and line events to stderr
   --help                  show this text
 )";

@@ -80,7 +80,7 @@ std::string RunControlCommand(Line& line, std::string_view command) {
   if (verb == "fault") return Fault(line, words);
   if (verb == "faults") return ShowFaults(line, words);
   if (words.size() != 1) return Error(std::string(verb) + " takes no value");
-  if (verb == "overlaps") return "overlaps " + std::to_string(line.OverlapCount());
+  if (verb == "overlaps") return FormatOverlapCounts(line.Overlaps());
   if (verb == "clear-trace") {
     line.ClearTrace();
     return std::string(kOk);

@@ -248,6 +248,8 @@ struct Line::Impl {
   }
 
   // The answer in front of the queue is the one on the line (or due next).
+  // Its piece is going out from its start until its last stop bit, whether
+  // or not the worker has written the bytes yet.
   void MarkOverlap(Clock::time_point now, std::size_t request_entry) {
     if (tx.empty()) return;
     const Chunk& chunk = tx.front();
@@ -257,6 +259,13 @@ struct Line::Impl {
     overlap.controller = chunk.controller;
     overlap.sent = chunk.answer_offset + chunk.sent;
     overlap.size = chunk.answer_size;
+    if (now >= chunk.start && now < chunk.start + char_time * chunk.bytes.size()) {
+      overlap.kind = OverlapKind::kSending;
+    } else if (overlap.sent > 0) {
+      overlap.kind = OverlapKind::kPaused;
+    } else {
+      overlap.kind = OverlapKind::kPending;
+    }
     marks.push_back({overlap, request_entry});
     pending.events.emplace_back(overlap);
   }

@@ -4,7 +4,8 @@
 //   fault N|all NAME [VALUE...]   one fault of controller N (fault_spec.h)
 //   fault N|all clear             every fault of controller N off
 //   faults N                      -> "faults 01: late-r 120, noise-byte 00"
-//   overlaps                      -> "overlaps 3" (since the trace was cleared)
+//   overlaps                      -> "overlaps 3, sending 1, paused 0, pending 2"
+//                                    (since the trace was cleared; trace.h)
 //   clear-trace                   trace and overlaps start afresh
 //   unplug | replug               the line goes away / comes back
 //
