@@ -17,7 +17,7 @@
 #include "sim/test_port.h"
 #include "tk571sim/control.h"
 #include "tk571sim/control_input.h"
-#include "tk571sim/fault_spec.h"
+#include "tk571sim/fault_names.h"
 #include "tk571sim/line.h"
 
 namespace tk571::sim {
@@ -32,7 +32,7 @@ Faults With(const std::function<void(Faults&)>& change) {
   return f;
 }
 
-TEST(SimFaultSpec, EachFaultByName) {
+TEST(SimFaultNames, EachFaultByName) {
   struct Case {
     std::string name;
     std::vector<std::string_view> values;
@@ -73,7 +73,7 @@ TEST(SimFaultSpec, EachFaultByName) {
   }
 }
 
-TEST(SimFaultSpec, BadSpellingsChangeNothing) {
+TEST(SimFaultNames, BadSpellingsChangeNothing) {
   struct Case {
     std::string name;
     std::vector<std::string_view> values;
@@ -98,7 +98,7 @@ TEST(SimFaultSpec, BadSpellingsChangeNothing) {
 }
 
 // What DescribeFaults says can be spelled back into the same faults.
-TEST(SimFaultSpec, DescriptionSpellsTheFaultsBack) {
+TEST(SimFaultNames, DescriptionSpellsTheFaultsBack) {
   const Faults all = With([](Faults& f) {
     f.silent = f.select_only = f.garbage = f.drop_crlf = f.bare_echo = true;
     f.late = milliseconds(250);

@@ -3,7 +3,7 @@
 #include <set>
 
 #include "numbers.h"
-#include "tk571sim/fault_spec.h"
+#include "tk571sim/fault_names.h"
 
 namespace tk571::sim {
 namespace {

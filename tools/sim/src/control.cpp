@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "numbers.h"
-#include "tk571sim/fault_spec.h"
+#include "tk571sim/fault_names.h"
 
 namespace tk571::sim {
 namespace {

@@ -1,7 +1,7 @@
 // Commands of the simulator's control input, one a line, so that a test can
 // change a running line without restarting it:
 //
-//   fault N|all NAME [VALUE...]   one fault of controller N (fault_spec.h)
+//   fault N|all NAME [VALUE...]   one fault of controller N (fault_names.h)
 //   fault N|all clear             every fault of controller N off
 //   faults N                      -> "faults 01: late-r 120, noise-byte 00"
 //   overlaps                      -> "overlaps 3, sending 1, paused 0, pending 2"

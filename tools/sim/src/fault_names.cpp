@@ -1,4 +1,4 @@
-#include "tk571sim/fault_spec.h"
+#include "tk571sim/fault_names.h"
 
 #include <array>
 #include <cstdio>
