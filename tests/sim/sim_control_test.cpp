@@ -97,7 +97,8 @@ TEST(SimFaultNames, BadSpellingsChangeNothing) {
   }
 }
 
-// What DescribeFaults says can be spelled back into the same faults.
+// What DescribeFaults says, given back as control commands, makes the same
+// faults.
 TEST(SimFaultNames, DescriptionSpellsTheFaultsBack) {
   const Faults all = With([](Faults& f) {
     f.silent = f.select_only = f.garbage = f.drop_crlf = f.bare_echo = true;
@@ -114,21 +115,15 @@ TEST(SimFaultNames, DescriptionSpellsTheFaultsBack) {
   EXPECT_EQ(text,
             "silent, select-only, garbage, drop-crlf, bare-echo, late 250, late-r 120, noise 2, "
             "noise-byte 0A, split 3 40, status-pause 250 18");
-  Faults back;
+  Line line(FastLine());
+  line.AddController(1);
   std::string_view rest = text;
   while (!rest.empty()) {
     const std::string_view item = rest.substr(0, rest.find(", "));
     rest.remove_prefix(std::min(rest.size(), item.size() + 2));
-    std::vector<std::string_view> words;
-    std::string_view left = item;
-    while (!left.empty()) {
-      const std::size_t blank = std::min(left.find(' '), left.size());
-      words.push_back(left.substr(0, blank));
-      left.remove_prefix(std::min(left.size(), blank + 1));
-    }
-    EXPECT_EQ(SetFault(back, words[0], {words.begin() + 1, words.end()}), "") << item;
+    EXPECT_EQ(RunControlCommand(line, "fault 1 " + std::string(item)), "ok") << item;
   }
-  EXPECT_EQ(back, all);
+  EXPECT_EQ(line.GetFaults(1), all);
   EXPECT_EQ(DescribeFaults(Faults()), "none");
 }
 

@@ -228,21 +228,6 @@ TEST(SimFaultModes, SelectOnlyControllerAcknowledgesAndDoesNothingElse) {
   RunSteps(port, {{"READ\r\n", kReading}});
 }
 
-// Faults change while the line runs: the next answer shows the new ones.
-TEST(SimFaultModes, FaultsSwitchBetweenTwoAnswers) {
-  Line line(FastLine(LineMode::kRs232));
-  line.AddController(1);
-  TestPort port(line.LinkPath());
-  EXPECT_EQ(port.Ask("READ\r\n"), kReading);
-  line.SetFaults(1, With([](Faults& f) { f.noise_byte = 0x55; }));
-  EXPECT_EQ(port.Ask("READ\r\n"), "\x55" + kReading);
-  line.SetFaults(1, With([](Faults& f) { f.select_only = true; }));
-  port.Send("READ\r\n");
-  EXPECT_EQ(port.ReadFor(kQuiet), "");
-  line.SetFaults(1, Faults());
-  EXPECT_EQ(port.Ask("READ\r\n"), kReading);
-}
-
 TEST(SimFaultModes, ImpossibleFaultsAreRefused) {
   Line line(FastLine());
   line.AddController(1);
