@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -246,6 +247,25 @@ TEST(SimControlInput, CommandsThroughAFifo) {
             "error: line longer than 4096 characters", "faults 01: late-r 80, noise-byte 00"}));
   }
   EXPECT_NE(::access(fifo.c_str(), F_OK), 0);
+  ::rmdir(dir.c_str());
+}
+
+TEST(SimControlInput, AFailingCommandDoesNotEndTheInput) {
+  std::string dir = "/tmp/tk571-control-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  const std::string fifo = dir + "/control";
+  Replies replies;
+  {
+    ControlInput input(
+        fifo,
+        [](std::string_view command) -> std::string {
+          if (command == "boom") throw std::runtime_error("boom failed");
+          return "did " + std::string(command);
+        },
+        [&replies](std::string_view reply) { replies.Add(reply); });
+    WriteTo(fifo, "boom\nnext\n");
+    EXPECT_EQ(replies.WaitFor(2), (std::vector<std::string>{"error: boom failed", "did next"}));
+  }
   ::rmdir(dir.c_str());
 }
 

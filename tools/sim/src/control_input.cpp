@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <exception>
 #include <system_error>
 #include <thread>
 
@@ -39,7 +40,14 @@ struct ControlInput::Impl {
   void Take(std::string_view line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty() || line.front() == '#') return;
-    replier(handler(line));
+    // A command that fails must not end the reader: later commands still come.
+    std::string reply;
+    try {
+      reply = handler(line);
+    } catch (const std::exception& e) {
+      reply = std::string("error: ") + e.what();
+    }
+    replier(reply);
   }
 
   void Run() {

@@ -35,7 +35,8 @@ std::optional<std::uint8_t> ParseByte(std::string_view text) {
   return std::uint8_t(*byte);
 }
 
-// Sets the fault on a copy; false when a value is missing or bad.
+// Sets the fault; false when a value is missing or bad, with `f` perhaps
+// half changed (SetFault passes a copy).
 bool Apply(Faults& f, std::string_view name, const std::vector<std::string_view>& values) {
   const Faults none;
   const bool off = values.size() == 1 && values[0] == "off";

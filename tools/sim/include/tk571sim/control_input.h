@@ -12,7 +12,8 @@ namespace tk571::sim {
 class ControlInput {
  public:
   // The reply to one line (without its newline); empty lines and lines that
-  // begin with '#' never reach it.
+  // begin with '#' never reach it. An exception becomes the reply "error: "
+  // and its text.
   using Handler = std::function<std::string(std::string_view line)>;
   using Replier = std::function<void(std::string_view reply)>;
 
