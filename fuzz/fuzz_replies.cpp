@@ -37,6 +37,11 @@ class FuzzLine final : public tk571::SerialLine {
     return buffer_;
   }
   void ClearBuffer() override { buffer_.clear(); }
+  std::string Settle(uint32_t) override {
+    const std::size_t seen = buffer_.size();
+    Receive();
+    return buffer_.substr(seen);
+  }
   bool Exhausted() const { return at_ >= size_; }
 
  private:

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the demo need.
 set -euo pipefail
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev fonts-noto-cjk
 )

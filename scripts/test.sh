@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test twice: a normal
-# build and one with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, checks the layout of the sources, then builds and
+# runs every test twice: a normal build and one with AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs=$(nproc)
+
+find src tools tests bench fuzz -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.c' \) -print0 |
+  xargs -0 clang-format --dry-run -Werror
 
 run() {
   local dir=$1

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 #include "platform/clock.h"
 #include "platform/gbk.h"
 

@@ -8,7 +8,7 @@
 #include "tk571/driver.h"
 #include "ui/device_test_logic.h"
 #ifdef TK571_HAVE_QT
-#include "ui/ui_entry.h"
+#include "ui/qt/ui_entry.h"
 #endif
 
 namespace tk571 {
@@ -68,11 +68,11 @@ class ThreadTestObject : public ui::TestObject {
   // ReadExecute succeeds for every step that raised no error; the step
   // answered only when it finished a read exchange that was answered.
   bool ReadStep() override {
-    const uint32_t reads_before = object_->ReadCommCount();
+    const uint32_t reads_before = object_->Totals().reads;
     NoteRead();
     object_->ReadExecute();
     NoteRead();
-    return object_->ReadCommCount() != reads_before && object_->LastCommOK();
+    return object_->Totals().reads != reads_before && object_->LastCommOK();
   }
   bool Write(uint32_t tag_id, const TagValue& value) override {
     return object_->WriteExecute(tag_id, value);

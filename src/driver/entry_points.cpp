@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 #include "driver/device_test.h"
 #include "driver/tag_kinds.h"
 #include "driver/thread_objects.h"
@@ -14,7 +14,7 @@
 #include "platform/local_time.h"
 #include "tk571/driver.h"
 #ifdef TK571_HAVE_QT
-#include "ui/ui_entry.h"
+#include "ui/qt/ui_entry.h"
 #endif
 
 using namespace tk571;

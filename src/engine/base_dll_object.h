@@ -17,10 +17,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 #include "engine/command.h"
 #include "engine/dll_tag.h"
 #include "engine/guarded.h"
+#include "engine/run_log.h"
 #include "engine/run_state.h"
 #include "engine/tag_type.h"
 #include "tk571/driver.h"
@@ -55,7 +56,9 @@ class TBaseDLLObject {
   int32_t ScanTime() const { return ScanTime_; }
   bool FirstInstance() const { return FirstInstance_; }
   const std::string& DevMsg() const { return DevMsg_; }
-  bool EnLog() const { return EnLog_; }
+  bool EnLog() const { return Log_.EnLog(); }
+  // The line is open for exchanges (ENCOMMLINK).
+  bool CommEnabled() const { return CommEnabled_; }
 
   // Virtual operations, in the order of the engine's operation table.
   virtual bool IniParm(const TDevicePDB* block);
@@ -168,7 +171,18 @@ class TBaseDLLObject {
   const std::vector<CommandPtr>& ReadCommands() const { return ReadCommands_; }
   TCommand* CurrentCommand() const { return CurrentCommand_; }
   bool LastCommOK() const { return LastCommOK_; }
-  uint32_t ReadCommCount() const { return ReadCommCount_; }
+
+  // The exchange counters since the lists were last built, as the stop
+  // report gives them.
+  struct ExchangeTotals {
+    uint32_t reads = 0;
+    double read_timeouts = 0;
+    uint32_t read_failures = 0;
+    uint32_t writes = 0;
+    double write_timeouts = 0;
+    uint32_t write_failures = 0;
+  };
+  ExchangeTotals Totals() const;
 
  protected:
   // The tag types of the device layer; the engine itself knows none.
@@ -224,55 +238,52 @@ class TBaseDLLObject {
   void WriteTagReport(uint32_t run_ms);
   void WriteTotals();
   void ReleaseLists();
-  void AppendTag(std::unique_ptr<TDLLTag> tag);
 
   // Switches of the loaded parameter block (all off before a block is loaded).
-  bool DebugOn() const { return ParmLoaded_ && Pdb_.DebugEnabled() != 0; }
-  bool LogErrorsOn() const { return ParmLoaded_ && Pdb_.LogErrors() != 0; }
-  bool LogTraceOn() const { return ParmLoaded_ && Pdb_.LogTrace() != 0; }
+  bool DebugOn() const { return Log_.DebugEnabled(); }
+  bool LogErrorsOn() const { return Log_.LogErrors(); }
+  bool LogTraceOn() const { return Log_.LogTrace(); }
+  // Writers of detailed trace lines ask before each group of lines.
+  bool TakeTraceLine() { return Log_.TakeTraceLine(); }
 
-  bool FirstInstance_;
-  int32_t ScanTime_ = 500;
-  int32_t TagCount_ = 0;
-  bool ParmLoaded_ = false;
-  std::string sErrEvent_;
-  bool CommEnabled_ = true;
-  bool LastCommOK_ = false;
-  uint32_t StartTick_ = 0;
-  uint32_t StopTick_ = 0;
-  uint8_t RunState_ = rsIdle;
-  uint8_t RunEvent_ = opNone;
-  uint32_t WriteFailTotal_ = 0;
-  uint32_t ReadFailTotal_ = 0;
-  std::array<uint8_t, kDeviceCount> DevLinkStatus_{};
-  std::array<uint32_t, kDeviceCount> DevFailCount_{};
-  std::array<uint8_t, kDeviceCount> DevInUse_{};
-  uint8_t LinkStatus_ = 0;
-  uint32_t ReadCommCount_ = 0;
-  uint32_t WriteCommCount_ = 0;
-  double WriteTimeoutCount_ = 0;
-  double ReadTimeoutCount_ = 0;
-  uint32_t SendTick_ = 0;
-  std::string DevMsg_;
-  bool EnLog_ = true;
-  bool HasEnLogTag_ = false;
-  bool Initialized_ = false;
-  bool Stopped_ = false;
-  bool SysInfoLogged_ = false;
-  int32_t TraceAllowance_ = 1000;
-  std::vector<CommandPtr> ReadCommands_;
-  std::vector<std::unique_ptr<TDLLTag>> Tags_;
-  TagIdIndex TagIndex_;
-  TDevicePDB Pdb_;
-  int32_t DefaultDevNo_ = 0;
-  uint32_t FailEvent_ = 0;
-  TCommand* CurrentCommand_ = nullptr;
-  TCommand* CurrentHead_ = nullptr;
-  std::deque<CommandPtr> WriteQueue_;
-  // The write chain taken from the queue while it runs.
-  CommandPtr RunningWrite_;
-  // Set while the library unloads (ReleaseAtUnload).
-  bool Unloading_ = false;
+  // --- The run state as the device layer steps it.
+  uint8_t RunState() const { return RunState_; }
+  uint8_t RunEvent() const { return RunEvent_; }
+  // The pending event ends a read or write exchange (answered or not).
+  bool ExchangeEnded() const;
+  // `event` is dispatched at the next step.
+  void Raise(uint8_t event) { RunEvent_ = event; }
+  // Enters `state` with `event` pending.
+  void EnterState(uint8_t state, uint8_t event = opNone) {
+    RunState_ = state;
+    RunEvent_ = event;
+  }
+  // The exchange runs for `command` (the head of its chain) from now on.
+  void SetCurrentCommand(TCommand* command) { CurrentCommand_ = CurrentHead_ = command; }
+  // The current request left now: its reply is awaited from this moment.
+  void MarkSent();
+  // More than `limit_ms` have passed since the request left.
+  bool ReplyOverdue(uint32_t limit_ms) const;
+
+  // --- What the device layer reads of the engine's lists and block.
+  const TDevicePDB& ParameterBlock() const { return Pdb_; }
+  const std::vector<std::unique_ptr<TDLLTag>>& Tags() const { return Tags_; }
+  bool Initialized() const { return Initialized_; }
+  bool Stopped() const { return Stopped_; }
+  bool DeviceInUse(int32_t dev_no) const;
+  const std::deque<CommandPtr>& QueuedWrites() const { return WriteQueue_; }
+  // A write of the tag's present value already waits in the queue.
+  bool WriteQueued(const TDLLTag& tag) const;
+
+  // --- Building the lists.
+  // An empty tag list for `count` definitions, the object started.
+  void BeginTagList(std::size_t count);
+  // Adds a tag at the end of the tag list.
+  void AppendTag(std::unique_ptr<TDLLTag> tag);
+  // The read commands of the tag list, built afresh by the device layer's hooks.
+  void BuildReadCommands();
+  // Puts a built write at the end of the write queue.
+  void QueueWrite(CommandPtr command) { WriteQueue_.push_back(std::move(command)); }
 
   // --- Communication cycle helpers (base_run_state.cpp, base_scheduler.cpp,
   // base_read_write.cpp).
@@ -321,6 +332,49 @@ class TBaseDLLObject {
   // One refused write: D + "：标签写入请求未执行：" + name + reason + address and value.
   void LogWriteRefused(const TDLLTag& tag, const std::string& reason, const TagValue& value);
   static constexpr uint8_t rsKeep = 0xFF;
+
+ private:
+  bool FirstInstance_;
+  // Switches, trace allowance and EnLog of this object's run log.
+  RunLog Log_;
+  int32_t ScanTime_ = 500;
+  int32_t TagCount_ = 0;
+  bool ParmLoaded_ = false;
+  std::string sErrEvent_;
+  bool CommEnabled_ = true;
+  bool LastCommOK_ = false;
+  uint32_t StartTick_ = 0;
+  uint32_t StopTick_ = 0;
+  uint8_t RunState_ = rsIdle;
+  uint8_t RunEvent_ = opNone;
+  uint32_t WriteFailTotal_ = 0;
+  uint32_t ReadFailTotal_ = 0;
+  std::array<uint8_t, kDeviceCount> DevLinkStatus_{};
+  std::array<uint32_t, kDeviceCount> DevFailCount_{};
+  std::array<uint8_t, kDeviceCount> DevInUse_{};
+  uint8_t LinkStatus_ = 0;
+  uint32_t ReadCommCount_ = 0;
+  uint32_t WriteCommCount_ = 0;
+  double WriteTimeoutCount_ = 0;
+  double ReadTimeoutCount_ = 0;
+  uint32_t SendTick_ = 0;
+  std::string DevMsg_;
+  bool HasEnLogTag_ = false;
+  bool Initialized_ = false;
+  bool Stopped_ = false;
+  std::vector<CommandPtr> ReadCommands_;
+  std::vector<std::unique_ptr<TDLLTag>> Tags_;
+  TagIdIndex TagIndex_;
+  TDevicePDB Pdb_;
+  int32_t DefaultDevNo_ = 0;
+  uint32_t FailEvent_ = 0;
+  TCommand* CurrentCommand_ = nullptr;
+  TCommand* CurrentHead_ = nullptr;
+  std::deque<CommandPtr> WriteQueue_;
+  // The write chain taken from the queue while it runs.
+  CommandPtr RunningWrite_;
+  // Set while the library unloads (ReleaseAtUnload).
+  bool Unloading_ = false;
 };
 
 }  // namespace tk571

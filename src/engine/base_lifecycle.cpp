@@ -13,8 +13,6 @@ namespace tk571 {
 
 namespace {
 
-const std::string kLineEnd = "\r\n";
-
 // Rates and periods of the stop report: nearest integer, halves to even.
 std::string RoundedText(double value) {
   return FloatText(std::nearbyint(value));
@@ -24,12 +22,11 @@ std::string RoundedText(double value) {
 
 TBaseDLLObject::TBaseDLLObject(bool first_instance) : FirstInstance_(first_instance) {
   Sink sink(*this);
-  SysInfoLogged_ = CatchAll([&] {
+  Log_.SetSysInfoLogged(CatchAll([&] {
     MaintainLogFiles();
     return WriteCreationLines(sink);
-  });
+  }));
   Guarded("TBaseDLLObject", "Create", [&] {
-    TraceAllowance_ = kTraceLineAllowance;
     DevLinkStatus_.fill(0);
     DevFailCount_.fill(0xFFFFFFFFu);
     DevInUse_.fill(1);
@@ -41,7 +38,7 @@ TBaseDLLObject::TBaseDLLObject(bool first_instance) : FirstInstance_(first_insta
 
 TBaseDLLObject::~TBaseDLLObject() {
   Guarded("TBaseDLLObject", "Destroy", [&] {
-    EnLog_ = true;
+    Log_.AssignEnLog(true);
     LastCommOK_ = false;
     CommEnabled_ = true;
     if (!Stopped_) Stop();
@@ -54,6 +51,7 @@ bool TBaseDLLObject::IniParm(const TDevicePDB* block) {
     if (!block) return false;
     Pdb_.CopyFrom(*block);
     ParmLoaded_ = true;
+    Log_.SetSwitches(Pdb_.DebugEnabled() != 0, Pdb_.LogErrors() != 0, Pdb_.LogTrace() != 0);
     DefaultDevNo_ = 99;
     for (int i = 0; i < kDeviceCount; ++i) {
       if (!Pdb_.InUse(i)) continue;
@@ -61,7 +59,7 @@ bool TBaseDLLObject::IniParm(const TDevicePDB* block) {
       if (DebugOn())
         SetLogMsg(DateTimeText() + TK571_GBK("：工程中存在") + address_text::FourDigits(i) +
                   TK571_GBK("号") + DriverPartNames().DevTypeName + TK571_GBK("：") +
-                  Pdb_.TypeName(i) + kLineEnd);
+                  Pdb_.TypeName(i) + kCrLf);
     }
     return true;
   });
@@ -74,8 +72,8 @@ bool TBaseDLLObject::IniDLLObj(const TDevicePDB* block, const std::vector<const 
     if (IniParm(block)) {
       result = IniTagList(tags);
     } else {
-      if (!sErrEvent_.empty()) SetLogMsg(DateTimeText() + TK571_GBK("：") + sErrEvent_ + kLineEnd);
-      SetLogMsg(DateTimeText() + TK571_GBK("：设备加载失败！") + kLineEnd);
+      if (!sErrEvent_.empty()) SetLogMsg(DateTimeText() + TK571_GBK("：") + sErrEvent_ + kCrLf);
+      SetLogMsg(DateTimeText() + TK571_GBK("：设备加载失败！") + kCrLf);
     }
     if (result) RunEvent_ = opInit;
     return result;
@@ -94,25 +92,30 @@ void TBaseDLLObject::WriteTagReport(uint32_t run_ms) {
       const double write_rate =
           tag->WriteCount == 0 ? 0 : tag->WriteFailCount * 100.0 / tag->WriteCount;
       SetLogMsg(TK571_GBK("，写操作总次数=") + std::to_string(tag->WriteCount) +
-                TK571_GBK("，写操作失败率= ") + RoundedText(write_rate) + "%" + kLineEnd);
+                TK571_GBK("，写操作失败率= ") + RoundedText(write_rate) + "%" + kCrLf);
     } else {
-      SetLogMsg(kLineEnd);
+      SetLogMsg(kCrLf);
     }
   }
+}
+
+TBaseDLLObject::ExchangeTotals TBaseDLLObject::Totals() const {
+  return {ReadCommCount_,  ReadTimeoutCount_,  ReadFailTotal_,
+          WriteCommCount_, WriteTimeoutCount_, WriteFailTotal_};
 }
 
 void TBaseDLLObject::WriteTotals() {
   const double write_rate = WriteCommCount_ == 0 ? 0 : 100.0 * WriteTimeoutCount_ / WriteCommCount_;
   const double read_rate = ReadCommCount_ == 0 ? 0 : 100.0 * ReadTimeoutCount_ / ReadCommCount_;
   const std::string d = DateTimeText();
-  SetLogMsg(d + TK571_GBK("：读操作失败总次数= ") + std::to_string(ReadFailTotal_) + kLineEnd);
-  SetLogMsg(d + TK571_GBK("：写操作失败总次数= ") + std::to_string(WriteFailTotal_) + kLineEnd);
-  SetLogMsg(d + TK571_GBK("：写通讯总次数= ") + FloatText(WriteCommCount_) + kLineEnd);
-  SetLogMsg(d + TK571_GBK("：通讯写超时总次数= ") + FloatText(WriteTimeoutCount_) + kLineEnd);
-  SetLogMsg(d + TK571_GBK("：通讯写超时率= ") + FloatText(write_rate) + "%" + kLineEnd);
-  SetLogMsg(d + TK571_GBK("：读通讯总次数= ") + FloatText(ReadCommCount_) + kLineEnd);
-  SetLogMsg(d + TK571_GBK("：通讯读超时次数= ") + FloatText(ReadTimeoutCount_) + kLineEnd);
-  SetLogMsg(d + TK571_GBK("：通讯读超时率= ") + FloatText(read_rate) + "%" + kLineEnd);
+  SetLogMsg(d + TK571_GBK("：读操作失败总次数= ") + std::to_string(ReadFailTotal_) + kCrLf);
+  SetLogMsg(d + TK571_GBK("：写操作失败总次数= ") + std::to_string(WriteFailTotal_) + kCrLf);
+  SetLogMsg(d + TK571_GBK("：写通讯总次数= ") + FloatText(WriteCommCount_) + kCrLf);
+  SetLogMsg(d + TK571_GBK("：通讯写超时总次数= ") + FloatText(WriteTimeoutCount_) + kCrLf);
+  SetLogMsg(d + TK571_GBK("：通讯写超时率= ") + FloatText(write_rate) + "%" + kCrLf);
+  SetLogMsg(d + TK571_GBK("：读通讯总次数= ") + FloatText(ReadCommCount_) + kCrLf);
+  SetLogMsg(d + TK571_GBK("：通讯读超时次数= ") + FloatText(ReadTimeoutCount_) + kCrLf);
+  SetLogMsg(d + TK571_GBK("：通讯读超时率= ") + FloatText(read_rate) + "%" + kCrLf);
 }
 
 void TBaseDLLObject::ReleaseLists() {
@@ -130,13 +133,13 @@ void TBaseDLLObject::Stop() {
       Guarded("TBaseDLLObject", "Stop", [&] {
         StopTick_ = platform::Tick();
         const uint32_t run_ms = StopTick_ - StartTick_;
-        SetLogMsg(kLineEnd);
+        SetLogMsg(kCrLf);
         for (auto& command : ReadCommands_) command->Next.reset();
         WriteTagReport(run_ms);
         Sink sink(*this);
         WriteMemoryLines(sink);
-        SetLogMsg(kLineEnd + DateTimeText() + TK571_GBK("：本次运行总时间（毫秒）=") +
-                  FloatText(run_ms) + kLineEnd);
+        SetLogMsg(kCrLf + DateTimeText() + TK571_GBK("：本次运行总时间（毫秒）=") +
+                  FloatText(run_ms) + kCrLf);
         ReleaseLists();
         WriteTotals();
         WriteStopClosingLines(sink);

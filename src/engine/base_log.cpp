@@ -23,7 +23,7 @@ void TBaseDLLObject::SetLogMsg(const std::string& text) {
 // An object whose creation lines could not all be written never switches
 // logging on.
 void TBaseDLLObject::SetEnLog(bool value) {
-  EnLog_ = value && SysInfoLogged_;
+  Log_.SetEnLog(value);
 }
 
 }  // namespace tk571

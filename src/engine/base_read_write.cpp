@@ -13,11 +13,30 @@ namespace tk571 {
 
 void TBaseDLLObject::SyncTagValue(TCommand&) {}
 
+void TBaseDLLObject::MarkSent() {
+  SendTick_ = platform::Tick();
+}
+
+bool TBaseDLLObject::ReplyOverdue(uint32_t limit_ms) const {
+  return platform::TicksSince(SendTick_) > limit_ms;
+}
+
+bool TBaseDLLObject::DeviceInUse(int32_t dev_no) const {
+  return dev_no >= 0 && dev_no < kDeviceCount && DevInUse_[static_cast<std::size_t>(dev_no)];
+}
+
+bool TBaseDLLObject::WriteQueued(const TDLLTag& tag) const {
+  return std::any_of(WriteQueue_.begin(), WriteQueue_.end(), [&](const CommandPtr& queued) {
+    return queued && !queued->Indexes.empty() && queued->Indexes.front() == tag.Index &&
+           !queued->Values.empty() && queued->Values.front() == tag.Value;
+  });
+}
+
 void TBaseDLLObject::RealComm(TCommand* command) {
   Guarded("TBaseDLLObject", "RealComm", [&] {
     if (!command || !CommEnabled_) return;
     command->Response.clear();
-    SendTick_ = platform::Tick();
+    MarkSent();
   });
 }
 
@@ -49,7 +68,7 @@ void TBaseDLLObject::LogWriteRefused(const TDLLTag& tag, const std::string& reas
   SetLogMsg(DateTimeText() + TK571_GBK("：标签写入请求未执行：") + tag.Name + reason +
             TK571_GBK(" 地址=") + tag.Address + TK571_GBK(", 标签值="));
   SetLogMsg(ValueText(tag, value));
-  SetLogMsg("\r\n");
+  SetLogMsg(kCrLf);
 }
 
 namespace {
@@ -63,9 +82,9 @@ bool IsNumberValue(const TagValue& v) {
 // The value a switch tag (ENLOG, ENCOMMLINK) shows for its state; a text tag
 // keeps what it has.
 void ShowSwitch(TDLLTag& tag, bool on) {
-  if (tag.DataKind == 0)
+  if (tag.DataKind == TK571_VALUE_FLOAT)
     tag.Value = TagValue::Integer(on ? 1 : 0);
-  else if (tag.DataKind == 1)
+  else if (tag.DataKind == TK571_VALUE_BOOL)
     tag.Value = TagValue::Boolean(on);
 }
 
@@ -83,23 +102,23 @@ bool TBaseDLLObject::WriteExecute(uint32_t tag_id, const TagValue& value) {
     if (p < 0 || static_cast<std::size_t>(p) >= Tags_.size()) return false;
     TDLLTag* const found = Tags_[static_cast<std::size_t>(p)].get();
     if (!found) {
-      if (LogErrorsOn()) SetLogMsg(DateTimeText() + TK571_GBK("：写标签错误,标签不存在!") + "\r\n");
+      if (LogErrorsOn()) SetLogMsg(DateTimeText() + TK571_GBK("：写标签错误,标签不存在!") + kCrLf);
       return false;
     }
     TDLLTag& tag = *found;
     const auto refuse_not_writable = [&] {
       if (LogErrorsOn())
-        SetLogMsg(DateTimeText() + TK571_GBK("：标签") + tag.Name + TK571_GBK("不可写!") + "\r\n");
+        SetLogMsg(DateTimeText() + TK571_GBK("：标签") + tag.Name + TK571_GBK("不可写!") + kCrLf);
       return false;
     };
 
     // Switches held by the driver itself take effect at once.
     if (tag.TypeName == "ENLOG") {
       if (IsNumberValue(value))
-        EnLog_ = value.AsDouble() != 0;
+        Log_.AssignEnLog(value.AsDouble() != 0);
       else if (value.IsBoolean())
-        EnLog_ = value.AsBoolean();
-      ShowSwitch(tag, EnLog_);
+        Log_.AssignEnLog(value.AsBoolean());
+      ShowSwitch(tag, Log_.EnLog());
       return true;
     }
     if (tag.TypeName == "COMMLINK") return refuse_not_writable();
@@ -117,16 +136,16 @@ bool TBaseDLLObject::WriteExecute(uint32_t tag_id, const TagValue& value) {
     if (!tag.Writable) return refuse_not_writable();
 
     const std::string* mismatch = nullptr;
-    if (IsNumberValue(value) && tag.DataKind != 0)
+    if (IsNumberValue(value) && tag.DataKind != TK571_VALUE_FLOAT)
       mismatch = &TK571_GBK("标签不是模拟量类型!");
-    else if (value.IsBoolean() && tag.DataKind != 1)
+    else if (value.IsBoolean() && tag.DataKind != TK571_VALUE_BOOL)
       mismatch = &TK571_GBK("标签不是开关量类型!");
-    else if (value.IsText() && tag.DataKind != 2)
+    else if (value.IsText() && tag.DataKind != TK571_VALUE_STRING)
       mismatch = &TK571_GBK("标签不是字符串类型!");
     if (mismatch) {
       if (LogErrorsOn())
         SetLogMsg(DateTimeText() + TK571_GBK("：标签") + tag.Name + TK571_GBK("写错误,") +
-                  *mismatch + "\r\n");
+                  *mismatch + kCrLf);
       return false;
     }
 
@@ -178,7 +197,7 @@ bool TBaseDLLObject::WriteExecute(uint32_t tag_id, const TagValue& value) {
         SetLogMsg(DateTimeText() + TK571_GBK("：标签执行覆盖写入操作：") + tag.Name + "," +
                   TK571_GBK(" 地址=") + tag.Address + TK571_GBK(", 标签值="));
         SetLogMsg(ValueText(tag, tag.Value));
-        SetLogMsg("\r\n");
+        SetLogMsg(kCrLf);
       }
     }
 
@@ -199,7 +218,7 @@ bool TBaseDLLObject::WriteExecute(uint32_t tag_id, const TagValue& value) {
       FreeCommand(command);
       return false;
     }
-    WriteQueue_.push_back(std::move(command));
+    QueueWrite(std::move(command));
     return true;
   });
 }

@@ -129,11 +129,6 @@ bool EndsExchange(uint8_t event) {
   return event == opReadACK || event == opReadNAK || event == opWriteACK || event == opWriteNAK;
 }
 
-const std::string& CrLf() {
-  static const std::string text = "\r\n";
-  return text;
-}
-
 }  // namespace
 
 // --- Helpers shared by the handlers.
@@ -163,24 +158,24 @@ void TBaseDLLObject::CheckSevereFailure() {
   WriteCommEvent(TK571_GBK("严重故障：连续通讯失败，请检查线路和设备"));
   if (FailEvent_ != 0) platform::SignalHostEvent(FailEvent_);
   if (static_cast<int64_t>(ReadTimeoutCount_) % kEnLogTimeoutPeriod == kEnLogTimeoutCount)
-    EnLog_ = true;
+    Log_.AssignEnLog(true);
 }
 
 void TBaseDLLObject::LogReplyEntries(const TCommand& command) {
   if (command.Response.empty()) {
-    SetLogMsg(DateTimeText() + TK571_GBK("：没有接收到应答信息！") + CrLf());
+    SetLogMsg(DateTimeText() + TK571_GBK("：没有接收到应答信息！") + kCrLf);
     return;
   }
-  SetLogMsg(DateTimeText() + TK571_GBK("：接收到应答信息= ") + command.Response + CrLf());
-  SetLogMsg(DateTimeText() + TK571_GBK("：应答信息没有通过校验检查。") + CrLf());
+  SetLogMsg(DateTimeText() + TK571_GBK("：接收到应答信息= ") + command.Response + kCrLf);
+  SetLogMsg(DateTimeText() + TK571_GBK("：应答信息没有通过校验检查。") + kCrLf);
 }
 
 void TBaseDLLObject::LogExchangeFailure(const std::string& what, const TCommand& command) {
-  SetLogMsg(CrLf());
-  SetLogMsg(CrLf() + DateTimeText() + TK571_GBK("：") + what + TK571_GBK("，执行操作=") +
-            command.Request + CrLf());
-  SetLogMsg(CrLf() + DateTimeText() + TK571_GBK("：") + what + TK571_GBK("，期待应答=") +
-            command.Answer + CrLf());
+  SetLogMsg(kCrLf);
+  SetLogMsg(kCrLf + DateTimeText() + TK571_GBK("：") + what + TK571_GBK("，执行操作=") +
+            command.Request + kCrLf);
+  SetLogMsg(kCrLf + DateTimeText() + TK571_GBK("：") + what + TK571_GBK("，期待应答=") +
+            command.Answer + kCrLf);
   LogReplyEntries(command);
 }
 
@@ -216,6 +211,10 @@ void TBaseDLLObject::FallBackToReady() noexcept {
 
 // --- Event choice and dispatch.
 
+bool TBaseDLLObject::ExchangeEnded() const {
+  return EndsExchange(RunEvent_);
+}
+
 bool TBaseDLLObject::GetResult() {
   return false;
 }
@@ -226,7 +225,7 @@ void TBaseDLLObject::GetRunEvent() {
     if (!CommEnabled_) return;
     const auto exchange_event = [&](uint8_t ack, uint8_t nak) -> uint8_t {
       if (GetResult()) return ack;
-      return platform::TicksSince(SendTick_) > ReplyTimeout ? nak : uint8_t{opNone};
+      return ReplyOverdue(ReplyTimeout) ? nak : uint8_t{opNone};
     };
     switch (RunState_) {
       case rsReady:
@@ -248,7 +247,7 @@ void TBaseDLLObject::GetRunEvent() {
       default:
         break;
     }
-    if (EndsExchange(RunEvent_)) UpdateLinkStatus();
+    if (ExchangeEnded()) UpdateLinkStatus();
   });
 }
 
@@ -306,10 +305,10 @@ void TBaseDLLObject::UpdateLinkStatus() {
       const std::string& address = tag->TypeName;
       if (address == "COMMLINK") {
         switch (tag->DataKind) {
-          case 0:
+          case TK571_VALUE_FLOAT:
             tag->Value = TagValue::Integer(LinkStatus_);
             break;
-          case 1:
+          case TK571_VALUE_BOOL:
             tag->Value = TagValue::Boolean(linked(LinkStatus_));
             break;
           default:
@@ -319,10 +318,10 @@ void TBaseDLLObject::UpdateLinkStatus() {
         }
       } else if (address == "ENCOMMLINK") {
         switch (tag->DataKind) {
-          case 0:
+          case TK571_VALUE_FLOAT:
             tag->Value = TagValue::Integer(CommEnabled_ ? 1 : 0);
             break;
-          case 1:
+          case TK571_VALUE_BOOL:
             tag->Value = TagValue::Boolean(CommEnabled_);
             break;
           default:
@@ -334,10 +333,10 @@ void TBaseDLLObject::UpdateLinkStatus() {
         // A device's tag shows that device's status, as its text does.
         const uint8_t status = DevLinkStatus_[di];
         switch (tag->DataKind) {
-          case 0:
+          case TK571_VALUE_FLOAT:
             tag->Value = TagValue::Integer(status);
             break;
-          case 1:
+          case TK571_VALUE_BOOL:
             tag->Value = TagValue::Boolean(linked(status));
             break;
           default:
@@ -505,7 +504,7 @@ void TBaseDLLObject::opClrSystemError_Exec() {
       if (LogErrorsOn())
         SetLogMsg(DateTimeText() + TK571_GBK("：运行状态") + std::to_string(RunState_) +
                   TK571_GBK("下的运行事件") + std::to_string(event) +
-                  TK571_GBK("无法恢复，已清除并转入就绪状态。") + CrLf());
+                  TK571_GBK("无法恢复，已清除并转入就绪状态。") + kCrLf);
       RunEvent_ = opNone;
       RunState_ = rsReady;
     }
@@ -541,9 +540,9 @@ void TBaseDLLObject::opReadACK_Exec() {
     LinkStatus_ = lsNormal;
     LastCommOK_ = true;
     if (LogTraceOn()) {
-      SetLogMsg(DateTimeText() + TK571_GBK("：发送读标签命令= ") + command.Request + CrLf());
-      SetLogMsg(DateTimeText() + TK571_GBK("：接收到应答信息= ") + command.Response + CrLf());
-      SetLogMsg(DateTimeText() + TK571_GBK("：应答信息通过校验检查。") + CrLf());
+      SetLogMsg(DateTimeText() + TK571_GBK("：发送读标签命令= ") + command.Request + kCrLf);
+      SetLogMsg(DateTimeText() + TK571_GBK("：接收到应答信息= ") + command.Response + kCrLf);
+      SetLogMsg(DateTimeText() + TK571_GBK("：应答信息通过校验检查。") + kCrLf);
     }
     GetCommandNext();
     RunEvent_ = opNone;
@@ -631,7 +630,7 @@ void TBaseDLLObject::opWriteCmd_Exec() {
     RunState_ = rsWriting;
     if (LogTraceOn())
       SetLogMsg(DateTimeText() + TK571_GBK("：发送写标签命令= ") +
-                (CurrentCommand_ ? CurrentCommand_->Request : std::string()) + CrLf());
+                (CurrentCommand_ ? CurrentCommand_->Request : std::string()) + kCrLf);
   });
 }
 
@@ -653,8 +652,8 @@ void TBaseDLLObject::opWriteACK_Exec() {
     WriteRepeatBudget.store(Pdb_.WriteRetries(), std::memory_order_relaxed);
     LastCommOK_ = true;
     if (LogTraceOn()) {
-      SetLogMsg(DateTimeText() + TK571_GBK("：接收到应答信息= ") + command.Response + CrLf());
-      SetLogMsg(DateTimeText() + TK571_GBK("：应答信息通过校验检查。") + CrLf());
+      SetLogMsg(DateTimeText() + TK571_GBK("：接收到应答信息= ") + command.Response + kCrLf);
+      SetLogMsg(DateTimeText() + TK571_GBK("：应答信息通过校验检查。") + kCrLf);
     }
     GetCommandNext();
     RunEvent_ = opNone;

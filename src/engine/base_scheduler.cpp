@@ -86,9 +86,9 @@ void TBaseDLLObject::ReleaseCommandLists() {
 
 std::string TBaseDLLObject::ValueText(const TDLLTag& tag, const TagValue& value) {
   switch (tag.DataKind) {
-    case 0:
+    case TK571_VALUE_FLOAT:
       return FloatText(value.AsDouble());
-    case 1:
+    case TK571_VALUE_BOOL:
       return value.AsBoolean() ? "True" : "False";
     default:
       return value.AsText();
@@ -108,19 +108,7 @@ void TBaseDLLObject::LogCommandHeader(int32_t dev_no) {
 void TBaseDLLObject::Refresh() {
   Guarded("TBaseDLLObject", "Refresh", [&] {
     if (!Initialized_) return;
-    // The current command may be one of the commands released here.
-    CurrentCommand_ = nullptr;
-    CurrentHead_ = nullptr;
-    ReadCommands_.clear();
-    for (const auto& tag : Tags_) {
-      if (!tag || tag->Internal) continue;
-      const TagTypeRow* row = TypeRow(tag->TypeIndex);
-      const bool readable = row && row->Readable;
-      const bool writable = row && row->Writable;
-      if (!readable && writable) continue;
-      if (CommandPtr command = CreatCommand(*tag, ReadCommands_, false))
-        ReadCommands_.push_back(std::move(command));
-    }
+    BuildReadCommands();
     ReadCommCount_ = 0;
     WriteCommCount_ = 0;
     ReadTimeoutCount_ = 0;
@@ -132,8 +120,24 @@ void TBaseDLLObject::Refresh() {
     WriteQueue_.clear();
     OptimizeCommParm();
     ScanTime_ = GetInterval();
-    EnLog_ = HasEnLogTag_;
+    Log_.AssignEnLog(HasEnLogTag_);
   });
+}
+
+void TBaseDLLObject::BuildReadCommands() {
+  // The current command may be one of the commands released here.
+  CurrentCommand_ = nullptr;
+  CurrentHead_ = nullptr;
+  ReadCommands_.clear();
+  for (const auto& tag : Tags_) {
+    if (!tag || tag->Internal) continue;
+    const TagTypeRow* row = TypeRow(tag->TypeIndex);
+    const bool readable = row && row->Readable;
+    const bool writable = row && row->Writable;
+    if (!readable && writable) continue;
+    if (CommandPtr command = CreatCommand(*tag, ReadCommands_, false))
+      ReadCommands_.push_back(std::move(command));
+  }
 }
 
 void TBaseDLLObject::OptimizeCommParm() {
@@ -148,7 +152,7 @@ void TBaseDLLObject::OptimizeCommParm() {
         for (int32_t index : command->Indexes)
           if (const TDLLTag* tag = TagAt(index))
             SetLogMsg(tag->Name + TK571_GBK(" 地址=") + tag->Address + " ");
-        SetLogMsg(TK571_GBK("]生成读标签命令=") + command->Request + "\r\n");
+        SetLogMsg(TK571_GBK("]生成读标签命令=") + command->Request + kCrLf);
       }
     }
   });
@@ -156,8 +160,7 @@ void TBaseDLLObject::OptimizeCommParm() {
 
 int32_t TBaseDLLObject::GetInterval() {
   return Guarded("TBaseDLLObject", "GetInterval", int32_t{0}, [&] {
-    SetLogMsg(DateTimeText() + TK571_GBK("：有效标签个数=") + std::to_string(Tags_.size()) +
-              "\r\n");
+    SetLogMsg(DateTimeText() + TK571_GBK("：有效标签个数=") + std::to_string(Tags_.size()) + kCrLf);
     return int32_t{10};
   });
 }
@@ -168,15 +171,9 @@ bool TBaseDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& ta
   return Guarded("TBaseDLLObject", "NeedCreatCommand", false, [&] {
     const TagTypeRow* row = TypeRow(tag.TypeIndex);
     if (is_write) {
-      bool needed = row && row->Writable;
-      for (const CommandPtr& queued : WriteQueue_) {
-        if (!queued || queued->Indexes.empty() || queued->Indexes.front() != tag.Index) continue;
-        if (queued->Values.empty() || !(queued->Values.front() == tag.Value)) continue;
-        needed = false;
-        if (LogErrorsOn()) LogWriteRefused(tag, TK571_GBK("重复写入,"), tag.Value);
-        break;
-      }
-      return needed;
+      if (!WriteQueued(tag)) return row && row->Writable;
+      if (LogErrorsOn()) LogWriteRefused(tag, TK571_GBK("重复写入,"), tag.Value);
+      return false;
     }
     if (!row || !row->Readable) return false;
     for (const CommandPtr& command : list) {
@@ -198,14 +195,14 @@ CommandPtr TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& l
 
     // The work value: a number as such; a switch or a "1"/"0" text sets or
     // clears bit BitNo of the work value taken as a 16-bit word.
-    if (tag.DataKind == 0) {
+    if (tag.DataKind == TK571_VALUE_FLOAT) {
       tag.WorkValue = tag.Value.AsDouble();
     } else if (tag.BitNo >= 0 && tag.BitNo < 16) {
       const uint16_t bit = static_cast<uint16_t>(1u << tag.BitNo);
       uint16_t word = static_cast<uint16_t>(RoundToInt32(tag.WorkValue));
       bool set = false;
       bool clear = false;
-      if (tag.DataKind == 1) {
+      if (tag.DataKind == TK571_VALUE_BOOL) {
         set = tag.Value.AsBoolean();
         clear = !set;
       } else {
@@ -244,8 +241,7 @@ CommandPtr TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& l
       command->Sealed = 1;
       command->Interval = AddWrapping(0, -10 * static_cast<int64_t>(list.size()));
       command->LastTick = now;
-      if (DebugOn() && TraceAllowance_ > 0) {
-        --TraceAllowance_;
+      if (DebugOn() && TakeTraceLine()) {
         LogCommandHeader(command->DevNo);
         for (int32_t index : command->Indexes) {
           const TDLLTag* served = TagAt(index);
@@ -253,7 +249,7 @@ CommandPtr TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& l
           SetLogMsg(served->Name + TK571_GBK(" 地址=") + served->Address + " ");
           SetLogMsg(TK571_GBK("写入值=") + ValueText(*served, served->Value) + ",");
         }
-        SetLogMsg(TK571_GBK("]生成写标签命令串=") + command->Request + "\r\n");
+        SetLogMsg(TK571_GBK("]生成写标签命令串=") + command->Request + kCrLf);
       }
     } else {
       command->LastTick = now - static_cast<uint32_t>(command->Interval);

@@ -16,9 +16,6 @@ namespace at = address_text;
 
 namespace {
 
-// Line end of log lines and messages, as a string to append to.
-const std::string kLineEnd = "\r\n";
-
 // Internal tags, recognised by the start of the address.
 enum class InternalKind { kNone, kCommLink, kEnCommLink, kDeviceLink, kEnDeviceLink, kEnLog };
 
@@ -105,14 +102,14 @@ void TBaseDLLObject::HintMissing(const std::string& name, const std::string& add
                                  const std::string& part, int32_t fallback) {
   if (LogTraceOn())
     SetLogMsg(TagPrefix(name) + TK571_GBK("提示：地址=") + address + TK571_GBK("中缺少") + part +
-              TK571_GBK("，系统采用缺省值") + std::to_string(fallback) + kLineEnd);
+              TK571_GBK("，系统采用缺省值") + std::to_string(fallback) + kCrLf);
 }
 
 void TBaseDLLObject::ReportIllegal(const std::string& name, const std::string& address,
                                    const std::string& joiner, const std::string& part) {
   if (LogErrorsOn())
     SetLogMsg(TagPrefix(name) + TK571_GBK("错误：标签地址") + address + joiner + part +
-              TK571_GBK("非法。") + kLineEnd);
+              TK571_GBK("非法。") + kCrLf);
 }
 
 int32_t TBaseDLLObject::GetTagTypeIndex(const std::string&, const std::string& address) {
@@ -285,14 +282,14 @@ std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const TTagInfo& info) 
     tag->Value = InitialValueOf(info.InitialValue);
     if (tag->Value.IsEmpty()) {
       switch (tag->DataKind) {
-        case 0:
+        case TK571_VALUE_FLOAT:
           tag->Value = TagValue::Integer(0);
           tag->BitNo = 1;
           break;
-        case 1:
+        case TK571_VALUE_BOOL:
           tag->Value = TagValue::Boolean(false);
           break;
-        case 2:
+        case TK571_VALUE_STRING:
           tag->Value = TagValue::Text(std::string());
           tag->BitNo = 1;
           break;
@@ -321,7 +318,7 @@ void TBaseDLLObject::CheckAddrValid(std::unique_ptr<TDLLTag>& tag) {
     } else if (!IsDeviceTypeRow(tag->DevType)) {
       WriteDevMsg(head + TK571_GBK("所指定的") + at::FourDigits(tag->DevNo) + TK571_GBK("号") +
                   names.DevTypeName + TK571_GBK("不存在。请在设备向导中添加该") +
-                  names.DevTypeName + TK571_GBK("！") + kLineEnd);
+                  names.DevTypeName + TK571_GBK("！") + kCrLf);
     } else if (tag->Channel == -1 && ChannelMinOf(tag->DevType, tag->TypeIndex) != kNoLimit) {
       WriteDevMsg(head + names.ChIDName + TK571_GBK("错误，") + dev_name +
                   TK571_GBK("不存在此标签。"));
@@ -355,9 +352,9 @@ void TBaseDLLObject::CheckAddrValid(std::unique_ptr<TDLLTag>& tag) {
     if (!failed) return;
     const std::string name = tag->Name;
     tag.reset();
-    SetLogMsg(DevMsg_ + kLineEnd);
+    SetLogMsg(DevMsg_ + kCrLf);
     SetLogMsg(TagPrefix(name) + TK571_GBK("错误报告：由于出现错误，系统在通讯时丢弃该标签！") +
-              kLineEnd);
+              kCrLf);
   });
 }
 
@@ -370,17 +367,17 @@ void TBaseDLLObject::SetUpInternalTag(TDLLTag& tag, bool full_setup) {
       if (!full_setup) break;
       LinkStatus_ = 0;
       tag.Writable = 0;
-      if (tag.DataKind == 0) tag.Value = TagValue::Integer(LinkStatus_);
-      if (tag.DataKind == 1) tag.Value = TagValue::Boolean(LastCommOK_);
-      if (tag.DataKind == 2)
+      if (tag.DataKind == TK571_VALUE_FLOAT) tag.Value = TagValue::Integer(LinkStatus_);
+      if (tag.DataKind == TK571_VALUE_BOOL) tag.Value = TagValue::Boolean(LastCommOK_);
+      if (tag.DataKind == TK571_VALUE_STRING)
         tag.Value = TagValue::Text(names.DeviceName + LinkStatusText(0, CommEnabled_));
       break;
     case InternalKind::kEnCommLink:
       CommEnabled_ = true;
       if (!full_setup) break;
-      if (tag.DataKind == 0) tag.Value = TagValue::Integer(CommEnabled_ ? 1 : 0);
-      if (tag.DataKind == 1) tag.Value = TagValue::Boolean(CommEnabled_);
-      if (tag.DataKind == 2)
+      if (tag.DataKind == TK571_VALUE_FLOAT) tag.Value = TagValue::Integer(CommEnabled_ ? 1 : 0);
+      if (tag.DataKind == TK571_VALUE_BOOL) tag.Value = TagValue::Boolean(CommEnabled_);
+      if (tag.DataKind == TK571_VALUE_STRING)
         tag.Value = TagValue::Text(names.DeviceName + CommEnabledText(CommEnabled_));
       break;
     case InternalKind::kDeviceLink: {
@@ -391,9 +388,10 @@ void TBaseDLLObject::SetUpInternalTag(TDLLTag& tag, bool full_setup) {
       tag.Writable = 0;
       const std::string label =
           std::to_string(n) + TK571_GBK("号") + names.DevTypeName + Pdb_.TypeName(n);
-      if (tag.DataKind == 0) tag.Value = TagValue::Integer(DevLinkStatus_[n]);
-      if (tag.DataKind == 1) tag.Value = TagValue::Boolean(LastCommOK_);
-      if (tag.DataKind == 2) tag.Value = TagValue::Text(label + LinkStatusText(0, CommEnabled_));
+      if (tag.DataKind == TK571_VALUE_FLOAT) tag.Value = TagValue::Integer(DevLinkStatus_[n]);
+      if (tag.DataKind == TK571_VALUE_BOOL) tag.Value = TagValue::Boolean(LastCommOK_);
+      if (tag.DataKind == TK571_VALUE_STRING)
+        tag.Value = TagValue::Text(label + LinkStatusText(0, CommEnabled_));
       break;
     }
     case InternalKind::kEnDeviceLink: {
@@ -403,7 +401,7 @@ void TBaseDLLObject::SetUpInternalTag(TDLLTag& tag, bool full_setup) {
       break;
     }
     case InternalKind::kEnLog:
-      EnLog_ = true;
+      Log_.AssignEnLog(true);
       HasEnLogTag_ = true;
       break;
     case InternalKind::kNone:
@@ -420,6 +418,16 @@ void TBaseDLLObject::AppendTag(std::unique_ptr<TDLLTag> tag) {
   TagIndex_.Set(tag->TagID, position);
   tag->Index = position;
   Tags_.push_back(std::move(tag));
+  TagCount_ = static_cast<int32_t>(Tags_.size());
+}
+
+void TBaseDLLObject::BeginTagList(std::size_t count) {
+  Tags_.clear();
+  TagIndex_.Reset(count + 1);
+  Initialized_ = true;
+  Log_.AssignEnLog(true);
+  LastCommOK_ = false;
+  CommEnabled_ = true;
 }
 
 bool TBaseDLLObject::IniTagList(const std::vector<const TTagInfo*>& tags) {
@@ -427,12 +435,7 @@ bool TBaseDLLObject::IniTagList(const std::vector<const TTagInfo*>& tags) {
     try {
       if (Initialized_) Stop();
       ReleaseCommandLists();
-      Tags_.clear();
-      Initialized_ = true;
-      EnLog_ = true;
-      LastCommOK_ = false;
-      CommEnabled_ = true;
-      TagIndex_.Reset(tags.size() + 1);
+      BeginTagList(tags.size());
       for (const TTagInfo* info : tags) {
         std::unique_ptr<TDLLTag> tag = CreatInternalTag(*info);
         if (!tag) continue;
@@ -445,8 +448,8 @@ bool TBaseDLLObject::IniTagList(const std::vector<const TTagInfo*>& tags) {
       }
       if (Tags_.empty()) {
         Stop();
-        SetLogMsg(DateTimeText() + TK571_GBK("：驱动程序加载失败：无合法标签！") + kLineEnd);
-        WriteCommEvent(TK571_GBK("驱动程序加载失败：无合法标签！") + kLineEnd);
+        SetLogMsg(DateTimeText() + TK571_GBK("：驱动程序加载失败：无合法标签！") + kCrLf);
+        WriteCommEvent(TK571_GBK("驱动程序加载失败：无合法标签！") + kCrLf);
         TagCount_ = 0;
         return false;
       }
@@ -466,13 +469,8 @@ bool TBaseDLLObject::AddTagLists(const std::vector<const TTagInfo*>& tags,
     try {
       if (!Initialized_) {
         ReadCommands_.clear();
-        Tags_.clear();
-        TagIndex_.Reset(tags.size() + 1);
-        Initialized_ = true;
+        BeginTagList(tags.size());
         Stopped_ = false;
-        EnLog_ = true;
-        LastCommOK_ = false;
-        CommEnabled_ = true;
       }
       rejected.assign(tags.size(), 0);
       bool any_rejected = false;

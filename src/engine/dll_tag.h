@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/tag_value.h"
+#include "tk571/driver.h"
 
 namespace tk571 {
 
@@ -13,7 +14,7 @@ struct TDLLTag {
   int32_t Index = 0;
   std::string Name;
   std::string Address;
-  uint8_t DataKind = 0;  // 0 analog, 1 switch, 2 text
+  uint8_t DataKind = TK571_VALUE_FLOAT;  // TK571_VALUE_*
   std::string TypeName;
   int32_t TypeIndex = -1;
   uint32_t ScanTime = 0;

@@ -1,6 +1,6 @@
 #include "engine/part_names.h"
 
-#include "driver/module_info.h"
+#include "config/module_info.h"
 
 namespace tk571 {
 

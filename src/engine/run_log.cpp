@@ -6,7 +6,7 @@
 #include <mutex>
 #include <system_error>
 
-#include "driver/module_info.h"
+#include "config/module_info.h"
 #include "engine/guarded.h"
 #include "platform/clock.h"
 #include "platform/files.h"

@@ -22,7 +22,8 @@ inline constexpr int kPurgeFromDaysAgo = 30;
 inline constexpr int kPurgeToDaysAgo = 100;
 // Detailed trace lines each driver object may write in its life.
 inline constexpr int32_t kTraceLineAllowance = 1000;
-inline constexpr std::string_view kCrLf = "\r\n";
+// The line end of log texts and of the controller's protocol.
+inline constexpr char kCrLf[] = "\r\n";
 
 // ---- Where the log lives ----
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/module_info.h"
+#include "config/module_info.h"
 #include "engine/guarded.h"
 #include "platform/system_info.h"
 

@@ -1,13 +1,12 @@
 #include "platform/auto_reset_event.h"
 
-#include <chrono>
+#include "platform/clock.h"
 
 namespace tk571::platform {
 
 bool AutoResetEvent::Wait(uint32_t timeout_ms) {
   std::unique_lock lock(mutex_);
-  if (!cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return signalled_; }))
-    return false;
+  if (!GetClock().WaitFor(cv_, lock, timeout_ms, [this] { return signalled_; })) return false;
   signalled_ = false;
   return true;
 }

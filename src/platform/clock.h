@@ -3,7 +3,10 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 
 namespace tk571::platform {
 
@@ -15,6 +18,11 @@ class Clock {
   virtual uint32_t TickMs() = 0;
   virtual void SleepMs(uint32_t ms) = 0;
   virtual std::chrono::system_clock::time_point Now() = 0;
+  // Waits on `cv`, `lock` held, until `ready` holds or `timeout_ms` passed;
+  // the answer of `ready` at the end. A clock that moves only when the driver
+  // sleeps (a test's) passes the whole timeout at once, as one sleep.
+  virtual bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                       uint32_t timeout_ms, const std::function<bool()>& ready);
 };
 
 // The clock every part of the driver uses. SetClock(nullptr) restores the

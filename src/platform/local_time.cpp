@@ -15,6 +15,8 @@ double ToHostDate(const LocalDateTime& t) {
   return days + ms_of_day / 86400000.0;
 }
 
-double HostDateNow() { return ToHostDate(ToLocalTime(GetClock().Now())); }
+double HostDateNow() {
+  return ToHostDate(ToLocalTime(GetClock().Now()));
+}
 
 }  // namespace tk571::platform

@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "engine/library_values.h"
 #include "engine/run_log.h"
 #include "platform/clock.h"
 #include "platform/gbk.h"
@@ -18,7 +19,6 @@ namespace tk571 {
 namespace {
 
 constexpr std::size_t kShortStringMax = 255;
-constexpr const char* kLineEnd = "\r\n";
 
 // Captions of the driver's version information that the command listings use.
 const std::string& DevTypeCaption() {
@@ -62,12 +62,12 @@ int32_t SaturatedInt32(double value) {
 
 TCustomDLLObject::TCustomDLLObject(bool first_instance) : TBaseDLLObject(first_instance) {
   CommCreated_ = false;
-  EnLog_ = false;
+  SetEnLog(false);
 }
 
 TCustomDLLObject::~TCustomDLLObject() {
   // The engine's destructor would only reach the engine's Stop.
-  if (!Stopped_) Stop();
+  if (!Stopped()) Stop();
 }
 
 TagTypeTable TCustomDLLObject::TagTypes() const {
@@ -79,7 +79,7 @@ std::unique_ptr<SerialLine> TCustomDLLObject::CreateSerialLine() {
 }
 
 void TCustomDLLObject::LogLine(const std::string& text) {
-  SetLogMsg(DateTimeText() + text + kLineEnd);
+  SetLogMsg(DateTimeText() + text + kCrLf);
 }
 
 std::string_view TCustomDLLObject::TerminatorOf(int32_t type_index) const {
@@ -89,19 +89,19 @@ std::string_view TCustomDLLObject::TerminatorOf(int32_t type_index) const {
 
 int32_t TCustomDLLObject::LargestCommandSize() const {
   std::size_t largest = 0;
-  for (const auto& command : ReadCommands_)
+  for (const auto& command : ReadCommands())
     if (command) largest = std::max(largest, command->Indexes.size());
   return static_cast<int32_t>(largest);
 }
 
 std::string TCustomDLLObject::CommandListing(const TCommand& command, const std::string& closing) {
-  return CommandListingHead(command, nullptr) + closing + command.Request + kLineEnd;
+  return CommandListingHead(command, nullptr) + closing + command.Request + kCrLf;
 }
 
 std::string TCustomDLLObject::CommandListingHead(const TCommand& command, const TagValue* written) {
   const bool known_entry = command.DevNo >= 0 && command.DevNo < kDeviceCount;
   std::string text = DateTimeText() + TK571_GBK("：") + DevTypeCaption() + TK571_GBK("类型=") +
-                     (known_entry ? Pdb_.TypeName(command.DevNo) : std::string()) +
+                     (known_entry ? ParameterBlock().TypeName(command.DevNo) : std::string()) +
                      TK571_GBK("，") + DevIdCaption() + "=" + std::to_string(command.DevNo) + "[";
   for (int32_t index : command.Indexes) {
     const TDLLTag* tag = TagAt(index);
@@ -117,7 +117,7 @@ std::string TCustomDLLObject::CommandListingHead(const TCommand& command, const 
 bool TCustomDLLObject::IniParm(const TDevicePDB* block) {
   try {
     if (!TBaseDLLObject::IniParm(block)) return false;
-    LogLine(TK571_GBK("：通讯最大允许超时时间=") + std::to_string(kReplyTimeoutMs));
+    LogLine(TK571_GBK("：通讯最大允许超时时间=") + std::to_string(ReplyTimeout));
     if (!Comm_) {
       Comm_ = CreateSerialLine();
       CommCreated_ = Comm_ != nullptr;
@@ -125,7 +125,7 @@ bool TCustomDLLObject::IniParm(const TDevicePDB* block) {
     if (!Comm_) return false;
     Comm_->Close();
     std::string message;
-    const bool open = Comm_->Open(Pdb_, message);
+    const bool open = Comm_->Open(ParameterBlock(), message);
     WriteCommEvent(message);
     if (DebugOn()) LogLine(TK571_GBK("：") + message);
     return open;
@@ -137,14 +137,14 @@ bool TCustomDLLObject::IniParm(const TDevicePDB* block) {
 
 void TCustomDLLObject::Stop() {
   try {
-    if (Initialized_) {
-      SetLogMsg(kLineEnd);
+    if (Initialized()) {
+      SetLogMsg(kCrLf);
       if (DebugOn()) {
-        for (const auto& command : ReadCommands_)
+        for (const auto& command : ReadCommands())
           if (command) SetLogMsg(CommandListing(*command, TK571_GBK("]生成读标签命令串=")));
       }
-      LogLine(TK571_GBK("：有效标签个数共计=") + std::to_string(Tags_.size()));
-      LogLine(TK571_GBK("：包含的通讯报总计=") + std::to_string(ReadCommands_.size()) +
+      LogLine(TK571_GBK("：有效标签个数共计=") + std::to_string(Tags().size()));
+      LogLine(TK571_GBK("：包含的通讯报总计=") + std::to_string(ReadCommands().size()) +
               TK571_GBK("条"));
       LogLine(TK571_GBK("：最长通讯报包含的标签个数=") + std::to_string(LargestCommandSize()) +
               TK571_GBK("个"));
@@ -164,7 +164,7 @@ void TCustomDLLObject::Stop() {
 
 void TCustomDLLObject::OptimizeCommParm() {
   try {
-    for (const auto& head : ReadCommands_) {
+    for (const auto& head : ReadCommands()) {
       for (TCommand* command = head.get(); command; command = command->Next.get()) {
         if (command->HasFlag(command_flags::kTagBound) && !command->Sealed) {
           command->Sealed = 1;
@@ -189,7 +189,7 @@ int32_t TCustomDLLObject::GetInterval() {
     TBaseDLLObject::GetInterval();
     LogLine(TK571_GBK("：最长通讯报包含的标签个数=") + std::to_string(LargestCommandSize()) +
             TK571_GBK("个"));
-    LogLine(TK571_GBK("：包含的通讯报总计=") + std::to_string(ReadCommands_.size()) +
+    LogLine(TK571_GBK("：包含的通讯报总计=") + std::to_string(ReadCommands().size()) +
             TK571_GBK("条"));
     return 10;
   } catch (...) {
@@ -205,11 +205,11 @@ CommandPtr TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>&
     if (!NeedCreatCommand(list, tag, is_write)) return nullptr;
 
     // The work value: the number itself, or a 16-bit word with the tag's bit.
-    if (tag.DataKind == 0) {
+    if (tag.DataKind == TK571_VALUE_FLOAT) {
       tag.WorkValue = tag.Value.AsDouble();
     } else if (ValidBit(tag.BitNo)) {
       std::optional<bool> bit;
-      if (tag.DataKind == 1) {
+      if (tag.DataKind == TK571_VALUE_BOOL) {
         bit = tag.Value.AsBoolean();
       } else if (tag.Value.IsText() && tag.Value.AsText() == "1") {
         bit = true;
@@ -251,10 +251,9 @@ CommandPtr TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>&
       command->Sealed = 1;
       command->Interval = -10 * static_cast<int32_t>(list.size());
       command->LastTick = platform::Tick();
-      if (DebugOn() && TraceAllowance_ > 0) {
-        --TraceAllowance_;
+      if (DebugOn() && TakeTraceLine()) {
         SetLogMsg(CommandListingHead(*command, &tag.Value) + TK571_GBK("]生成写标签命令串=") +
-                  command->Request + kLineEnd);
+                  command->Request + kCrLf);
       }
     } else {
       command->LastTick = platform::Tick() - static_cast<uint32_t>(command->Interval);
@@ -272,17 +271,13 @@ bool TCustomDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& 
     const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
     if (is_write) {
       if (!row || !row->Engine.Writable) return false;
-      for (const auto& queued : WriteQueue_) {
-        if (!queued || queued->Indexes.empty() || queued->Indexes[0] != tag.Index) continue;
-        if (queued->Values.empty() || !(queued->Values[0] == tag.Value)) continue;
-        if (LogErrorsOn()) {
-          LogLine(TK571_GBK("：标签写入请求未执行：") + tag.Name + TK571_GBK("重复写入,") +
-                  TK571_GBK(" 地址=") + tag.Address + TK571_GBK(", 标签值=") +
-                  ValueText(tag, tag.Value));
-        }
-        return false;
+      if (!WriteQueued(tag)) return true;
+      if (LogErrorsOn()) {
+        LogLine(TK571_GBK("：标签写入请求未执行：") + tag.Name + TK571_GBK("重复写入,") +
+                TK571_GBK(" 地址=") + tag.Address + TK571_GBK(", 标签值=") +
+                ValueText(tag, tag.Value));
       }
-      return true;
+      return false;
     }
 
     TCommand scratch;
@@ -362,7 +357,7 @@ void TCustomDLLObject::CreateValueStr(TDLLTag& tag, bool is_write, std::string& 
     const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
     if (!row) return;
     const uint8_t kind = is_write ? row->WriteValueKind : row->Engine.FormatCode;
-    if (kind != value_kind::kInteger || tag.DataKind != 0) return;
+    if (kind != value_kind::kInteger || tag.DataKind != TK571_VALUE_FLOAT) return;
     const auto number = RoundToInt32(tag.Value.AsDouble());
     if (!number) throw std::range_error("value outside the 32-bit range");
     if (row->HexValue) {
@@ -424,10 +419,9 @@ std::string TCustomDLLObject::CheckCRC(const std::string& text, std::string& out
 void TCustomDLLObject::RealComm(TCommand* command) {
   try {
     TBaseDLLObject::RealComm(command);
-    if (!command || !CommEnabled_) return;
-    if (command->DevNo < 0 || command->DevNo >= kDeviceCount) return;
-    if (!DevInUse_[static_cast<std::size_t>(command->DevNo)]) return;
-    SendTick_ = platform::Tick();
+    if (!command || !CommEnabled()) return;
+    if (!DeviceInUse(command->DevNo)) return;
+    MarkSent();
     if (!command->Request.empty() && Comm_) Comm_->Send(command->Request);
   } catch (...) {
     LogException("RealComm", "TCustomDLLObject");
@@ -436,13 +430,13 @@ void TCustomDLLObject::RealComm(TCommand* command) {
 
 bool TCustomDLLObject::GetResult() {
   try {
-    TCommand* command = CurrentCommand_;
+    TCommand* command = CurrentCommand();
     if (!command || !Comm_) return false;
     const std::string reply = Comm_->Receive();
     command->Response = reply;
     if (reply.empty()) return false;
     if (!CheckResult(reply)) return false;
-    if (!command->IsWrite) CommAnalyze(reply, *command, Tags_);
+    if (!command->IsWrite) CommAnalyze(reply, *command, Tags());
     return true;
   } catch (...) {
     LogException("GetResult", "TCustomDLLObject");
@@ -476,8 +470,8 @@ void TCustomDLLObject::GetAnswerMainStr(TCommand& command, TDLLTag& tag, std::st
 
 bool TCustomDLLObject::CheckResult(const std::string& reply) {
   try {
-    if (!CurrentCommand_) return false;
-    const std::string_view terminator = TerminatorOf(CurrentCommand_->TypeIndex);
+    if (!CurrentCommand()) return false;
+    const std::string_view terminator = TerminatorOf(CurrentCommand()->TypeIndex);
     return terminator.empty() || Contains(reply, terminator);
   } catch (...) {
     LogException("CheckResult", "TCustomDLLObject");
@@ -486,7 +480,7 @@ bool TCustomDLLObject::CheckResult(const std::string& reply) {
 }
 
 bool TCustomDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
-                                   std::vector<std::unique_ptr<TDLLTag>>& tags) {
+                                   const std::vector<std::unique_ptr<TDLLTag>>& tags) {
   try {
     std::string data;
     GetEchoDataStr(reply, command, data);
@@ -505,10 +499,11 @@ bool TCustomDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
           width > 0
               ? std::string(SubText(data, width * (tag.Channel - command.StartAddr) + 1, width))
               : data;
-      if (tag.DataKind == 2) {
+      if (tag.DataKind == TK571_VALUE_STRING) {
         tag.Value = TagValue::Text(data);
       } else if (const auto number = ParseDecimal(RemoveSpaces(field))) {
-        tag.Value = tag.DataKind == 0 ? TagValue::Double(*number) : TagValue::Boolean(*number != 0);
+        tag.Value = tag.DataKind == TK571_VALUE_FLOAT ? TagValue::Double(*number)
+                                                      : TagValue::Boolean(*number != 0);
       }
       tag.UpdateTime = now;
       stored = true;

@@ -16,9 +16,6 @@ namespace tk571 {
 
 class TCustomDLLObject : public TBaseDLLObject {
  public:
-  // A reply counts as missing when more than this has passed since the send.
-  static constexpr uint32_t kReplyTimeoutMs = 200;
-
   explicit TCustomDLLObject(bool first_instance);
   ~TCustomDLLObject() override;
 
@@ -42,7 +39,7 @@ class TCustomDLLObject : public TBaseDLLObject {
   virtual std::string CheckCRC(const std::string& text, std::string& out);
   virtual bool CheckResult(const std::string& reply);
   virtual bool CommAnalyze(const std::string& reply, TCommand& command,
-                           std::vector<std::unique_ptr<TDLLTag>>& tags);
+                           const std::vector<std::unique_ptr<TDLLTag>>& tags);
   virtual void GetEchoDataStr(const std::string& reply, const TCommand& command, std::string& out);
   virtual void GetEchoStatusStr(const std::string& reply, const TCommand& command,
                                 std::string& out);

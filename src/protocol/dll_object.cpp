@@ -125,7 +125,7 @@ bool TDLLObject::GetResult() {
 
 bool TDLLObject::CheckResult(const std::string& reply) {
   try {
-    const TCommand* command = CurrentCommand_;
+    const TCommand* command = CurrentCommand();
     if (!command) return false;
     const std::string_view terminator = TerminatorOf(command->TypeIndex);
     if (!terminator.empty() && !Contains(reply, terminator)) return false;
@@ -160,7 +160,7 @@ bool TDLLObject::CheckResult(const std::string& reply) {
 }
 
 bool TDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
-                             std::vector<std::unique_ptr<TDLLTag>>& tags) {
+                             const std::vector<std::unique_ptr<TDLLTag>>& tags) {
   try {
     std::string data;
     GetEchoDataStr(reply, command, data);
@@ -181,7 +181,7 @@ bool TDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
       const int64_t width = row ? row->ValueWidth : -1;
       const int64_t position = width * (static_cast<int64_t>(tag->Channel) - command.StartAddr) + 1;
 
-      if (tag->DataKind == 2) {
+      if (tag->DataKind == TK571_VALUE_STRING) {
         tag->Value = TagValue::Text(data);
       } else if (tag->TypeIndex == kTypeENQ) {
         if (Contains(data, kGross)) {
@@ -198,14 +198,14 @@ bool TDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
       } else if (tag->TypeIndex == kTypeREAD) {
         const auto number =
             ParseDecimal(RemoveSpaces(SubText(data, position + kValueOffset, kValueChars)));
-        if (tag->DataKind == 0) {
+        if (tag->DataKind == TK571_VALUE_FLOAT) {
           if (number) tag->Value = TagValue::Double(*number);
         } else {
           const double current = tag->Value.AsBoolean() ? 1.0 : 0.0;
           const double read = number ? *number : current;
           tag->Value = TagValue::Boolean(std::trunc(read) == 1.0);
         }
-      } else if (tag->DataKind == 1) {
+      } else if (tag->DataKind == TK571_VALUE_BOOL) {
         const auto word = ParseHexWord(SubText(data, position, 4));
         const auto work = RoundToInt32(tag->WorkValue);
         const uint32_t bits = word ? *word : static_cast<uint32_t>(work ? *work : 0);
@@ -226,15 +226,14 @@ bool TDLLObject::CommAnalyze(const std::string& reply, TCommand& command,
 
 void TDLLObject::GetRunEvent() {
   try {
-    if (RunEvent_ != opNone) return;
-    const TCommand* command = CurrentCommand_;
-    switch (RunState_) {
+    if (RunEvent() != opNone) return;
+    const TCommand* command = CurrentCommand();
+    switch (RunState()) {
       case rsReady:
         if (command) {
-          RunEvent_ = command->IsWrite ? opWriteCmd : opReadCmd;
+          Raise(command->IsWrite ? opWriteCmd : opReadCmd);
         } else {
-          RunEvent_ = opInit;
-          RunState_ = rsIdle;
+          EnterState(rsIdle, opInit);
         }
         break;
       case rsIniting: {
@@ -247,32 +246,30 @@ void TDLLObject::GetRunEvent() {
             command && Contains(received, std::string(1, kAck) + TwoDigits(command->DevNo) +
                                               std::string(kCrLf));
         if (acknowledged) {
-          RunEvent_ = opInitACK;
-        } else if (platform::TicksSince(SendTick_) > kSelectTimeoutMs) {
-          RunEvent_ = opInitNAK;
+          Raise(opInitACK);
+        } else if (ReplyOverdue(kSelectTimeoutMs)) {
+          Raise(opInitNAK);
         }
         break;
       }
       case rsReading:
         if (GetResult()) {
-          RunEvent_ = opReadACK;
-        } else if (platform::TicksSince(SendTick_) > kReplyTimeoutMs) {
-          RunEvent_ = opReadNAK;
+          Raise(opReadACK);
+        } else if (ReplyOverdue(ReplyTimeout)) {
+          Raise(opReadNAK);
         }
         break;
       case rsWriting:
         if (GetResult()) {
-          RunEvent_ = opWriteACK;
-        } else if (platform::TicksSince(SendTick_) > kReplyTimeoutMs) {
-          RunEvent_ = opWriteNAK;
+          Raise(opWriteACK);
+        } else if (ReplyOverdue(ReplyTimeout)) {
+          Raise(opWriteNAK);
         }
         break;
       default:
         break;
     }
-    if (RunEvent_ == opReadACK || RunEvent_ == opReadNAK || RunEvent_ == opWriteACK ||
-        RunEvent_ == opWriteNAK)
-      UpdateLinkStatus();
+    if (ExchangeEnded()) UpdateLinkStatus();
   } catch (...) {
     LogException("GetRunEvent", "TDLLObject");
   }
@@ -280,22 +277,20 @@ void TDLLObject::GetRunEvent() {
 
 void TDLLObject::opInit_Exec() {
   try {
-    if (!KeepChosenCommand_ || !CurrentCommand_) GetNextCommand();
+    if (!KeepChosenCommand_ || !CurrentCommand()) GetNextCommand();
     KeepChosenCommand_ = false;
-    const TCommand* command = CurrentCommand_;
+    const TCommand* command = CurrentCommand();
     if (!command) {
-      RunEvent_ = opInit;
-      RunState_ = rsIdle;
+      EnterState(rsIdle, opInit);
       return;
     }
     // The controller answers only after it has been selected; it stays
     // selected until another controller on the line is.
     if (LineSelectedDevice() != command->DevNo) {
-      SendTick_ = platform::Tick();
+      MarkSent();
       if (SendText(std::string(1, kEnq) + "ID" + TwoDigits(command->DevNo) + std::string(kCrLf))) {
         SetLineSelectedDevice(static_cast<int16_t>(command->DevNo));
-        RunEvent_ = opNone;
-        RunState_ = rsIniting;
+        EnterState(rsIniting);
       } else {
         // The select request never reached the line (the port is gone), so
         // whichever controller was selected before still is, and it would
@@ -303,12 +298,10 @@ void TDLLObject::opInit_Exec() {
         // out as an unanswered one, and the next command selects again.
         SetLineSelectedDevice(kNoDeviceSelected);
         if (command->IsWrite) SpendWriteRepeat();
-        RunEvent_ = opNone;
-        RunState_ = command->IsWrite ? rsWriting : rsReading;
+        EnterState(command->IsWrite ? rsWriting : rsReading);
       }
     } else {
-      RunEvent_ = opNone;
-      RunState_ = rsReady;
+      EnterState(rsReady);
     }
     ReadExecute();
   } catch (...) {
@@ -318,8 +311,7 @@ void TDLLObject::opInit_Exec() {
 
 void TDLLObject::opInitACK_Exec() {
   try {
-    RunEvent_ = opNone;
-    RunState_ = rsReady;
+    EnterState(rsReady);
     ReadExecute();
   } catch (...) {
     LogException("opInitACK_Exec", "TDLLObject");
@@ -328,9 +320,8 @@ void TDLLObject::opInitACK_Exec() {
 
 void TDLLObject::opInitNAK_Exec() {
   try {
-    KeepChosenCommand_ = CurrentCommand_ != nullptr;
-    RunEvent_ = opInit;
-    RunState_ = rsIdle;
+    KeepChosenCommand_ = CurrentCommand() != nullptr;
+    EnterState(rsIdle, opInit);
   } catch (...) {
     LogException("opInitNAK_Exec", "TDLLObject");
   }
@@ -338,13 +329,12 @@ void TDLLObject::opInitNAK_Exec() {
 
 void TDLLObject::opWriteCmd_Exec() {
   try {
-    TCommand* command = CurrentCommand_;
+    TCommand* command = CurrentCommand();
     // A write repeated after a select that never reached the line must not
     // go to the controller still selected: select first.
     if (command && LineSelectedDevice() != command->DevNo) {
       KeepChosenCommand_ = true;
-      RunEvent_ = opInit;
-      RunState_ = rsIdle;
+      EnterState(rsIdle, opInit);
       ReadExecute();
       return;
     }
@@ -358,13 +348,11 @@ void TDLLObject::opWriteCmd_Exec() {
       if (!dialogue_ok) {
         if (command->RetryMode == retry_mode::kSendAgain) {
           command->RetryMode = retry_mode::kGiveUp;
-          RunState_ = rsReady;
-          RunEvent_ = opWriteCmd;
+          EnterState(rsReady, opWriteCmd);
         } else {
           // Given up like a write without answer, so the line goes on serving
           // the other commands.
-          RunState_ = rsWriting;
-          RunEvent_ = opClrWriteError;
+          EnterState(rsWriting, opClrWriteError);
           opClrWriteError_Exec();
         }
         return;
@@ -372,8 +360,7 @@ void TDLLObject::opWriteCmd_Exec() {
     }
     TCustomDLLObject::opWriteCmd_Exec();
   } catch (...) {
-    RunEvent_ = opNone;
-    RunState_ = rsReady;
+    EnterState(rsReady);
     LogException("opWriteCmd_Exec", "TBaseDLLObject");
   }
 }
@@ -430,7 +417,7 @@ std::string TDLLObject::GetStatusLine() {
     platform::SleepMs(kStatusWaitMs);
     const std::string line = ReceiveText();
     const std::string_view terminator =
-        TerminatorOf(CurrentCommand_ ? CurrentCommand_->TypeIndex : kTypeENQ);
+        TerminatorOf(CurrentCommand() ? CurrentCommand()->TypeIndex : kTypeENQ);
     const bool valid = line.size() == kStatusLineLength && Contains(line, "M1") &&
                        Contains(line, "M2") && Contains(line, "M3") && Contains(line, "M4") &&
                        line.ends_with(terminator);

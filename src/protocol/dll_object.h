@@ -54,7 +54,7 @@ class TDLLObject : public TCustomDLLObject {
   void opWriteNAK_Exec() override;
   bool CheckResult(const std::string& reply) override;
   bool CommAnalyze(const std::string& reply, TCommand& command,
-                   std::vector<std::unique_ptr<TDLLTag>>& tags) override;
+                   const std::vector<std::unique_ptr<TDLLTag>>& tags) override;
 
   // The dialogues with the controller, run for the current command.
   bool SendSetpoints();

@@ -1,33 +1,71 @@
 #include "protocol/serial_line.h"
 
 #include "comm/comm_class.h"
+#include "platform/clock.h"
 #include "platform/serial_port.h"
 
 namespace tk571 {
 
 namespace {
 
+uint32_t BitsPerCharacter(const platform::SerialSettings& line) {
+  const uint32_t parity = line.parity == platform::SerialParity::kNone ? 0 : 1;
+  // One and a half stop bits are sent as two on this platform.
+  const uint32_t stop = line.stop_bits == platform::SerialStopBits::kOne ? 1 : 2;
+  return 1 + line.data_bits + parity + stop;
+}
+
 // The driver's serial port class behind the protocol layer's line.
 class CommLine final : public SerialLine {
  public:
   bool Open(const TDevicePDB& block, std::string& message) override {
     key_ = platform::SerialDevicePath(block.Port());
-    return comm_.Open(block, /*text_mode=*/true, message);
+    const bool opened = comm_.Open(block, /*text_mode=*/true, message);
+    const platform::SerialSettings line = comm_.LineSettings();
+    gap_ms_ = QuietGapMs(line.baud, BitsPerCharacter(line));
+    return opened;
   }
   void Close() override { comm_.Close(); }
   std::string LineKey() const override { return key_; }
   bool Send(const std::string& text) override { return comm_.Send(text); }
   const std::string& Receive() override { return comm_.Receive(); }
   void ClearBuffer() override { comm_.SetReceiveBuffer(std::string()); }
+  std::string Settle(uint32_t limit_ms) override {
+    std::string stray;
+    const uint32_t start = platform::Tick();
+    uint32_t last_arrival = start;
+    for (;;) {
+      const std::size_t seen = comm_.ReceiveBuffer().size();
+      const std::string& buffer = comm_.Receive();
+      if (buffer.size() > seen) {
+        stray.append(buffer, seen);
+        last_arrival = platform::Tick();
+      }
+      // Nothing since the answer: the line is free at once.
+      if (stray.empty() || platform::TicksSince(last_arrival) >= gap_ms_ ||
+          platform::TicksSince(start) >= limit_ms)
+        return stray;
+      platform::SleepMs(1);
+    }
+  }
 
  private:
   // Received text is cleared before every request, so a late answer to the
   // previous one is never taken for the next.
   TCommClass comm_{/*clear_before_send=*/true};
   std::string key_;
+  uint32_t gap_ms_ = 1;
 };
 
 }  // namespace
+
+uint32_t QuietGapMs(uint32_t baud, uint32_t bits_per_character) {
+  if (baud == 0) return 1;
+  // 3.5 characters = 7 half characters, rounded up to the next millisecond.
+  const uint64_t half_char_ms_x_baud = 7ull * bits_per_character * 1000;
+  const uint64_t ms = (half_char_ms_x_baud + 2ull * baud - 1) / (2ull * baud);
+  return ms > 0 ? static_cast<uint32_t>(ms) : 1;
+}
 
 std::unique_ptr<SerialLine> MakeSerialLine() {
   return std::make_unique<CommLine>();

@@ -2,10 +2,11 @@
 // is adapted to this; tests drive the protocol through a scripted line.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 
 namespace tk571 {
 
@@ -30,7 +31,16 @@ class SerialLine {
   // waiting, and returns the whole buffer.
   virtual const std::string& Receive() = 0;
   virtual void ClearBuffer() = 0;
+  // Reads what the line carried after the last answer. While bytes keep
+  // arriving, waits until the line has been quiet for 3.5 character times of
+  // its format, at most `limit_ms`: on a two-wire line a request sent into a
+  // controller's unfinished answer collides with it. Returns the bytes read;
+  // they belong to no request.
+  virtual std::string Settle(uint32_t limit_ms) = 0;
 };
+
+// 3.5 character times of the line's format in whole milliseconds, at least 1.
+uint32_t QuietGapMs(uint32_t baud, uint32_t bits_per_character);
 
 // The driver's serial port behind the interface above.
 std::unique_ptr<SerialLine> MakeSerialLine();

@@ -74,7 +74,7 @@ void TDLLObject::LogPromptFault(const std::string&, const char* operation) {
 
 bool TDLLObject::SendSetpoints() {
   try {
-    TCommand* command = CurrentCommand_;
+    TCommand* command = CurrentCommand();
     if (!command) return false;
     const TSetpoints& table = Setpoints(command->DevNo);
     // The controller doses coarse up to COARSE, fine up to FINAL - FINE; any
@@ -112,7 +112,7 @@ bool TDLLObject::SendSetpointItem() {
     }
     if (check == PromptCheck::kNoSetpoint) return false;
 
-    const TCommand* command = CurrentCommand_;
+    const TCommand* command = CurrentCommand();
     TSetpoints* table = SetpointsOf(command ? command->DevNo : -1);
     if (!table) return false;
     // The Single widened to a Double keeps its rounding residue: 12.3 goes
@@ -135,7 +135,7 @@ bool TDLLObject::SendSetpointItem() {
 
 bool TDLLObject::ReadSetpoints() {
   try {
-    TCommand* command = CurrentCommand_;
+    TCommand* command = CurrentCommand();
     if (!command) return false;
     const int32_t device = command->DevNo;
     SendText("R" + std::string(kCrLf));
@@ -150,7 +150,7 @@ bool TDLLObject::ReadSetpoints() {
       platform::SleepMs(kMenuPauseMs);
     }
     const TSetpoints& table = Setpoints(device);
-    for (const auto& tag : Tags_) {
+    for (const auto& tag : Tags()) {
       if (!tag || tag->DevNo != device) continue;
       if (tag->Channel < 1 || tag->Channel > kMaterials) continue;
       const auto i = static_cast<std::size_t>(tag->Channel - 1);
@@ -185,7 +185,7 @@ bool TDLLObject::ReadSetpointItem() {
       LogPromptFault(prompt, "ReadSetpointItem");
       return true;
     }
-    const TCommand* command = CurrentCommand_;
+    const TCommand* command = CurrentCommand();
     TSetpoints* table = SetpointsOf(command ? command->DevNo : -1);
     if (!table) return true;
     const auto number =

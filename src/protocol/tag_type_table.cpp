@@ -2,11 +2,12 @@
 
 #include <array>
 
+#include "engine/run_log.h"
+
 namespace tk571 {
 
 namespace {
 
-constexpr std::string_view kCrLf = "\r\n";
 constexpr int32_t kNone = -1;
 
 using namespace frame_kind;

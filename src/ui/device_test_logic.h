@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 #include "engine/tag_value.h"
 #include "tk571/driver.h"
 

@@ -2,7 +2,7 @@
 // user interface sees them.
 #include "ui/driver_info.h"
 
-#include "driver/module_info.h"
+#include "config/module_info.h"
 #include "engine/library_values.h"
 #include "engine/run_log.h"
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 
 namespace tk571::ui {
 

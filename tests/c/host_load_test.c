@@ -9,18 +9,20 @@
 #include "tk571/driver.h"
 
 static int failures = 0;
-#define CHECK(cond)                                                   \
-  do {                                                                \
-    if (!(cond)) {                                                    \
+#define CHECK(cond)                                                            \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
       fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                     \
-    }                                                                 \
+      ++failures;                                                              \
+    }                                                                          \
   } while (0)
 
 /* "通讯设备初始化失败" in code page 936. */
-static const char kNoObject[] = "\xCD\xA8\xD1\xB6\xC9\xE8\xB1\xB8\xB3\xF5\xCA\xBC\xBB\xAF\xCA\xA7\xB0\xDC";
+static const char kNoObject[] =
+    "\xCD\xA8\xD1\xB6\xC9\xE8\xB1\xB8\xB3\xF5\xCA\xBC\xBB\xAF\xCA\xA7\xB0\xDC";
 /* "无效的标签列表。" */
-static const char kBadTagList[] = "\xCE\xDE\xD0\xA7\xB5\xC4\xB1\xEA\xC7\xA9\xC1\xD0\xB1\xED\xA1\xA3";
+static const char kBadTagList[] =
+    "\xCE\xDE\xD0\xA7\xB5\xC4\xB1\xEA\xC7\xA9\xC1\xD0\xB1\xED\xA1\xA3";
 /* "无效的参数信息。" */
 static const char kBadParams[] = "\xCE\xDE\xD0\xA7\xB5\xC4\xB2\xCE\xCA\xFD\xD0\xC5\xCF\xA2\xA1\xA3";
 

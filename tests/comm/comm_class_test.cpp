@@ -18,9 +18,10 @@
 #include <thread>
 
 #include "comm/pty_peer.h"
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 #include "platform/clock.h"
 #include "platform/gbk.h"
+#include "support/fake_clock.h"
 
 namespace tk571 {
 namespace {
@@ -28,24 +29,9 @@ namespace {
 using test::PointLink;
 using test::PtyPeer;
 using test::TempDir;
+using testing::FakeClock;
 
 const std::string kAck = "\x06";
-
-// Time moves only when the code under test sleeps.
-class FakeClock final : public platform::Clock {
- public:
-  uint32_t TickMs() override { return now; }
-  void SleepMs(uint32_t ms) override {
-    now += ms;
-    ++sleeps;
-    if (on_sleep) on_sleep(sleeps);
-  }
-  std::chrono::system_clock::time_point Now() override { return std::chrono::system_clock::now(); }
-
-  uint32_t now = 100000;
-  int sleeps = 0;
-  std::function<void(int)> on_sleep;
-};
 
 std::string Busy(int port) {
   return "Com" + std::to_string(port) + platform::ToGbk("不存在或被其它程序占用！");
@@ -57,15 +43,11 @@ std::string Opened(int port) {
 class CommClassTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::SetClock(&clock_);
     link_ = dir_.path() + "/com1";
     setenv("TK571_COM1", link_.c_str(), 1);
     pdb_.FillDefaults();
   }
-  void TearDown() override {
-    platform::SetClock(nullptr);
-    unsetenv("TK571_COM1");
-  }
+  void TearDown() override { unsetenv("TK571_COM1"); }
 
   // A pseudo-terminal behind Com1, and the class opened on it.
   void Plug() {
@@ -117,7 +99,7 @@ TEST_F(CommClassTest, OpenReportsTheStatusWithThePortName) {
     EXPECT_TRUE(comm.IsOpen());
     unsetenv(var.c_str());
   }
-  EXPECT_EQ(clock_.sleeps, 0);
+  EXPECT_EQ(clock_.sleeps(), 0);
 }
 
 TEST_F(CommClassTest, BlockSettingsOutsideTheTablesOpenNothing) {
@@ -147,12 +129,12 @@ TEST_F(CommClassTest, BlockSettingsOutsideTheTablesOpenNothing) {
     EXPECT_EQ(message, platform::ToGbk("设备参数中的串口设置有误!"));
     EXPECT_FALSE(comm.IsOpen());
     // Nor does a later Send try to open anything.
-    clock_.now += 10000;
+    clock_.Advance(10000);
     EXPECT_FALSE(comm.Send("READ\r\n"));
     EXPECT_FALSE(comm.IsOpen());
   }
   EXPECT_EQ(peer_->ReadFor(20), "");
-  EXPECT_EQ(clock_.sleeps, 0);
+  EXPECT_EQ(clock_.sleeps(), 0);
 }
 
 TEST_F(CommClassTest, AMissingDeviceIsTriedFor5000Ms) {
@@ -160,15 +142,16 @@ TEST_F(CommClassTest, AMissingDeviceIsTriedFor5000Ms) {
   for (const std::string& path : {link_, std::string("/dev/null")}) {
     SCOPED_TRACE(path);
     setenv("TK571_COM1", path.c_str(), 1);
-    clock_.sleeps = 0;
-    const uint32_t start = clock_.now;
+    const int sleeps_before = clock_.sleeps();
+    const uint32_t start = clock_.TickMs();
     std::string message;
     EXPECT_FALSE(comm_.Open(pdb_, true, message));
     EXPECT_EQ(message, Busy(1));
     EXPECT_FALSE(comm_.IsOpen());
-    EXPECT_GE(clock_.now - start, TCommClass::kOpenRetryMs);
-    EXPECT_LT(clock_.now - start, TCommClass::kOpenRetryMs + 2 * TCommClass::kOpenRetryPauseMs);
-    EXPECT_GT(clock_.sleeps, 10);  // tried again and again, pausing in between
+    EXPECT_GE(clock_.TickMs() - start, TCommClass::kOpenRetryMs);
+    EXPECT_LT(clock_.TickMs() - start,
+              TCommClass::kOpenRetryMs + 2 * TCommClass::kOpenRetryPauseMs);
+    EXPECT_GT(clock_.sleeps() - sleeps_before, 10);  // tried again and again, pausing in between
   }
 }
 
@@ -180,7 +163,7 @@ TEST_F(CommClassTest, ADeviceThatAppearsWithinTheRetryTimeOpens) {
   std::string message;
   EXPECT_TRUE(comm_.Open(pdb_, true, message));
   EXPECT_EQ(message, Opened(1));
-  EXPECT_EQ(clock_.sleeps, 20);
+  EXPECT_EQ(clock_.sleeps(), 20);
 }
 
 TEST_F(CommClassTest, APortAnotherProgramHoldsDoesNotOpen) {
@@ -353,7 +336,7 @@ TEST_F(CommClassTest, AnUnpluggedPortIsClosedAndReopenedBySend) {
   for (const bool noticed_by_receive : {true, false}) {
     SCOPED_TRACE(noticed_by_receive ? "receive" : "send");
     OpenCom1();
-    const int sleeps_after_open = clock_.sleeps;
+    const int sleeps_after_open = clock_.sleeps();
 
     peer_->Write("AB");
     ASSERT_EQ(ReceiveUntil(2), "AB");
@@ -367,31 +350,31 @@ TEST_F(CommClassTest, AnUnpluggedPortIsClosedAndReopenedBySend) {
 
     // While the device is missing, a Send tries once, without pausing.
     std::filesystem::remove(link_);
-    clock_.now += TCommClass::kReconnectIntervalMs;
+    clock_.Advance(TCommClass::kReconnectIntervalMs);
     EXPECT_FALSE(comm_.Send("READ\r\n"));
     EXPECT_EQ(comm_.StatusText(), Busy(1));
-    EXPECT_EQ(clock_.sleeps, sleeps_after_open);
+    EXPECT_EQ(clock_.sleeps(), sleeps_after_open);
 
     // Back again, but within a second of the last try: not yet.
     Plug();
     EXPECT_FALSE(comm_.Send("READ\r\n"));
     EXPECT_FALSE(comm_.IsOpen());
 
-    clock_.now += TCommClass::kReconnectIntervalMs;
+    clock_.Advance(TCommClass::kReconnectIntervalMs);
     ASSERT_TRUE(comm_.Send("READ\r\n"));
     EXPECT_TRUE(comm_.IsOpen());
     EXPECT_EQ(comm_.StatusText(), Opened(1));
     EXPECT_EQ(peer_->Read(6), "READ\r\n");
     peer_->Write("ST,GS,+0012.50kg\r\n");
     EXPECT_EQ(ReceiveUntil(18), "ST,GS,+0012.50kg\r\n");
-    EXPECT_EQ(clock_.sleeps, sleeps_after_open);
+    EXPECT_EQ(clock_.sleeps(), sleeps_after_open);
   }
 }
 
 TEST_F(CommClassTest, CloseKeepsThePortClosed) {
   OpenCom1();
   comm_.Close();
-  clock_.now += 10 * TCommClass::kReconnectIntervalMs;
+  clock_.Advance(10 * TCommClass::kReconnectIntervalMs);
   EXPECT_FALSE(comm_.Send("READ\r\n"));
   EXPECT_FALSE(comm_.IsOpen());
   EXPECT_EQ(peer_->ReadFor(20), "");

@@ -10,7 +10,7 @@
 
 #include "comm/comm_class.h"
 #include "comm/pty_peer.h"
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 #include "platform/posix/serial_termios2.h"
 
 namespace tk571 {

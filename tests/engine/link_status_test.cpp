@@ -13,17 +13,17 @@ class LinkStatusTest : public EngineTest {
     EngineTest::SetUp();
     e.AddRead("W1", 1, 0);
     e.AddRead("W2", 2, 1000000);
-    line_text_ = &AddLinkTag("LINE_TEXT", "COMMLINK", 2);
-    line_number_ = &AddLinkTag("LINE_NUMBER", "COMMLINK", 0);
-    line_switch_ = &AddLinkTag("LINE_SWITCH", "COMMLINK", 1);
-    enable_text_ = &AddLinkTag("ENABLE_TEXT", "ENCOMMLINK", 2);
-    dev1_text_ = &AddLinkTag("DEV1_TEXT", "DEVICELINK1", 2, 1);
-    dev1_number_ = &AddLinkTag("DEV1_NUMBER", "DEVICELINK1", 0, 1);
-    dev1_switch_ = &AddLinkTag("DEV1_SWITCH", "DEVICELINK1", 1, 1);
-    dev2_text_ = &AddLinkTag("DEV2_TEXT", "DEVICELINK2", 2, 2);
+    line_text_ = &AddLinkTag("LINE_TEXT", "COMMLINK", TK571_VALUE_STRING);
+    line_number_ = &AddLinkTag("LINE_NUMBER", "COMMLINK", TK571_VALUE_FLOAT);
+    line_switch_ = &AddLinkTag("LINE_SWITCH", "COMMLINK", TK571_VALUE_BOOL);
+    enable_text_ = &AddLinkTag("ENABLE_TEXT", "ENCOMMLINK", TK571_VALUE_STRING);
+    dev1_text_ = &AddLinkTag("DEV1_TEXT", "DEVICELINK1", TK571_VALUE_STRING, 1);
+    dev1_number_ = &AddLinkTag("DEV1_NUMBER", "DEVICELINK1", TK571_VALUE_FLOAT, 1);
+    dev1_switch_ = &AddLinkTag("DEV1_SWITCH", "DEVICELINK1", TK571_VALUE_BOOL, 1);
+    dev2_text_ = &AddLinkTag("DEV2_TEXT", "DEVICELINK2", TK571_VALUE_STRING, 2);
     e.Start({.log_errors = false});
     // W2 is not due during the story: only device 1 talks.
-    e.ReadCommands_[1]->LastTick = Now();
+    e.ReadCommands()[1]->LastTick = Now();
     Poll();  // W1 goes out
   }
 
@@ -90,8 +90,6 @@ TEST_F(LinkStatusTest, TheStoryOfADevice) {
       Answer();
     else
       Timeouts(c.timeouts);
-    EXPECT_EQ(e.LinkStatus_, c.line);
-    EXPECT_EQ(e.DevLinkStatus_[1], c.device);
     EXPECT_EQ(line_text_->Value, TagValue::Text(G("TK571配料控制器(RS485)") + G(c.line_text_utf8)));
     EXPECT_EQ(line_number_->Value, TagValue::Integer(c.line));
     EXPECT_EQ(line_switch_->Value, TagValue::Boolean(c.line >= lsNormal && c.line <= lsFault));
@@ -101,17 +99,7 @@ TEST_F(LinkStatusTest, TheStoryOfADevice) {
     EXPECT_EQ(enable_text_->Value, TagValue::Text(G("打开通信线路")));
     // Device 2 did not take part: its tag keeps its value.
     EXPECT_EQ(dev2_text_->Value, TagValue::Text("initial"));
-    EXPECT_EQ(e.DevLinkStatus_[2], lsNeverAnswered);
   }
-}
-
-TEST_F(LinkStatusTest, ADeviceNotInUseIsPaused) {
-  Answer();
-  e.DevInUse_[1] = 0;
-  Timeouts(1);
-  EXPECT_EQ(e.DevLinkStatus_[1], lsPaused);
-  EXPECT_EQ(dev1_text_->Value, TagValue::Text(DeviceText(1, lsPaused)));
-  EXPECT_EQ(dev1_switch_->Value, TagValue::Boolean(false));
 }
 
 // A device layer may finish an exchange while the line is closed; the link
@@ -119,12 +107,11 @@ TEST_F(LinkStatusTest, ADeviceNotInUseIsPaused) {
 TEST_F(LinkStatusTest, AnExchangeEndingWithTheLineClosedShowsThePause) {
   Answer();
   Poll();
-  ASSERT_NE(e.CurrentCommand_, nullptr);
-  e.CommEnabled_ = false;
-  e.RunEvent_ = opReadACK;
-  e.UpdateLinkStatus();
-  EXPECT_EQ(e.LinkStatus_, lsPaused);
-  EXPECT_EQ(e.DevLinkStatus_[1], lsPaused);
+  ASSERT_NE(e.CurrentCommand(), nullptr);
+  e.SetCommEnabled(false);
+  e.EndExchange(opReadACK);
+  EXPECT_EQ(dev1_number_->Value, TagValue::Integer(lsPaused));
+  EXPECT_EQ(dev1_switch_->Value, TagValue::Boolean(false));
   EXPECT_EQ(line_text_->Value, TagValue::Text(LineText(lsPaused)));
   EXPECT_EQ(line_number_->Value, TagValue::Integer(lsPaused));
   EXPECT_EQ(enable_text_->Value, TagValue::Text(G("关闭通信线路")));
@@ -135,12 +122,11 @@ TEST_F(LinkStatusTest, AnExchangeEndingWithTheLineClosedShowsThePause) {
 TEST_F(LinkStatusTest, ACommandForADeviceOutsideTheTableChangesOnlyTheLine) {
   Answer();
   Poll();
-  ASSERT_NE(e.CurrentCommand_, nullptr);
-  e.CurrentCommand_->DevNo = 250;
-  e.RunEvent_ = opReadNAK;
-  e.UpdateLinkStatus();
-  EXPECT_EQ(e.LinkStatus_, lsFault);
-  EXPECT_EQ(e.DevLinkStatus_[1], lsNormal);
+  ASSERT_NE(e.CurrentCommand(), nullptr);
+  e.CurrentCommand()->DevNo = 250;
+  e.EndExchange(opReadNAK);
+  EXPECT_EQ(line_number_->Value, TagValue::Integer(lsFault));
+  EXPECT_EQ(dev1_number_->Value, TagValue::Integer(lsNormal));
 }
 
 }  // namespace

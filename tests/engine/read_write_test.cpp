@@ -13,7 +13,8 @@ class ReadWriteTest : public EngineTest {
   // sees them; marks them reported.
   std::vector<std::pair<std::string, uint32_t>> Report() {
     std::vector<std::pair<std::string, uint32_t>> changed;
-    for (const auto& tag : e.Tags_) {
+    for (int32_t i = 0; i < e.TagCount(); ++i) {
+      TDLLTag* tag = e.TagAt(i);
       if (tag->Value == tag->ReportedValue) continue;
       tag->ReportedValue = tag->Value;
       changed.emplace_back(tag->Name, tag->Quality);
@@ -32,9 +33,9 @@ TEST_F(ReadWriteTest, RefusedWritesReturnFalseQueueNothingAndSayWhy) {
   e.AddMedium("SP", 1, 1000000);
   e.AddStartUp("GO", 1);
   e.AddRead("WT", 1, 1000000);
-  e.AddInternal("COMMLINK", 2);
-  e.AddInternal("DEVICELINK3", 0, 3);
-  e.AddInternal("ENDEVICELINK3", 1, 3);
+  e.AddInternal("COMMLINK", TK571_VALUE_STRING);
+  e.AddInternal("DEVICELINK3", TK571_VALUE_FLOAT, 3);
+  e.AddInternal("ENDEVICELINK3", TK571_VALUE_BOOL, 3);
   e.Start();
   struct Case {
     const char* tag;
@@ -58,10 +59,10 @@ TEST_F(ReadWriteTest, RefusedWritesReturnFalseQueueNothingAndSayWhy) {
     SCOPED_TRACE(c.tag);
     e.log.clear();
     uint32_t id = 0;
-    for (const auto& tag : e.Tags_)
-      if (tag->Name == c.tag) id = tag->TagID;
+    for (int32_t i = 0; i < e.TagCount(); ++i)
+      if (e.TagAt(i)->Name == c.tag) id = e.TagAt(i)->TagID;
     EXPECT_FALSE(e.WriteExecute(id, c.value));
-    EXPECT_TRUE(e.WriteQueue_.empty());
+    EXPECT_TRUE(e.QueuedWrites().empty());
     EXPECT_EQ(e.CountInLog(c.line), 1) << platform::FromGbk(e.LogText());
   }
 }
@@ -72,7 +73,7 @@ TEST_F(ReadWriteTest, UnknownTagIdsAndWritesBeforeStartAreRefusedQuietly) {
   e.Start();
   for (uint32_t id : {0u, 99u, 101u, 0xFFFFFFFFu})
     EXPECT_FALSE(e.WriteExecute(id, TagValue::Double(1)));
-  EXPECT_TRUE(e.WriteQueue_.empty());
+  EXPECT_TRUE(e.QueuedWrites().empty());
   EXPECT_TRUE(e.log.empty());
 }
 
@@ -82,11 +83,11 @@ TEST_F(ReadWriteTest, AWriteOnTheLineRefusesAnotherForTheSameTag) {
   SettleReads();
   ASSERT_TRUE(e.WriteExecute(sp.TagID, TagValue::Double(4)));
   Poll();
-  ASSERT_EQ(e.RunState_, rsWriting);
+  ASSERT_EQ(e.RunState(), rsWriting);
   e.log.clear();
   EXPECT_FALSE(e.WriteExecute(sp.TagID, TagValue::Double(6)));
   EXPECT_EQ(e.CountInLog(G("：标签写入请求未执行：SP正在执行写入操作, 地址=SP, 标签值=0\r\n")), 1);
-  EXPECT_TRUE(e.WriteQueue_.empty());
+  EXPECT_TRUE(e.QueuedWrites().empty());
 }
 
 TEST_F(ReadWriteTest, ASecondWriteBeforeTheFirstWasSentReplacesIt) {
@@ -96,9 +97,9 @@ TEST_F(ReadWriteTest, ASecondWriteBeforeTheFirstWasSentReplacesIt) {
   EXPECT_TRUE(e.WriteExecute(a.TagID, TagValue::Double(1)));
   EXPECT_TRUE(e.WriteExecute(b.TagID, TagValue::Double(2)));
   EXPECT_TRUE(e.WriteExecute(a.TagID, TagValue::Double(3)));
-  ASSERT_EQ(e.WriteQueue_.size(), 2u);
-  EXPECT_EQ(e.WriteQueue_[0]->Indexes.front(), b.Index);
-  EXPECT_EQ(e.WriteQueue_[1]->Values, TValueArray{TagValue::Double(3)});
+  ASSERT_EQ(e.QueuedWrites().size(), 2u);
+  EXPECT_EQ(e.QueuedWrites()[0]->Indexes.front(), b.Index);
+  EXPECT_EQ(e.QueuedWrites()[1]->Values, TValueArray{TagValue::Double(3)});
   EXPECT_EQ(e.CountInLog(G("：标签执行覆盖写入操作：")), 1);
   EXPECT_EQ(e.CountInLog(G("：标签执行覆盖写入操作：SA, 地址=SA, 标签值=0\r\n")), 1);
   EXPECT_EQ(a.Value, TagValue::Integer(0));
@@ -110,8 +111,8 @@ TEST_F(ReadWriteTest, CancellingAQueuedStartBeforeItWentOutIsNotRefused) {
   ASSERT_TRUE(e.WriteExecute(go.TagID, TagValue::Boolean(true)));
   // The tag still shows false: the operator's cancel equals the shown value.
   EXPECT_TRUE(e.WriteExecute(go.TagID, TagValue::Boolean(false)));
-  ASSERT_EQ(e.WriteQueue_.size(), 1u);
-  EXPECT_EQ(e.WriteQueue_[0]->Values, TValueArray{TagValue::Boolean(false)});
+  ASSERT_EQ(e.QueuedWrites().size(), 1u);
+  EXPECT_EQ(e.QueuedWrites()[0]->Values, TValueArray{TagValue::Boolean(false)});
   e.answering = true;
   Poll();
   Poll();
@@ -124,7 +125,7 @@ TEST_F(ReadWriteTest, TheSameValueTwiceIsARepeatedWriteButTheTagShowsIt) {
   e.Start();
   EXPECT_TRUE(e.WriteExecute(a.TagID, TagValue::Double(5)));
   EXPECT_FALSE(e.WriteExecute(a.TagID, TagValue::Double(5)));
-  EXPECT_EQ(e.WriteQueue_.size(), 1u);
+  EXPECT_EQ(e.QueuedWrites().size(), 1u);
   EXPECT_EQ(e.CountInLog(G("：标签写入请求未执行：SA重复写入, 地址=SA, 标签值=5\r\n")), 1);
   EXPECT_EQ(a.Value, TagValue::Double(5));
 }
@@ -135,14 +136,14 @@ TEST_F(ReadWriteTest, AWriteNotSentWithinTenSecondsIsDroppedAtTheNextAcceptedWri
   TDLLTag& c = e.AddMedium("SC", 1, 1000000);
   e.Start();
   ASSERT_TRUE(e.WriteExecute(a.TagID, TagValue::Double(1)));
-  scope.clock.tick += 10000;
+  clock.Advance(10000);
   ASSERT_TRUE(e.WriteExecute(b.TagID, TagValue::Double(2)));
-  EXPECT_EQ(e.WriteQueue_.size(), 2u);  // exactly 10 s is not stale
+  EXPECT_EQ(e.QueuedWrites().size(), 2u);  // exactly 10 s is not stale
   EXPECT_EQ(a.Quality, 0u);
-  scope.clock.tick += 1;
+  clock.Advance(1);
   ASSERT_TRUE(e.WriteExecute(c.TagID, TagValue::Double(3)));
-  ASSERT_EQ(e.WriteQueue_.size(), 2u);
-  EXPECT_EQ(e.WriteQueue_[0]->Indexes.front(), b.Index);
+  ASSERT_EQ(e.QueuedWrites().size(), 2u);
+  EXPECT_EQ(e.QueuedWrites()[0]->Indexes.front(), b.Index);
   EXPECT_EQ(a.Quality, kQualityStaleWrite);
   EXPECT_EQ(a.Value, TagValue::Integer(0));
   EXPECT_EQ(b.Quality, 0u);
@@ -153,29 +154,29 @@ TEST_F(ReadWriteTest, AFullQueueRefusesTheNewWrite) {
   e.Start();
   for (int i = 0; i < 300; ++i) ASSERT_TRUE(e.WriteExecute(e.Tag(i).TagID, TagValue::Double(1)));
   EXPECT_FALSE(e.WriteExecute(e.Tag(300).TagID, TagValue::Double(1)));
-  EXPECT_EQ(e.WriteQueue_.size(), 300u);
+  EXPECT_EQ(e.QueuedWrites().size(), 300u);
   EXPECT_EQ(e.Tag(300).Value, TagValue::Integer(0));
   EXPECT_EQ(e.CountInLog(G("S300写入队列已满,")), 1);
   // Room again once the oldest writes are stale.
-  scope.clock.tick += 10001;
+  clock.Advance(10001);
   EXPECT_TRUE(e.WriteExecute(e.Tag(300).TagID, TagValue::Double(1)));
-  EXPECT_EQ(e.WriteQueue_.size(), 1u);
+  EXPECT_EQ(e.QueuedWrites().size(), 1u);
 }
 
 TEST_F(ReadWriteTest, EncommlinkZeroStopsEveryStepAndRefusesWritesUntilOne) {
-  TDLLTag& link = e.AddInternal("ENCOMMLINK", 0);
+  TDLLTag& link = e.AddInternal("ENCOMMLINK", TK571_VALUE_FLOAT);
   e.AddRead("W", 1, 100);
   TDLLTag& sp = e.AddMedium("SP", 1, 1000000);
   e.Start();
   Poll();
   ASSERT_EQ(e.sent.size(), 1u);
   EXPECT_TRUE(e.WriteExecute(link.TagID, TagValue::Double(0)));
-  EXPECT_FALSE(e.CommEnabled_);
+  EXPECT_FALSE(e.CommEnabled());
   EXPECT_EQ(link.Value, TagValue::Integer(0));
   Run(5000, 50);
   EXPECT_EQ(e.sent.size(), 1u);
   EXPECT_FALSE(e.WriteExecute(sp.TagID, TagValue::Double(5)));
-  EXPECT_TRUE(e.WriteQueue_.empty());
+  EXPECT_TRUE(e.QueuedWrites().empty());
   EXPECT_TRUE(e.WriteExecute(link.TagID, TagValue::Double(1)));
   EXPECT_EQ(link.Value, TagValue::Integer(1));
   Poll();
@@ -184,7 +185,7 @@ TEST_F(ReadWriteTest, EncommlinkZeroStopsEveryStepAndRefusesWritesUntilOne) {
 }
 
 TEST_F(ReadWriteTest, EnlogTakesEffectAtOnce) {
-  TDLLTag& enlog = e.AddInternal("ENLOG", 1);
+  TDLLTag& enlog = e.AddInternal("ENLOG", TK571_VALUE_BOOL);
   e.Start();
   EXPECT_TRUE(e.WriteExecute(enlog.TagID, TagValue::Boolean(true)));
   EXPECT_TRUE(e.EnLog());
@@ -235,13 +236,13 @@ TEST_F(ReadWriteTest, ReadExecuteExStepsEvenWhenStoppedButNotWhenDisabled) {
   // It dispatches the pending opInit; the handler's own follow-up step is an
   // ordinary one, which a stopped object does not run.
   EXPECT_FALSE(e.ReadExecuteEx());
-  EXPECT_EQ(e.RunState_, rsReady);
-  EXPECT_EQ(e.RunEvent_, opNone);
+  EXPECT_EQ(e.RunState(), rsReady);
+  EXPECT_EQ(e.RunEvent(), opNone);
   EXPECT_TRUE(e.sent.empty());
-  e.RunEvent_ = opLink;
-  e.CommEnabled_ = false;
+  e.Raise(opLink);
+  e.SetCommEnabled(false);
   EXPECT_FALSE(e.ReadExecuteEx());
-  EXPECT_EQ(e.RunEvent_, opLink);
+  EXPECT_EQ(e.RunEvent(), opLink);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ TEST_F(RunStateTest, FirstPollSendsTheDueReadAndWaitsForTheReply) {
   e.AddRead("W1", 1);
   e.Start();
   Poll();
-  EXPECT_EQ(e.RunState_, rsReading);
+  EXPECT_EQ(e.RunState(), rsReading);
   ASSERT_EQ(e.sent.size(), 1u);
   EXPECT_EQ(e.sent[0], ReadRequest("W1"));
 }
@@ -24,10 +24,10 @@ TEST_F(RunStateTest, AReplyTimesOutJustAfter200MsAndNotBefore) {
   e.Start();
   Poll();
   After(200);
-  EXPECT_EQ(e.RunState_, rsReading);
-  EXPECT_EQ(e.ReadTimeoutCount_, 0);
+  EXPECT_EQ(e.RunState(), rsReading);
+  EXPECT_EQ(e.Totals().read_timeouts, 0);
   After(1);
-  EXPECT_EQ(e.ReadTimeoutCount_, 1);
+  EXPECT_EQ(e.Totals().read_timeouts, 1);
   EXPECT_EQ(e.sErrEvent(), G("通讯超时错，期待设备应答"));
 }
 
@@ -38,16 +38,14 @@ TEST_F(RunStateTest, AReadGivenUpKeepsValuesCountsAndLogsTimeoutThenFailure) {
   e.Start();
   Poll();
   After(201);
-  EXPECT_EQ(e.RunState_, rsReady);
-  EXPECT_EQ(e.CurrentCommand_, nullptr);
-  EXPECT_EQ(e.ReadFailTotal_, 1u);
-  EXPECT_EQ(e.ReadCommCount_, 1u);
+  EXPECT_EQ(e.RunState(), rsReady);
+  EXPECT_EQ(e.CurrentCommand(), nullptr);
   EXPECT_EQ(tag.ReadCount, 1u);
   EXPECT_EQ(tag.ReadFailCount, 1u);
   EXPECT_EQ(tag.Value, TagValue::Double(12.5));
   EXPECT_EQ(tag.Quality, 0u);
-  ASSERT_EQ(e.ReadCommands_.size(), 1u);
-  EXPECT_EQ(e.ReadCommands_[0]->FailCount, 2);
+  ASSERT_EQ(e.ReadCommands().size(), 1u);
+  EXPECT_EQ(e.ReadCommands()[0]->FailCount, 2);
 
   const std::string all = e.LogText();
   const std::size_t timeout = all.find(G("：通讯读超时错，执行操作=") + ReadRequest("W1") + "\r\n");
@@ -58,6 +56,12 @@ TEST_F(RunStateTest, AReadGivenUpKeepsValuesCountsAndLogsTimeoutThenFailure) {
   EXPECT_LT(timeout, expected);
   EXPECT_LT(expected, failure);
   EXPECT_EQ(e.CountInLog(G("：没有接收到应答信息！")), 2);
+
+  StopWithReport();
+  EXPECT_EQ(e.CountInLog(G("：读操作失败总次数= 1\r\n")), 1);
+  EXPECT_EQ(e.CountInLog(G("：读通讯总次数= 1\r\n")), 1);
+  EXPECT_EQ(e.CountInLog(G("：通讯读超时次数= 1\r\n")), 1);
+  EXPECT_EQ(e.CountInLog(G("，读操作失败率= 100%")), 1);
 }
 
 TEST_F(RunStateTest, RetryModesDecideWhatFollowsATimeout) {
@@ -76,7 +80,7 @@ TEST_F(RunStateTest, RetryModesDecideWhatFollowsATimeout) {
     ScriptedEngine engine;
     engine.AddRead("W1", 1, 60000);
     engine.Start();
-    TCommand& read = *engine.ReadCommands_[0];
+    TCommand& read = *engine.ReadCommands()[0];
     read.RetryMode = c.retry_mode;
     auto chained = std::make_unique<TCommand>();
     chained->Request = "NEXT";
@@ -85,10 +89,10 @@ TEST_F(RunStateTest, RetryModesDecideWhatFollowsATimeout) {
     read.Next = std::move(chained);
 
     engine.ReadExecute();
-    scope.clock.tick += 201;
+    clock.Advance(201);
     engine.ReadExecute();
     EXPECT_EQ(static_cast<int>(engine.sent.size()), c.sends_after_first_timeout);
-    scope.clock.tick += 201;
+    clock.Advance(201);
     engine.ReadExecute();
     EXPECT_EQ(static_cast<int>(engine.sent.size()), c.sends_after_second_timeout);
     if (c.retry_mode == retry_mode::kSendAgain) {
@@ -116,8 +120,7 @@ TEST_F(RunStateTest, AnAnsweredReadStoresValuesSetsQualityAndChoosesTheNextAtOnc
   EXPECT_EQ(w2.Value, TagValue::Integer(0));
   ASSERT_EQ(e.sent.size(), 2u);
   EXPECT_EQ(e.sent[1], ReadRequest("W2"));
-  EXPECT_TRUE(e.LastCommOK_);
-  EXPECT_EQ(e.LinkStatus_, lsNormal);
+  EXPECT_TRUE(e.LastCommOK());
 }
 
 TEST_F(RunStateTest, AWriteIsRepeatedWhileTheBudgetLastsThenGivenUpAfterThreeSends) {
@@ -130,15 +133,19 @@ TEST_F(RunStateTest, AWriteIsRepeatedWhileTheBudgetLastsThenGivenUpAfterThreeSen
   for (int i = 0; i < 10; ++i) After(201);
   EXPECT_EQ(e.sent.size(), 3u);
   for (const std::string& request : e.sent) EXPECT_EQ(request, WriteRequest("SP"));
-  EXPECT_EQ(e.WriteFailTotal_, 1u);
-  EXPECT_EQ(e.WriteTimeoutCount_, 3);
   EXPECT_EQ(sp.Quality, kQualityWriteFailed);
   EXPECT_EQ(sp.Value, TagValue::Integer(0));
   EXPECT_EQ(sp.WriteFailCount, 1u);
-  EXPECT_EQ(e.RunningWrite_, nullptr);
+  EXPECT_TRUE(e.QueuedWrites().empty());
   EXPECT_EQ(e.CountInLog(G("：通讯写失败，执行操作=")), 1);
   // The budget was refilled when the write ran out of repeats and spent once.
   EXPECT_EQ(WriteRepeatBudget.load(), 1);
+
+  StopWithReport();
+  EXPECT_EQ(e.CountInLog(G("：写操作失败总次数= 1\r\n")), 1);
+  EXPECT_EQ(e.CountInLog(G("：写通讯总次数= 3\r\n")), 1);
+  EXPECT_EQ(e.CountInLog(G("：通讯写超时总次数= 3\r\n")), 1);
+  EXPECT_EQ(e.CountInLog(G("：通讯写超时率= 100%\r\n")), 1);
 }
 
 TEST_F(RunStateTest, AnAnsweredWriteRefillsTheBudgetAndShowsTheWrittenValue) {
@@ -152,15 +159,15 @@ TEST_F(RunStateTest, AnAnsweredWriteRefillsTheBudgetAndShowsTheWrittenValue) {
   ASSERT_TRUE(e.WriteExecute(e.IdOf(sp), TagValue::Double(40)));
   EXPECT_EQ(sp.Value, TagValue::Integer(0));  // old value until answered
   Poll();
-  EXPECT_EQ(e.RunState_, rsWriting);
+  EXPECT_EQ(e.RunState(), rsWriting);
   e.answering = true;
   After(5);
   EXPECT_EQ(sp.Value, TagValue::Double(40));
   EXPECT_EQ(sp.Quality, 0u);
   EXPECT_EQ(sp.WriteCount, 1u);
   EXPECT_EQ(WriteRepeatBudget.load(), 3);
-  EXPECT_EQ(e.RunningWrite_, nullptr);
-  EXPECT_EQ(e.CurrentCommand_, nullptr);
+  EXPECT_TRUE(e.QueuedWrites().empty());
+  EXPECT_EQ(e.CurrentCommand(), nullptr);
 }
 
 TEST_F(RunStateTest, TheEleventhReadTimeoutIsASevereFailureAndSignalsTheHost) {
@@ -171,7 +178,7 @@ TEST_F(RunStateTest, TheEleventhReadTimeoutIsASevereFailureAndSignalsTheHost) {
   e.SetFailEvent(static_cast<uint32_t>(fd));
   Poll();
   for (int i = 0; i < 10; ++i) After(201);
-  EXPECT_EQ(e.ReadTimeoutCount_, 10);
+  EXPECT_EQ(e.Totals().read_timeouts, 10);
   EXPECT_EQ(e.sErrEvent(), G("通讯超时错，期待设备应答"));
   uint64_t signals = 0;
   EXPECT_EQ(read(fd, &signals, sizeof(signals)), -1);  // not signalled yet
@@ -191,13 +198,13 @@ TEST_F(RunStateTest, TheHundredthReadTimeoutSwitchesLoggingOnAgain) {
   e.Start({.log_errors = false});
   Poll();
   for (int i = 0; i < 99; ++i) {
-    e.EnLog_ = false;
+    e.SetEnLog(false);
     After(201);
   }
-  EXPECT_FALSE(e.EnLog_);
+  EXPECT_FALSE(e.EnLog());
   After(201);
-  EXPECT_EQ(e.ReadTimeoutCount_, 100);
-  EXPECT_TRUE(e.EnLog_);
+  EXPECT_EQ(e.Totals().read_timeouts, 100);
+  EXPECT_TRUE(e.EnLog());
 }
 
 TEST_F(RunStateTest, AFailingDeviceDoesNotStarveTheOthers) {
@@ -215,14 +222,14 @@ TEST_F(RunStateTest, AFailingDeviceDoesNotStarveTheOthers) {
 TEST_F(RunStateTest, NoStepRunsWhileCommunicationIsDisabledAndThePendingEventWaits) {
   e.AddRead("W1", 1);
   e.Start();
-  e.CommEnabled_ = false;
+  e.SetCommEnabled(false);
   for (int i = 0; i < 5; ++i) After(500);
-  EXPECT_EQ(e.RunEvent_, opInit);
-  EXPECT_EQ(e.RunState_, rsIdle);
+  EXPECT_EQ(e.RunEvent(), opInit);
+  EXPECT_EQ(e.RunState(), rsIdle);
   EXPECT_TRUE(e.sent.empty());
-  e.CommEnabled_ = true;
+  e.SetCommEnabled(true);
   Poll();
-  EXPECT_EQ(e.RunState_, rsReading);
+  EXPECT_EQ(e.RunState(), rsReading);
   EXPECT_EQ(e.sent.size(), 1u);
 }
 
@@ -290,28 +297,25 @@ TEST_F(RunStateTest, HookEventsMoveBetweenTheirStates) {
     SCOPED_TRACE(::testing::Message() << int(c.state) << " x " << int(c.event));
     ScriptedEngine engine;
     engine.Start();
-    engine.RunState_ = c.state;
-    engine.RunEvent_ = c.event;
+    engine.EnterState(c.state, c.event);
     engine.SwitchRunStatus();
-    EXPECT_EQ(engine.RunState_, c.expected_state);
-    EXPECT_EQ(engine.RunEvent_, c.expected_event);
+    EXPECT_EQ(engine.RunState(), c.expected_state);
+    EXPECT_EQ(engine.RunEvent(), c.expected_event);
   }
 }
 
 TEST_F(RunStateTest, StopAcknowledgedClosesTheLine) {
   e.Start();
-  e.RunState_ = rsStopping;
-  e.RunEvent_ = opStopACK;
+  e.EnterState(rsStopping, opStopACK);
   e.SwitchRunStatus();
-  EXPECT_FALSE(e.CommEnabled_);
+  EXPECT_FALSE(e.CommEnabled());
 }
 
 TEST_F(RunStateTest, AnUnreplayableSystemErrorIsLoggedWithTheErrorSwitch) {
   e.Start();
-  e.RunState_ = rsSysErrorLinked;
-  e.RunEvent_ = opReadACK;
+  e.EnterState(rsSysErrorLinked, opReadACK);
   Poll();
-  EXPECT_EQ(e.RunState_, rsReady);
+  EXPECT_EQ(e.RunState(), rsReady);
   EXPECT_EQ(e.CountInLog(G("无法恢复，已清除并转入就绪状态。")), 1);
 }
 
@@ -321,18 +325,19 @@ TEST_F(RunStateTest, ACompletionWithoutCurrentCommandParksTheMachine) {
   for (uint8_t event :
        {opReadACK, opReadNAK, opClrReadError, opWriteACK, opWriteNAK, opClrWriteError}) {
     SCOPED_TRACE(static_cast<int>(event));
-    e.RunState_ = event <= opClrReadError ? rsReading : rsWriting;
-    e.RunEvent_ = event;
-    e.CurrentCommand_ = nullptr;
+    e.EnterState(event <= opClrReadError ? rsReading : rsWriting, event);
+    e.SetCurrentCommand(nullptr);
     e.SwitchRunStatus();
-    EXPECT_EQ(e.RunState_, rsSysErrorLinked);
-    EXPECT_EQ(e.RunEvent_, opLink);
+    EXPECT_EQ(e.RunState(), rsSysErrorLinked);
+    EXPECT_EQ(e.RunEvent(), opLink);
   }
-  EXPECT_EQ(e.ReadFailTotal_, 1u);
-  EXPECT_EQ(e.WriteFailTotal_, 1u);
   // The next step replays opLink from unlinked, which waits for the device layer.
   Poll();
-  EXPECT_EQ(e.RunState_, rsLinking);
+  EXPECT_EQ(e.RunState(), rsLinking);
+
+  StopWithReport();
+  EXPECT_EQ(e.CountInLog(G("：读操作失败总次数= 1\r\n")), 1);
+  EXPECT_EQ(e.CountInLog(G("：写操作失败总次数= 1\r\n")), 1);
 }
 
 TEST_F(RunStateTest, AWriteWithATH0GoesThroughTheRailStateAndIsSentOnItsAcknowledgement) {
@@ -343,14 +348,14 @@ TEST_F(RunStateTest, AWriteWithATH0GoesThroughTheRailStateAndIsSentOnItsAcknowle
   After(5);
   e.answering = false;
   ASSERT_TRUE(e.WriteExecute(e.IdOf(sp), TagValue::Double(1)));
-  e.WriteQueue_.front()->Request = "ATH0";
+  e.QueuedWrites().front()->Request = "ATH0";
   e.sent.clear();
   Poll();
-  EXPECT_EQ(e.RunState_, rsRail);
+  EXPECT_EQ(e.RunState(), rsRail);
   EXPECT_TRUE(e.sent.empty());
-  e.RunEvent_ = opRailACK;
+  e.Raise(opRailACK);
   Poll();
-  EXPECT_EQ(e.RunState_, rsWriting);
+  EXPECT_EQ(e.RunState(), rsWriting);
   EXPECT_EQ(e.sent, std::vector<std::string>{"ATH0"});
 }
 
@@ -364,12 +369,12 @@ TEST_F(RunStateTest, AWriteWhoseSendThrowsIsGivenUpNotDropped) {
   ASSERT_TRUE(e.WriteExecute(e.IdOf(sp), TagValue::Double(9)));
   e.throw_on_send = true;
   Poll();
-  EXPECT_EQ(e.RunState_, rsReady);
-  EXPECT_EQ(e.RunEvent_, opNone);
-  EXPECT_EQ(e.CurrentCommand_, nullptr);
-  EXPECT_EQ(e.RunningWrite_, nullptr);
+  EXPECT_EQ(e.RunState(), rsReady);
+  EXPECT_EQ(e.RunEvent(), opNone);
+  EXPECT_EQ(e.CurrentCommand(), nullptr);
+  EXPECT_TRUE(e.QueuedWrites().empty());
   EXPECT_EQ(sp.Quality, kQualityWriteFailed);
-  EXPECT_EQ(e.WriteFailTotal_, 1u);
+  EXPECT_EQ(e.Totals().write_failures, 1u);
   EXPECT_EQ(e.CountInLog(G("：TBaseDLLObject.opWriteCmd_Exec异常！\r\n")), 1);
 }
 
@@ -378,8 +383,8 @@ TEST_F(RunStateTest, AReadWhoseSendThrowsReturnsToReadyAndComesBackByItsInterval
   e.Start();
   e.throw_on_send = true;
   Poll();
-  EXPECT_EQ(e.RunState_, rsReady);
-  EXPECT_EQ(e.CurrentCommand_, nullptr);
+  EXPECT_EQ(e.RunState(), rsReady);
+  EXPECT_EQ(e.CurrentCommand(), nullptr);
   EXPECT_TRUE(e.sent.empty());
   After(999);
   EXPECT_TRUE(e.sent.empty());

@@ -9,7 +9,7 @@ namespace {
 class SchedulerTest : public EngineTest {
  protected:
   TCommand& ReadOf(int32_t position) {
-    for (const CommandPtr& c : e.ReadCommands_)
+    for (const CommandPtr& c : e.ReadCommands())
       for (int32_t index : c->Indexes)
         if (index == position) return *c;
     throw std::logic_error("no read command");
@@ -22,15 +22,15 @@ TEST_F(SchedulerTest, RefreshGroupsReadableTagsAndLeavesOutTheOthers) {
   e.AddRead("C", 2, 1000);                                     // 2: other device
   e.AddStartUp("GO", 1);                                       // 3: write only
   e.AddTag({.name = "X", .type_name = "", .type_index = -1});  // 4: no type
-  e.AddInternal("COMMLINK", 0);                                // 5
+  e.AddInternal("COMMLINK", TK571_VALUE_FLOAT);                // 5
   e.AddMedium("SP", 1, 800);                                   // 6: read and write
   e.Start({.log_errors = false});
-  ASSERT_EQ(e.ReadCommands_.size(), 3u);
-  EXPECT_EQ(e.ReadCommands_[0]->Indexes, (TIndexArray{0, 1}));
-  EXPECT_EQ(e.ReadCommands_[0]->Interval, 300);
-  EXPECT_EQ(e.ReadCommands_[1]->Indexes, (TIndexArray{2}));
-  EXPECT_EQ(e.ReadCommands_[2]->Indexes, (TIndexArray{6}));
-  for (const CommandPtr& c : e.ReadCommands_) {
+  ASSERT_EQ(e.ReadCommands().size(), 3u);
+  EXPECT_EQ(e.ReadCommands()[0]->Indexes, (TIndexArray{0, 1}));
+  EXPECT_EQ(e.ReadCommands()[0]->Interval, 300);
+  EXPECT_EQ(e.ReadCommands()[1]->Indexes, (TIndexArray{2}));
+  EXPECT_EQ(e.ReadCommands()[2]->Indexes, (TIndexArray{6}));
+  for (const CommandPtr& c : e.ReadCommands()) {
     EXPECT_EQ(c->Flags, command_flags::kRead);
     EXPECT_EQ(c->RetryMode, retry_mode::kGiveUp);
     EXPECT_EQ(c->Sealed, 1);
@@ -42,13 +42,15 @@ TEST_F(SchedulerTest, RefreshGroupsReadableTagsAndLeavesOutTheOthers) {
 TEST_F(SchedulerTest, RefreshLogsTheTagCountAndResetsTheStatistics) {
   e.AddRead("A", 1);
   e.AddRead("B", 2);
-  e.ReadTimeoutCount_ = 40;
-  e.ReadFailTotal_ = 3;
   e.Start({.log_errors = false});
-  EXPECT_EQ(e.ReadTimeoutCount_, 0);
-  EXPECT_EQ(e.ReadFailTotal_, 0u);
+  Poll();
+  After(201);
+  ASSERT_EQ(e.Totals().read_timeouts, 1);
+  ASSERT_EQ(e.Totals().read_failures, 1u);
   e.log.clear();
   e.Refresh();
+  EXPECT_EQ(e.Totals().read_timeouts, 0);
+  EXPECT_EQ(e.Totals().read_failures, 0u);
   EXPECT_EQ(e.CountInLog(G("：有效标签个数=2\r\n")), 1);
 }
 
@@ -74,15 +76,15 @@ TEST_F(SchedulerTest, TheBackOffEndsWhenTheReadWasNotChosenForAMinute) {
   Poll();
   while (e.sent.size() < 8) After(1);
   After(201);
-  ASSERT_EQ(e.ReadCommands_[0]->FailCount, 16);
-  e.CommEnabled_ = false;
+  ASSERT_EQ(e.ReadCommands()[0]->FailCount, 16);
+  e.SetCommEnabled(false);
   Run(61000, 100);
-  e.CommEnabled_ = true;
+  e.SetCommEnabled(true);
   const std::size_t before = e.sent.size();
   Poll();
   EXPECT_EQ(e.sent.size(), before + 1);  // due at once
   After(201);
-  EXPECT_EQ(e.ReadCommands_[0]->FailCount, 2);
+  EXPECT_EQ(e.ReadCommands()[0]->FailCount, 2);
   Run(798);
   EXPECT_EQ(e.sent.size(), before + 1);
   After(1);
@@ -132,10 +134,10 @@ TEST_F(SchedulerTest, AQueuedWriteGoesAheadOfDueReadsUnlessAReadIsFarMoreOverdue
     engine.AddRead("R", 1, 1000);
     TDLLTag& sp = engine.AddMedium("SP", 2, 1000000);
     engine.Start();
-    engine.ReadCommands_[1]->LastTick = scope.clock.tick;  // SP's own read is not due
+    engine.ReadCommands()[1]->LastTick = clock.TickMs();  // SP's own read is not due
     ASSERT_TRUE(engine.WriteExecute(sp.TagID, TagValue::Double(5)));
-    scope.clock.tick += c.write_age_ms;
-    engine.ReadCommands_[0]->LastTick = scope.clock.tick - 1000 - c.read_overdue_ms;
+    clock.Advance(c.write_age_ms);
+    engine.ReadCommands()[0]->LastTick = clock.TickMs() - 1000 - c.read_overdue_ms;
     engine.ReadExecute();
     ASSERT_EQ(engine.sent.size(), 1u);
     EXPECT_EQ(engine.sent[0] == WriteRequest("SP"), c.write_first);
@@ -146,16 +148,16 @@ TEST_F(SchedulerTest, WritesLeaveTheQueueInOrderOnePerChoice) {
   TDLLTag& a = e.AddMedium("SA", 1, 1000000);
   TDLLTag& b = e.AddMedium("SB", 1, 1000000);
   e.Start();
-  for (const CommandPtr& c : e.ReadCommands_) c->LastTick = Now();
+  for (const CommandPtr& c : e.ReadCommands()) c->LastTick = Now();
   ASSERT_TRUE(e.WriteExecute(a.TagID, TagValue::Double(1)));
   ASSERT_TRUE(e.WriteExecute(b.TagID, TagValue::Double(2)));
   e.answering = true;
   Poll();  // SA out
-  EXPECT_EQ(e.WriteQueue_.size(), 1u);
+  EXPECT_EQ(e.QueuedWrites().size(), 1u);
   Poll();  // SA answered, SB out
   Poll();  // SB answered
   EXPECT_EQ(e.sent, (std::vector<std::string>{WriteRequest("SA"), WriteRequest("SB")}));
-  EXPECT_TRUE(e.WriteQueue_.empty());
+  EXPECT_TRUE(e.QueuedWrites().empty());
   EXPECT_EQ(a.Value, TagValue::Double(1));
   EXPECT_EQ(b.Value, TagValue::Double(2));
 }
@@ -163,22 +165,22 @@ TEST_F(SchedulerTest, WritesLeaveTheQueueInOrderOnePerChoice) {
 TEST_F(SchedulerTest, AWriteChainRunsBackToBackAndIsReleasedAsAWhole) {
   TDLLTag& sp = e.AddMedium("SP", 1, 1000000);
   e.Start();
-  e.ReadCommands_[0]->LastTick = Now();
+  e.ReadCommands()[0]->LastTick = Now();
   ASSERT_TRUE(e.WriteExecute(sp.TagID, TagValue::Double(3)));
   auto second = std::make_unique<TCommand>();
   second->Request = "SECOND";
   second->IsWrite = 1;
   second->Flags = command_flags::kWriteCommand;
   second->RetryMode = retry_mode::kSendAgain;
-  e.WriteQueue_.front()->Next = std::move(second);
+  e.QueuedWrites().front()->Next = std::move(second);
   e.answering = true;
   Poll();
   Poll();
   Poll();
   EXPECT_EQ(e.sent, (std::vector<std::string>{WriteRequest("SP"), "SECOND"}));
-  EXPECT_EQ(e.RunningWrite_, nullptr);
-  EXPECT_EQ(e.CurrentCommand_, nullptr);
-  EXPECT_EQ(e.ReadCommands_.size(), 1u);
+  EXPECT_TRUE(e.QueuedWrites().empty());
+  EXPECT_EQ(e.CurrentCommand(), nullptr);
+  EXPECT_EQ(e.ReadCommands().size(), 1u);
 }
 
 TEST_F(SchedulerTest, AReadChainEndsWithoutReleasingTheReadCommands) {
@@ -187,14 +189,14 @@ TEST_F(SchedulerTest, AReadChainEndsWithoutReleasingTheReadCommands) {
   auto second = std::make_unique<TCommand>();
   second->Request = "PART2";
   second->Flags = command_flags::kRead;
-  e.ReadCommands_[0]->Next = std::move(second);
+  e.ReadCommands()[0]->Next = std::move(second);
   e.answering = true;
   Poll();
   Poll();
   Poll();
   EXPECT_EQ(e.sent, (std::vector<std::string>{ReadRequest("A"), "PART2"}));
-  ASSERT_EQ(e.ReadCommands_.size(), 1u);
-  ASSERT_NE(e.ReadCommands_[0]->Next, nullptr);
+  ASSERT_EQ(e.ReadCommands().size(), 1u);
+  ASSERT_NE(e.ReadCommands()[0]->Next, nullptr);
   Run(1001);
   EXPECT_EQ(e.sent.size(), 4u);  // the whole chain again
 }
@@ -203,12 +205,12 @@ TEST_F(SchedulerTest, AReadMarkedForReleaseLeavesTheListInsteadOfDangling) {
   e.AddRead("A", 1, 1000);
   e.AddRead("B", 2, 1000);
   e.Start();
-  e.ReadCommands_[0]->Flags |= command_flags::kReleaseAfterRun;
+  e.ReadCommands()[0]->Flags |= command_flags::kReleaseAfterRun;
   e.answering = true;
   Poll();
   Poll();
-  ASSERT_EQ(e.ReadCommands_.size(), 1u);
-  EXPECT_EQ(e.ReadCommands_[0]->Indexes, (TIndexArray{1}));
+  ASSERT_EQ(e.ReadCommands().size(), 1u);
+  EXPECT_EQ(e.ReadCommands()[0]->Indexes, (TIndexArray{1}));
   Run(3000);
   for (std::size_t i = 1; i < e.sent.size(); ++i) EXPECT_EQ(e.sent[i], ReadRequest("B"));
 }
@@ -216,23 +218,23 @@ TEST_F(SchedulerTest, AReadMarkedForReleaseLeavesTheListInsteadOfDangling) {
 TEST_F(SchedulerTest, AWriteWhoseTurnEndedUnsentIsQueuedAgain) {
   TDLLTag& sp = e.AddMedium("SP", 1, 1000000);
   e.Start();
-  e.ReadCommands_[0]->LastTick = Now();
+  e.ReadCommands()[0]->LastTick = Now();
   ASSERT_TRUE(e.WriteExecute(sp.TagID, TagValue::Double(3)));
-  e.WriteQueue_.front()->Request = "ATH0";
+  e.QueuedWrites().front()->Request = "ATH0";
   Poll();
-  ASSERT_EQ(e.RunState_, rsRail);
-  e.RunEvent_ = opRailNAK;  // the line could not be raised
-  e.WriteQueue_.clear();
+  ASSERT_EQ(e.RunState(), rsRail);
+  e.Raise(opRailNAK);  // the line could not be raised
   Poll();
   // The write is chosen again at once: it went back to the head of the queue.
-  EXPECT_EQ(e.RunState_, rsRail);
-  ASSERT_NE(e.RunningWrite_, nullptr);
-  EXPECT_EQ(e.RunningWrite_->Request, "ATH0");
+  EXPECT_EQ(e.RunState(), rsRail);
+  ASSERT_NE(e.CurrentCommand(), nullptr);
+  EXPECT_EQ(e.CurrentCommand()->Request, "ATH0");
   // Once stale it is dropped with its quality instead.
   After(10001);
-  e.RunEvent_ = opRailNAK;
+  e.Raise(opRailNAK);
   Poll();
-  EXPECT_EQ(e.RunningWrite_, nullptr);
+  EXPECT_EQ(e.CurrentCommand(), nullptr);
+  EXPECT_TRUE(e.QueuedWrites().empty());
   EXPECT_EQ(sp.Quality, kQualityStaleWrite);
 }
 

@@ -18,29 +18,9 @@
 #include "platform/clock.h"
 #include "platform/gbk.h"
 #include "protocol/tag_type_table.h"
+#include "support/fake_clock.h"
 
 namespace tk571::testing {
-
-class FakeClock final : public platform::Clock {
- public:
-  uint32_t TickMs() override { return tick; }
-  void SleepMs(uint32_t ms) override { tick += ms; }
-  std::chrono::system_clock::time_point Now() override {
-    return std::chrono::system_clock::time_point(std::chrono::hours(24 * 365 * 50)) +
-           std::chrono::milliseconds(tick);
-  }
-  // Starts close to the wrap of the 32-bit counter, so that every test also
-  // crosses it.
-  uint32_t tick = 0xFFFFFFFFu - 30000u;
-};
-
-// Installs the fake clock for the length of a test.
-class ClockScope {
- public:
-  ClockScope() { platform::SetClock(&clock); }
-  ~ClockScope() { platform::SetClock(nullptr); }
-  FakeClock clock;
-};
 
 inline std::string G(const char* utf8) {
   return platform::ToGbk(utf8);
@@ -52,7 +32,7 @@ struct TagSpec {
   int32_t type_index = -1;
   int32_t dev_no = 1;
   int32_t channel = 0;
-  uint8_t data_kind = 0;
+  uint8_t data_kind = TK571_VALUE_FLOAT;
   uint32_t scan_time = 1000;
   TagValue value = TagValue::Integer(0);
   bool internal = false;
@@ -62,31 +42,17 @@ struct TagSpec {
 class ScriptedEngine : public TBaseDLLObject {
  public:
   ScriptedEngine() : TBaseDLLObject(true) {
-    DevInUse_.fill(1);
-    for (int i = 0; i < kDeviceCount; ++i) Pdb_.SetTypeCode(i, kEmptyTypeCode);
+    for (int i = 0; i < kDeviceCount; ++i) block_.SetTypeCode(i, kEmptyTypeCode);
+    BeginTagList(0);
   }
 
-  using TBaseDLLObject::CommEnabled_;
-  using TBaseDLLObject::CurrentCommand_;
-  using TBaseDLLObject::CurrentHead_;
-  using TBaseDLLObject::DevFailCount_;
-  using TBaseDLLObject::DevInUse_;
-  using TBaseDLLObject::DevLinkStatus_;
-  using TBaseDLLObject::EnLog_;
-  using TBaseDLLObject::LastCommOK_;
-  using TBaseDLLObject::LinkStatus_;
-  using TBaseDLLObject::ReadCommands_;
-  using TBaseDLLObject::ReadCommCount_;
-  using TBaseDLLObject::ReadFailTotal_;
-  using TBaseDLLObject::ReadTimeoutCount_;
-  using TBaseDLLObject::RunEvent_;
-  using TBaseDLLObject::RunningWrite_;
-  using TBaseDLLObject::RunState_;
-  using TBaseDLLObject::Tags_;
-  using TBaseDLLObject::WriteCommCount_;
-  using TBaseDLLObject::WriteFailTotal_;
-  using TBaseDLLObject::WriteQueue_;
-  using TBaseDLLObject::WriteTimeoutCount_;
+  // The run state as a device layer steps it.
+  using TBaseDLLObject::EnterState;
+  using TBaseDLLObject::QueuedWrites;
+  using TBaseDLLObject::Raise;
+  using TBaseDLLObject::RunEvent;
+  using TBaseDLLObject::RunState;
+  using TBaseDLLObject::SetCurrentCommand;
 
   // --- Script.
 
@@ -105,9 +71,8 @@ class ScriptedEngine : public TBaseDLLObject {
 
   TDLLTag& AddTag(const TagSpec& spec) {
     auto tag = std::make_unique<TDLLTag>();
-    const int32_t position = static_cast<int32_t>(Tags_.size());
+    const int32_t position = TagCount();
     tag->TagID = static_cast<uint32_t>(100 + position);
-    tag->Index = position;
     tag->Name = spec.name;
     tag->Address = spec.name;
     tag->DataKind = spec.data_kind;
@@ -124,13 +89,11 @@ class ScriptedEngine : public TBaseDLLObject {
     if (!spec.internal && spec.type_index >= 0)
       tag->Writable = ControllerTagTypes()[static_cast<std::size_t>(spec.type_index)].Writable;
     if (spec.dev_no >= 0 && spec.dev_no < kDeviceCount) {
-      Pdb_.SetTypeCode(spec.dev_no, 0);
-      Pdb_.SetTypeName(spec.dev_no, "TK571");
+      block_.SetTypeCode(spec.dev_no, 0);
+      block_.SetTypeName(spec.dev_no, "TK571");
     }
-    TagIndex_.Set(tag->TagID, position);
-    Tags_.push_back(std::move(tag));
-    TagCount_ = static_cast<int32_t>(Tags_.size());
-    return *Tags_.back();
+    AppendTag(std::move(tag));
+    return *TagAt(position);
   }
   // A READ tag of a device: one read command per device.
   TDLLTag& AddRead(const std::string& name, int32_t dev_no, uint32_t scan_time = 1000) {
@@ -153,13 +116,13 @@ class ScriptedEngine : public TBaseDLLObject {
                    .type_name = "START_UP",
                    .type_index = kTypeSTART_UP,
                    .dev_no = dev_no,
-                   .data_kind = 1,
+                   .data_kind = TK571_VALUE_BOOL,
                    .value = TagValue::Boolean(false)});
   }
   TDLLTag& AddInternal(const std::string& address, uint8_t data_kind, int32_t dev_no = -1) {
-    TagValue initial = data_kind == 0   ? TagValue::Integer(0)
-                       : data_kind == 1 ? TagValue::Boolean(false)
-                                        : TagValue::Text("");
+    TagValue initial = data_kind == TK571_VALUE_FLOAT  ? TagValue::Integer(0)
+                       : data_kind == TK571_VALUE_BOOL ? TagValue::Boolean(false)
+                                                       : TagValue::Text("");
     return AddTag({.name = address,
                    .type_name = address,
                    .dev_no = dev_no,
@@ -176,14 +139,13 @@ class ScriptedEngine : public TBaseDLLObject {
   };
   // The state IniDLLObj leaves: block loaded, lists built, opInit pending.
   void Start(Switches s) {
-    Pdb_.SetLogErrors(s.log_errors ? 1 : 0);
-    Pdb_.SetLogTrace(s.trace ? 1 : 0);
-    Pdb_.SetDebugEnabled(s.debug ? 1 : 0);
-    Pdb_.SetWriteRetries(s.write_retries);
-    ParmLoaded_ = true;
-    Initialized_ = true;
+    block_.SetLogErrors(s.log_errors ? 1 : 0);
+    block_.SetLogTrace(s.trace ? 1 : 0);
+    block_.SetDebugEnabled(s.debug ? 1 : 0);
+    block_.SetWriteRetries(s.write_retries);
+    IniParm(&block_);
     Refresh();
-    RunEvent_ = opInit;
+    Raise(opInit);
     log.clear();
   }
   void Start() { Start(Switches{}); }
@@ -201,9 +163,14 @@ class ScriptedEngine : public TBaseDLLObject {
     for (std::size_t at = all.find(gbk); at != std::string::npos; at = all.find(gbk, at + 1)) ++n;
     return n;
   }
-  TDLLTag& Tag(int32_t position) { return *Tags_[static_cast<std::size_t>(position)]; }
+  TDLLTag& Tag(int32_t position) { return *TagAt(position); }
   uint32_t IdOf(const TDLLTag& tag) const { return tag.TagID; }
-  std::string LinkText(uint8_t code) const { return tk571::LinkStatusText(code, CommEnabled_); }
+  std::string LinkText(uint8_t code) const { return tk571::LinkStatusText(code, CommEnabled()); }
+  // A device layer's end of the current exchange with `event`.
+  void EndExchange(uint8_t event) {
+    Raise(event);
+    UpdateLinkStatus();
+  }
 
   // --- Hooks.
 
@@ -219,36 +186,50 @@ class ScriptedEngine : public TBaseDLLObject {
     sent_ticks.push_back(platform::Tick());
   }
   bool GetResult() override {
-    if (!answering || !CurrentCommand_) return false;
-    CurrentCommand_->Response = "ok";
-    for (int32_t index : CurrentCommand_->Indexes) {
+    TCommand* command = CurrentCommand();
+    if (!answering || !command) return false;
+    command->Response = "ok";
+    for (int32_t index : command->Indexes) {
       const auto it = reply_values.find(index);
-      if (it != reply_values.end()) Tags_[static_cast<std::size_t>(index)]->Value = it->second;
+      if (it != reply_values.end()) TagAt(index)->Value = it->second;
     }
     return true;
   }
 
  protected:
   TagTypeTable TagTypes() const override { return ControllerTagTypes(); }
+
+ private:
+  TDevicePDB block_;
 };
 
 // Fixture: fake clock, an engine, helpers to poll and move time.
 class EngineTest : public ::testing::Test {
  protected:
-  void SetUp() override { WriteRepeatBudget.store(2); }
+  void SetUp() override {
+    WriteRepeatBudget.store(2);
+    // Close to the wrap of the 32-bit counter, so that every test also
+    // crosses it.
+    clock.SetTick(0xFFFFFFFFu - 30000u);
+  }
 
   // One host poll.
   void Poll() { e.ReadExecute(); }
   // Moves time by `ms` and polls.
   void After(uint32_t ms) {
-    scope.clock.tick += ms;
+    clock.Advance(ms);
     Poll();
   }
   // Polls every `step` ms for `total` ms.
   void Run(uint32_t total, uint32_t step = 1) {
     for (uint32_t t = 0; t < total; t += step) After(step);
   }
-  uint32_t Now() const { return scope.clock.tick; }
+  uint32_t Now() { return clock.TickMs(); }
+  // Stops the engine; the log then holds its stop report alone.
+  void StopWithReport() {
+    e.log.clear();
+    e.Stop();
+  }
 
   // A request's text as the engine's default hooks compose it.
   static std::string ReadRequest(const std::string& name) {
@@ -258,7 +239,7 @@ class EngineTest : public ::testing::Test {
     return G("向设备发送写标签") + name + G("命令");
   }
 
-  ClockScope scope;
+  FakeClock clock;
   ScriptedEngine e;
 };
 

@@ -1,4 +1,4 @@
-// A scripted serial line and a clock the tests drive. The line records every
+// A scripted serial line, with the tests' clock. The line records every
 // byte in both directions as ">> 05 49 44 ..." and "<< 06 30 31 ..." lines.
 #pragma once
 
@@ -7,31 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
 #include "protocol/serial_line.h"
+#include "support/fake_clock.h"
 
 namespace tk571::test {
 
-class FakeClock : public platform::Clock {
- public:
-  FakeClock() { platform::SetClock(this); }
-  ~FakeClock() override { platform::SetClock(nullptr); }
-  uint32_t TickMs() override { return tick_; }
-  void SleepMs(uint32_t ms) override {
-    tick_ += ms;
-    slept_ += ms;
-  }
-  std::chrono::system_clock::time_point Now() override {
-    return std::chrono::system_clock::time_point(
-        std::chrono::milliseconds(1700000000000LL + tick_));
-  }
-  void Advance(uint32_t ms) { tick_ += ms; }
-  uint32_t slept() const { return slept_; }
-
- private:
-  uint32_t tick_ = 0xFFFFFF00u;  // wraps during the tests
-  uint32_t slept_ = 0;
-};
+using tk571::testing::FakeClock;
 
 inline std::string Hex(const std::string& bytes) {
   std::string out;
@@ -97,6 +78,11 @@ class ScriptedLine : public SerialLine {
     return s_->buffer;
   }
   void ClearBuffer() override { s_->buffer.clear(); }
+  std::string Settle(uint32_t) override {
+    const std::string stray = s_->pending;
+    Receive();
+    return stray;
+  }
 
  private:
   std::shared_ptr<LineState> s_;

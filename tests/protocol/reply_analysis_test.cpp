@@ -34,7 +34,7 @@ TEST(ReplyAnalysisTest, AcceptanceByCommandType) {
       {kTypeREAD_SETM, "?\r\n", false},
   };
   for (const AcceptCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.type << " " << Hex(c.reply));
+    SCOPED_TRACE(::testing::Message() << c.type << " " << Hex(c.reply));
     FakeClock clock;
     TestDriver driver;
     driver.Start();

@@ -125,7 +125,7 @@ TEST(RequestFramingTest, AddressArithmeticOfUnsealedCommands) {
   };
   TestDriver driver;
   for (const AddressCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << "type " << c.type << " channel " << c.channel);
+    SCOPED_TRACE(::testing::Message() << "type " << c.type << " channel " << c.channel);
     TDLLTag tag;
     tag.TypeIndex = c.type;
     tag.Channel = c.channel;

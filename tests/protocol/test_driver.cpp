@@ -22,8 +22,7 @@ bool TestDriver::Start(std::initializer_list<int> devices, bool debug, bool erro
   block.SetDebugEnabled(debug ? 1 : 0);
   block.SetLogErrors(errors ? 1 : 0);
   const bool open = IniParm(&block);
-  Initialized_ = true;
-  Stopped_ = false;
+  BeginTagList(0);
   return open;
 }
 
@@ -31,8 +30,8 @@ TDLLTag& TestDriver::AddTag(int32_t type, int32_t device, int32_t channel, uint8
                             uint32_t scan_ms) {
   auto tag = std::make_unique<TDLLTag>();
   const ControllerTypeRow& row = *ControllerTypeRowAt(type);
-  tag->Index = static_cast<int32_t>(Tags_.size());
-  tag->TagID = 100 + static_cast<uint32_t>(Tags_.size());
+  tag->Index = TagCount();
+  tag->TagID = 100 + static_cast<uint32_t>(TagCount());
   tag->TypeIndex = type;
   tag->TypeName = std::string(row.Engine.Name);
   tag->Name = "T" + std::to_string(tag->Index);
@@ -43,35 +42,30 @@ TDLLTag& TestDriver::AddTag(int32_t type, int32_t device, int32_t channel, uint8
   tag->ScanTime = scan_ms;
   tag->FormatCode = row.Engine.FormatCode;
   tag->Writable = row.Engine.Writable;
-  tag->Value = kind == 0 ? TagValue::Integer(0)
-                         : (kind == 1 ? TagValue::Boolean(false) : TagValue::Text(""));
+  tag->Value = kind == TK571_VALUE_FLOAT
+                   ? TagValue::Integer(0)
+                   : (kind == TK571_VALUE_BOOL ? TagValue::Boolean(false) : TagValue::Text(""));
   tag->ReportedValue = tag->SavedValue = tag->Value;
-  Tags_.push_back(std::move(tag));
-  TagCount_ = static_cast<int32_t>(Tags_.size());
-  return *Tags_.back();
+  AppendTag(std::move(tag));
+  return *TagAt(TagCount() - 1);
 }
 
 void TestDriver::BuildCommands() {
-  ReadCommands_.clear();
-  for (auto& tag : Tags_) {
-    const ControllerTypeRow* row = ControllerTypeRowAt(tag->TypeIndex);
-    if (row && !row->Engine.Readable && row->Engine.Writable) continue;
-    if (CommandPtr command = CreatCommand(*tag, ReadCommands_, false))
-      ReadCommands_.push_back(std::move(command));
-  }
+  BuildReadCommands();
   OptimizeCommParm();
 }
 
 bool TestDriver::Write(TDLLTag& tag, const TagValue& value) {
   tag.SavedValue = tag.Value;
   tag.Value = value;
-  CommandPtr command = CreatCommand(tag, ReadCommands_, true);
+  std::vector<CommandPtr> none;
+  CommandPtr command = CreatCommand(tag, none, true);
   if (!command) return false;
   command->Interval = -10000;
   command->QueuedTick = platform::Tick();
   command->Values = {tag.Value};
   tag.Value = tag.SavedValue;
-  WriteQueue_.push_back(std::move(command));
+  QueueWrite(std::move(command));
   return true;
 }
 

@@ -34,19 +34,16 @@ class TestDriver : public TDLLObject {
   // Queues a write as the host's OnDataWrite would.
   bool Write(TDLLTag& tag, const TagValue& value);
 
-  TDLLTag& Tag(int32_t index) { return *Tags_[static_cast<std::size_t>(index)]; }
-  std::vector<CommandPtr>& Reads() { return ReadCommands_; }
-  std::deque<CommandPtr>& Queue() { return WriteQueue_; }
-  TCommand* Current() { return CurrentCommand_; }
-  void SetCurrent(TCommand* command) { CurrentCommand_ = CurrentHead_ = command; }
-  uint8_t State() const { return RunState_; }
-  uint8_t Event() const { return RunEvent_; }
-  void SetState(uint8_t state, uint8_t event) {
-    RunState_ = state;
-    RunEvent_ = event;
-  }
-  uint32_t WriteFails() const { return WriteFailTotal_; }
-  bool IsInitialized() const { return Initialized_; }
+  TDLLTag& Tag(int32_t index) { return *TagAt(index); }
+  const std::vector<CommandPtr>& Reads() const { return ReadCommands(); }
+  const std::deque<CommandPtr>& Queue() const { return QueuedWrites(); }
+  TCommand* Current() { return CurrentCommand(); }
+  void SetCurrent(TCommand* command) { SetCurrentCommand(command); }
+  uint8_t State() const { return RunState(); }
+  uint8_t Event() const { return RunEvent(); }
+  void SetState(uint8_t state, uint8_t event) { EnterState(state, event); }
+  uint32_t WriteFails() const { return Totals().write_failures; }
+  bool IsInitialized() const { return Initialized(); }
   SerialLine* Line() { return Comm(); }
   TSetpoints& MutableSetpoints(int32_t device) {
     return const_cast<TSetpoints&>(Setpoints(device));

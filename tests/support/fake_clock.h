@@ -1,12 +1,15 @@
-// A clock the test drives: ticks move only when the test (or a sleep of the
-// code under test) moves them, and the wall clock stands at a fixed moment.
+// The one clock of the tests: ticks move only when the test, or a sleep of
+// the code under test, moves them; the wall clock stands at a fixed moment and
+// moves with the ticks. It is the driver's clock from construction to
+// destruction.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
+#include <functional>
 
 #include "platform/clock.h"
-#include "platform/local_time.h"
 
 namespace tk571::testing {
 
@@ -18,37 +21,51 @@ class FakeClock : public platform::Clock {
     platform::SetClock(this);
   }
   ~FakeClock() override { platform::SetClock(nullptr); }
+  FakeClock(const FakeClock&) = delete;
+  FakeClock& operator=(const FakeClock&) = delete;
 
   uint32_t TickMs() override { return tick_.load(); }
-  void SleepMs(uint32_t ms) override { Advance(ms); }
+  void SleepMs(uint32_t ms) override {
+    ++sleeps_;
+    slept_ += ms;
+    Advance(ms);
+    if (on_sleep) on_sleep(sleeps_);
+  }
   std::chrono::system_clock::time_point Now() override { return now_; }
 
   void Advance(uint32_t ms) {
     tick_ += ms;
     now_ += std::chrono::milliseconds(ms);
   }
+  // Puts the tick counter elsewhere, e.g. just before its wrap.
   void SetTick(uint32_t tick) { tick_ = tick; }
   void Set(std::chrono::system_clock::time_point t) { now_ = t; }
 
+  // Sleeps of the code under test so far, and their milliseconds.
+  int sleeps() const { return sleeps_; }
+  uint32_t slept() const { return slept_; }
+  // Called after each sleep with the number of sleeps so far.
+  std::function<void(int)> on_sleep;
+
   static std::chrono::system_clock::time_point LocalMoment(int y, int mo, int d, int h, int mi,
-                                                           int s);
+                                                           int s) {
+    std::tm parts{};
+    parts.tm_year = y - 1900;
+    parts.tm_mon = mo - 1;
+    parts.tm_mday = d;
+    parts.tm_hour = h;
+    parts.tm_min = mi;
+    parts.tm_sec = s;
+    parts.tm_isdst = -1;
+    return std::chrono::system_clock::from_time_t(std::mktime(&parts));
+  }
 
  private:
-  std::atomic<uint32_t> tick_{1000000};
+  // Wraps a quarter second into a test.
+  std::atomic<uint32_t> tick_{0xFFFFFF00u};
   std::chrono::system_clock::time_point now_;
+  int sleeps_ = 0;
+  uint32_t slept_ = 0;
 };
-
-inline std::chrono::system_clock::time_point FakeClock::LocalMoment(int y, int mo, int d, int h,
-                                                                    int mi, int s) {
-  std::tm parts{};
-  parts.tm_year = y - 1900;
-  parts.tm_mon = mo - 1;
-  parts.tm_mday = d;
-  parts.tm_hour = h;
-  parts.tm_min = mi;
-  parts.tm_sec = s;
-  parts.tm_isdst = -1;
-  return std::chrono::system_clock::from_time_t(std::mktime(&parts));
-}
 
 }  // namespace tk571::testing

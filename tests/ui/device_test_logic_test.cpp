@@ -5,33 +5,23 @@
 #include <gtest/gtest.h>
 
 #include "fake_test_driver.h"
-#include "platform/clock.h"
 #include "platform/gbk.h"
+#include "support/fake_clock.h"
 
 namespace tk571::ui {
 namespace {
 
 using testing::FakeDriver;
-
-class FakeClock : public platform::Clock {
- public:
-  uint32_t TickMs() override { return now; }
-  void SleepMs(uint32_t ms) override { now += ms; }
-  std::chrono::system_clock::time_point Now() override { return {}; }
-  uint32_t now = 0xFFFFFF00u;  // wraps during the test
-};
+using tk571::testing::FakeClock;
 
 class DeviceTestLogicTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::SetClock(&clock_);
     block_.FillDefaults();
     block_.SetTypeCode(0, kEmptyTypeCode);
     block_.SetTypeCode(1, 0);
     block_.SetTypeName(1, "TK571");
   }
-  void TearDown() override { platform::SetClock(nullptr); }
-
   FakeClock clock_;
   FakeDriver driver_;
   TDevicePDB block_;
@@ -90,11 +80,11 @@ TEST_F(DeviceTestLogicTest, SilentProbeStepsUntilTheFirstAnswerTwoHundredMsApart
     driver.answer_from_step = c.answer_from_step;
     DeviceTestSession session(driver);
     ASSERT_TRUE(session.Begin(block_));
-    const uint32_t start = clock_.now;
+    const uint32_t start = clock_.TickMs();
     EXPECT_EQ(session.ProbeSilently(), c.answered);
     EXPECT_EQ(driver.object->steps, c.steps);
     // Each step waits until more than 200 ms have passed since the last.
-    EXPECT_EQ(clock_.now - start, static_cast<uint32_t>(c.steps) * 201u);
+    EXPECT_EQ(clock_.TickMs() - start, static_cast<uint32_t>(c.steps) * 201u);
   }
 }
 

@@ -12,10 +12,10 @@
 #include "fake_test_driver.h"
 #include "modal_script.h"
 #include "platform/gbk.h"
-#include "ui/debug_viewer_widget.h"
-#include "ui/sample_test_widget.h"
-#include "ui/widget_common.h"
-#include "ui/wizard_widgets.h"
+#include "ui/qt/debug_viewer_widget.h"
+#include "ui/qt/sample_test_widget.h"
+#include "ui/qt/widget_common.h"
+#include "ui/qt/wizard_widgets.h"
 
 namespace tk571::ui {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 #include "tk571/driver.h"
 
 namespace tk571 {

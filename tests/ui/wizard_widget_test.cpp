@@ -11,7 +11,7 @@
 #include <fstream>
 #include <vector>
 
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 #include "modal_script.h"
 #include "platform/gbk.h"
 #include "tk571/driver.h"

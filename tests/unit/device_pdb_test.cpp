@@ -1,5 +1,5 @@
 // The parameter block is a storage format: these tests look at its bytes.
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 
 #include <gtest/gtest.h>
 

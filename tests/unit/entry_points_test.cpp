@@ -10,6 +10,7 @@
 
 #include "driver/thread_objects.h"
 #include "platform/gbk.h"
+#include "support/fake_clock.h"
 #include "tk571/driver.h"
 
 namespace tk571 {
@@ -111,6 +112,8 @@ TEST(EntryPointsTest, EachThreadHasItsOwnObject) {
 }
 
 TEST(EntryPointsTest, StartGateHeldTooLongRefusesTheStart) {
+  testing::FakeClock clock;
+  const uint32_t before = clock.TickMs();
   auto block = DefaultBlock();
   ASSERT_TRUE(StartGate()->Wait(0));
   std::string refused;
@@ -124,6 +127,7 @@ TEST(EntryPointsTest, StartGateHeldTooLongRefusesTheStart) {
   late.join();
   StartGate()->Set();
   EXPECT_EQ(refused, platform::ToGbk("设备不支持并发访问，共享冲突。"));
+  EXPECT_EQ(clock.TickMs() - before, kStartGateWaitMs) << "the refused start waited its full time";
 }
 
 TEST(EntryPointsTest, TwoThreadsStartingTogetherAreServedInTurn) {

@@ -1,6 +1,6 @@
 // Module information: the driver's compiled-in record, the host's record from
 // its installation, and the host directory.
-#include "driver/module_info.h"
+#include "config/module_info.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/debug_viewer_widget.h"
+#include "ui/qt/debug_viewer_widget.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -14,7 +14,7 @@
 #include <QVBoxLayout>
 
 #include "platform/gbk.h"
-#include "ui/widget_common.h"
+#include "ui/qt/widget_common.h"
 #include "ui/wizard_pages.h"
 
 namespace tk571::ui {

@@ -1,4 +1,4 @@
-#include "driver/module_info.h"
+#include "config/module_info.h"
 
 #include <atomic>
 #include <cstdio>

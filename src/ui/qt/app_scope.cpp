@@ -1,4 +1,4 @@
-#include "ui/app_scope.h"
+#include "ui/qt/app_scope.h"
 
 #include <QApplication>
 #include <cstdlib>

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 #include "ui/device_test_logic.h"
 
 namespace tk571::ui {

@@ -1,4 +1,4 @@
-#include "ui/widget_common.h"
+#include "ui/qt/widget_common.h"
 
 #include <QDesktopServices>
 #include <QDialog>

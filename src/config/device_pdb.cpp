@@ -1,4 +1,4 @@
-#include "driver/device_pdb.h"
+#include "config/device_pdb.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "ui/wizard_widgets.h"
+#include "ui/qt/wizard_widgets.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -19,8 +19,8 @@
 #include <memory>
 
 #include "platform/gbk.h"
-#include "ui/debug_viewer_widget.h"
-#include "ui/widget_common.h"
+#include "ui/qt/debug_viewer_widget.h"
+#include "ui/qt/widget_common.h"
 
 namespace tk571::ui {
 

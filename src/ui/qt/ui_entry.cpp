@@ -1,9 +1,9 @@
-#include "ui/ui_entry.h"
+#include "ui/qt/ui_entry.h"
 
-#include "ui/app_scope.h"
-#include "ui/sample_test_widget.h"
-#include "ui/widget_common.h"
-#include "ui/wizard_widgets.h"
+#include "ui/qt/app_scope.h"
+#include "ui/qt/sample_test_widget.h"
+#include "ui/qt/widget_common.h"
+#include "ui/qt/wizard_widgets.h"
 
 namespace tk571::ui {
 

@@ -1,4 +1,4 @@
-#include "ui/sample_test_widget.h"
+#include "ui/qt/sample_test_widget.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -15,7 +15,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "ui/widget_common.h"
+#include "ui/qt/widget_common.h"
 
 namespace tk571::ui {
 

@@ -1,0 +1,14 @@
+#include "platform/clock.h"
+
+namespace tk571::platform {
+
+bool Clock::WaitFor(std::condition_variable&, std::unique_lock<std::mutex>& lock,
+                    uint32_t timeout_ms, const std::function<bool()>& ready) {
+  if (ready()) return true;
+  lock.unlock();
+  SleepMs(timeout_ms);
+  lock.lock();
+  return ready();
+}
+
+}  // namespace tk571::platform
