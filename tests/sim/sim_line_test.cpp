@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/line_fixture.h"
 #include "sim/test_port.h"
 #include "tk571sim/line.h"
 
@@ -19,50 +20,11 @@ namespace tk571::sim {
 namespace {
 
 using std::chrono::milliseconds;
-using test::TestPort;
+using namespace test;
 using namespace std::string_literals;
-
-// Long enough for any answer at 115200 baud on a busy machine; a controller
-// that stays quiet this long is taken as silent.
-constexpr milliseconds kQuiet(100);
-constexpr milliseconds kAnswerTimeout(2000);
-constexpr int kFastBaud = 115200;
-constexpr std::uint32_t kSeed = 571;
-
-const std::string kAck = "\x06";
-
-LineSettings FastLine(LineMode mode = LineMode::kRs485) {
-  LineSettings settings;
-  settings.mode = mode;
-  settings.baud = kFastBaud;
-  settings.seed = kSeed;
-  return settings;
-}
-
-std::string Select(int number) {
-  return "\x05ID"s + char('0' + number / 10) + char('0' + number % 10) + "\r\n";
-}
 
 void SetGross(Line& line, int number, double kg) {
   line.WithController(number, [kg](Controller& c, Clock::time_point) { c.SetGrossWeight(kg); });
-}
-
-// One request and what must come back; an empty answer means silence.
-struct Step {
-  std::string request;
-  std::string answer;
-};
-
-void RunSteps(TestPort& port, const std::vector<Step>& steps) {
-  for (std::size_t i = 0; i < steps.size(); ++i) {
-    SCOPED_TRACE("step " + std::to_string(i) + ": " + steps[i].request);
-    port.Send(steps[i].request);
-    if (steps[i].answer.empty()) {
-      EXPECT_EQ(port.ReadFor(kQuiet), "");
-    } else {
-      EXPECT_EQ(port.ReadUntil("\r\n", kAnswerTimeout), steps[i].answer);
-    }
-  }
 }
 
 // ---------------------------------------------------------------------------
@@ -481,11 +443,7 @@ TEST(SimFaults, EachFaultShowsOnTheWire) {
     port.Send("READ\r\n");
     const std::string got =
         c.until.empty() ? port.ReadFor(kQuiet) : port.ReadUntil(c.until, kAnswerTimeout);
-    std::vector<TraceEntry> answers;
-    for (const TraceEntry& e : line.Trace()) {
-      if (e.direction == Direction::kFromController) answers.push_back(e);
-    }
-    c.check(got, answers);
+    c.check(got, Answers(line.Trace()));
   }
 }
 

@@ -52,6 +52,21 @@ TEST(SimOptions, AcceptedCommandLines) {
          EXPECT_EQ(o.faults.at(0).split_gap, milliseconds(50));
          EXPECT_EQ(o.faults.at(0).noise_bytes, 4);
        }},
+      {{"--controllers", "1,2", "--late-r", "1:120", "--status-pause", "1:250", "--noise-byte",
+        "2:FF", "--bare-echo", "2", "--select-only", "1", "--status-pause", "2:100:40", "--control",
+        "/tmp/ctl"},
+       [](const ProgramOptions& o) {
+         EXPECT_EQ(o.faults.at(1).late_r, milliseconds(120));
+         EXPECT_EQ(o.faults.at(1).status_pause, milliseconds(250));
+         EXPECT_EQ(o.faults.at(1).status_pause_after, 18);
+         EXPECT_TRUE(o.faults.at(1).select_only);
+         EXPECT_EQ(o.faults.at(2).noise_byte, std::uint8_t{0xFF});
+         EXPECT_TRUE(o.faults.at(2).bare_echo);
+         EXPECT_EQ(o.faults.at(2).status_pause, milliseconds(100));
+         EXPECT_EQ(o.faults.at(2).status_pause_after, 40);
+         EXPECT_FALSE(o.faults.at(2).select_only);
+         EXPECT_EQ(o.control, "/tmp/ctl");
+       }},
       {{"--recipe", "1:500/100/10,300/50/5,200/20/2,100/10/0", "--seed", "42", "--flap", "1000:200",
         "--link", "/tmp/x", "--trace", "-", "--fast-rate", "2.5", "--settle", "0"},
        [](const ProgramOptions& o) {
@@ -96,6 +111,14 @@ TEST(SimOptions, RefusedCommandLines) {
       {"--flap", "0:100"},
       {"--fast-rate", "-1"},
       {"--frobnicate", "1"},
+      {"--late-r", "1"},
+      {"--late-r", "1:x"},
+      {"--noise-byte", "1:100"},
+      {"--noise-byte", "1"},
+      {"--status-pause", "1:250:0"},
+      {"--bare-echo", "1:maybe"},
+      {"--select-only", "2"},  // not on the line
+      {"--control"},
   };
   for (const auto& args : cases) {
     std::string line;

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "tk571sim/cli_options.h"
+#include "tk571sim/control.h"
+#include "tk571sim/control_input.h"
 #include "tk571sim/line.h"
 
 namespace {
@@ -32,6 +34,19 @@ bool WaitForStop(const sigset_t& signals, std::chrono::milliseconds timeout) {
     if (signal >= 0) return true;
     if (errno == EAGAIN) return false;
     if (errno != EINTR) return true;
+  }
+}
+
+void ServeUntilStopped(Line& line, const ProgramOptions& options, const sigset_t& signals) {
+  if (!options.flap) {
+    WaitForStop(signals, std::chrono::hours(24 * 365));
+    return;
+  }
+  for (;;) {
+    if (WaitForStop(signals, options.flap->first)) return;
+    line.Unplug();
+    if (WaitForStop(signals, options.flap->second)) return;
+    line.Replug();
   }
 }
 
@@ -64,6 +79,9 @@ int Run(const ProgramOptions& options) {
     line.SetTraceListener([trace](const tk571::sim::TraceEntry& entry) {
       *trace << tk571::sim::FormatTraceEntry(entry, true) << std::endl;
     });
+    line.SetOverlapListener([trace](const tk571::sim::Overlap& overlap) {
+      *trace << tk571::sim::FormatOverlap(overlap, true) << std::endl;
+    });
   }
   if (options.verbose) {
     line.SetLogger([](std::string_view text) { std::cerr << "tk571-sim: " << text << "\n"; });
@@ -72,16 +90,17 @@ int Run(const ProgramOptions& options) {
   const bool print_link = !options.line.link_path.empty() || options.flap;
   std::cout << (print_link ? line.LinkPath() : line.SlavePath()) << std::endl;
 
-  if (!options.flap) {
-    WaitForStop(signals, std::chrono::hours(24 * 365));
-    return 0;
+  std::unique_ptr<tk571::sim::ControlInput> control;
+  if (!options.control.empty()) {
+    control = std::make_unique<tk571::sim::ControlInput>(
+        options.control,
+        [&line](std::string_view command) { return tk571::sim::RunControlCommand(line, command); },
+        [](std::string_view reply) { std::cout << reply << std::endl; });
   }
-  for (;;) {
-    if (WaitForStop(signals, options.flap->first)) return 0;
-    line.Unplug();
-    if (WaitForStop(signals, options.flap->second)) return 0;
-    line.Replug();
-  }
+  ServeUntilStopped(line, options, signals);
+  control.reset();
+  std::cerr << "tk571-sim: " << tk571::sim::FormatOverlapCounts(line.Overlaps()) << "\n";
+  return 0;
 }
 
 }  // namespace

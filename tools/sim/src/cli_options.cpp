@@ -1,7 +1,9 @@
 #include "tk571sim/cli_options.h"
 
-#include <charconv>
 #include <set>
+
+#include "numbers.h"
+#include "tk571sim/fault_names.h"
 
 namespace tk571::sim {
 namespace {
@@ -40,16 +42,42 @@ Controllers:
 
 Faults (N is a device number; each option may be repeated):
   --silent N              controller N neither acts nor answers
+  --select-only N         controller N acknowledges its select request and
+                          neither acts on nor answers anything else
   --late N:MS             controller N answers MS later
+  --late-r N:MS           controller N answers "R" MS later still (its other
+                          answers keep their time)
   --garbage N             controller N answers junk of the same length
   --split N:PARTS[:GAP_MS]  controller N writes each answer in PARTS pieces
                           GAP_MS apart (default gap 20)
+  --status-pause N:MS[:CHARS]  controller N stops its status line for MS
+                          after CHARS characters (default 18)
   --drop-crlf N           controller N leaves CR LF off its answers
-  --noise N:COUNT         controller N puts COUNT noise bytes before answers
+  --noise N:COUNT         controller N puts COUNT random bytes before answers
+  --noise-byte N:XX       controller N puts the byte XX (hex) before answers
+  --bare-echo N           controller N takes a typed set-point but echoes it
+                          without its label ("500" instead of "M1 FINAL 500")
+
+Control (faults can change while the line runs):
+  --control PATH          read commands from PATH, a FIFO made when absent,
+                          or "-" for stdin; replies go to stdout, one a line:
+                            fault N|all NAME [VALUE...]   (NAME as the fault
+                                options without "--", VALUE on|off for the
+                                switches, "off" for any fault)
+                            fault N|all clear
+                            faults N
+                            overlaps
+                            clear-trace
+                            unplug
+                            replug
+                          e.g. "fault 1 noise-byte FF", "fault 1 late-r off"
 
 Output:
   --trace FILE            append every byte on the line with time stamps
-                          ("-" for stderr)
+                          ("-" for stderr), and a line "!! overlap K: NN
+                          sending|paused|pending, S of L bytes sent" before
+                          each request that began while controller NN had an
+                          answer on the line or due
   --verbose               log refused requests and line events to stderr
   --help                  show this text
 )";
@@ -64,26 +92,9 @@ std::vector<std::string_view> Split(std::string_view text, char separator) {
   }
 }
 
-template <typename T>
-std::optional<T> Number(std::string_view text) {
-  T value{};
-  if (text.empty()) return std::nullopt;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
-std::optional<int> DeviceNumber(std::string_view text) {
-  std::optional<int> number = Number<int>(text);
-  if (!number || *number < kMinDeviceNumber || *number > kMaxDeviceNumber) return std::nullopt;
-  return number;
-}
-
-std::optional<std::chrono::milliseconds> Millis(std::string_view text) {
-  std::optional<int> ms = Number<int>(text);
-  if (!ms || *ms < 0) return std::nullopt;
-  return std::chrono::milliseconds(*ms);
-}
+using detail::ParseDeviceNumber;
+using detail::ParseMillis;
+using detail::ParseNumber;
 
 std::optional<Recipe> ParseRecipe(std::string_view text) {
   const std::vector<std::string_view> materials = Split(text, ',');
@@ -92,8 +103,8 @@ std::optional<Recipe> ParseRecipe(std::string_view text) {
   for (int k = 0; k < kMaterialCount; ++k) {
     const std::vector<std::string_view> values = Split(materials[k], '/');
     if (values.size() != 3) return std::nullopt;
-    std::optional<int> f = Number<int>(values[0]), c = Number<int>(values[1]),
-                       n = Number<int>(values[2]);
+    std::optional<int> f = ParseNumber<int>(values[0]), c = ParseNumber<int>(values[1]),
+                       n = ParseNumber<int>(values[2]);
     for (const std::optional<int>& v : {f, c, n}) {
       if (!v || *v < 0 || *v > kMaxSetpointKg) return std::nullopt;
     }
@@ -131,7 +142,7 @@ ParseResult ParseOptions(const std::vector<std::string_view>& args) {
     const std::vector<std::string_view> parts = Split(value, ':');
     const std::string bad = "bad value for " + std::string(name) + ": " + std::string(value);
     // Fault options all start with the device number.
-    std::optional<int> device = DeviceNumber(parts[0]);
+    std::optional<int> device = ParseDeviceNumber(parts[0]);
 
     if (name == "--mode") {
       if (value == "rs485") {
@@ -145,16 +156,16 @@ ParseResult ParseOptions(const std::vector<std::string_view>& args) {
       o.controllers.clear();
       std::set<int> seen;
       for (std::string_view item : Split(value, ',')) {
-        std::optional<int> number = DeviceNumber(item);
+        std::optional<int> number = ParseDeviceNumber(item);
         if (!number || !seen.insert(*number).second) return fail(bad);
         o.controllers.push_back(*number);
       }
     } else if (name == "--baud") {
-      std::optional<int> baud = Number<int>(value);
+      std::optional<int> baud = ParseNumber<int>(value);
       if (!baud || *baud <= 0) return fail(bad);
       o.line.baud = *baud;
     } else if (name == "--data-bits") {
-      std::optional<int> bits = Number<int>(value);
+      std::optional<int> bits = ParseNumber<int>(value);
       if (!bits || *bits < 5 || *bits > 8) return fail(bad);
       o.line.data_bits = *bits;
     } else if (name == "--parity") {
@@ -177,7 +188,7 @@ ParseResult ParseOptions(const std::vector<std::string_view>& args) {
         return fail(bad);
       }
     } else if (name == "--turnaround") {
-      std::optional<std::chrono::milliseconds> ms = Millis(value);
+      std::optional<std::chrono::milliseconds> ms = ParseMillis(value);
       if (!ms) return fail(bad);
       o.line.turnaround = *ms;
     } else if (name == "--link") {
@@ -185,20 +196,21 @@ ParseResult ParseOptions(const std::vector<std::string_view>& args) {
     } else if (name == "--trace") {
       o.trace_file = std::string(value);
     } else if (name == "--seed") {
-      std::optional<std::uint32_t> seed = Number<std::uint32_t>(value);
+      std::optional<std::uint32_t> seed = ParseNumber<std::uint32_t>(value);
       if (!seed) return fail(bad);
       o.line.seed = *seed;
     } else if (name == "--fast-rate" || name == "--slow-rate") {
-      std::optional<double> rate = Number<double>(value);
+      std::optional<double> rate = ParseNumber<double>(value);
       if (!rate || !(*rate > 0.0)) return fail(bad);
       (name == "--fast-rate" ? o.rates.fast_kg_per_s : o.rates.slow_kg_per_s) = *rate;
     } else if (name == "--settle") {
-      std::optional<std::chrono::milliseconds> ms = Millis(value);
+      std::optional<std::chrono::milliseconds> ms = ParseMillis(value);
       if (!ms) return fail(bad);
       o.rates.settle = *ms;
     } else if (name == "--flap") {
       if (parts.size() != 2) return fail(bad);
-      std::optional<std::chrono::milliseconds> up = Millis(parts[0]), down = Millis(parts[1]);
+      std::optional<std::chrono::milliseconds> up = ParseMillis(parts[0]),
+                                               down = ParseMillis(parts[1]);
       if (!up || !down || up->count() == 0) return fail(bad);
       o.flap = {{*up, *down}};
     } else if (name == "--recipe") {
@@ -206,31 +218,14 @@ ParseResult ParseOptions(const std::vector<std::string_view>& args) {
       std::optional<Recipe> recipe = ParseRecipe(parts[1]);
       if (!recipe) return fail(bad);
       o.recipes[*device] = *recipe;
-    } else if (name == "--silent" || name == "--garbage" || name == "--drop-crlf") {
-      if (!device || parts.size() != 1) return fail(bad);
-      Faults& f = o.faults[*device];
-      (name == "--silent" ? f.silent : name == "--garbage" ? f.garbage : f.drop_crlf) = true;
-    } else if (name == "--late") {
-      std::optional<std::chrono::milliseconds> ms;
-      if (!device || parts.size() != 2 || !(ms = Millis(parts[1]))) return fail(bad);
-      o.faults[*device].late = *ms;
-    } else if (name == "--split") {
-      if (!device || parts.size() < 2 || parts.size() > 3) return fail(bad);
-      std::optional<int> pieces = Number<int>(parts[1]);
-      if (!pieces || *pieces < 1) return fail(bad);
-      Faults& f = o.faults[*device];
-      f.split_parts = *pieces;
-      if (parts.size() == 3) {
-        std::optional<std::chrono::milliseconds> gap = Millis(parts[2]);
-        if (!gap) return fail(bad);
-        f.split_gap = *gap;
-      }
-    } else if (name == "--noise") {
-      std::optional<int> count;
-      if (!device || parts.size() != 2 || !(count = Number<int>(parts[1])) || *count < 0) {
-        return fail(bad);
-      }
-      o.faults[*device].noise_bytes = *count;
+    } else if (name == "--control") {
+      o.control = std::string(value);
+    } else if (name.starts_with("--") && IsFaultName(name.substr(2))) {
+      if (!device) return fail(bad);
+      const std::string error =
+          SetFault(o.faults[*device], name.substr(2),
+                   std::vector<std::string_view>(parts.begin() + 1, parts.end()));
+      if (!error.empty()) return fail(bad);
     } else {
       return fail("unknown option " + std::string(name));
     }

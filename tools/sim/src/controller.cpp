@@ -75,6 +75,10 @@ std::string Label(int item) {
          std::string(kParameterNames[item % Controller::kItemsPerMaterial]);
 }
 
+Reply Refuse(std::string reason) {
+  return {std::string(kUnknown), AnswerKind::kRefusal, std::move(reason)};
+}
+
 Clock::duration Seconds(double seconds) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
@@ -110,42 +114,43 @@ double Controller::Uniform() {
 
 Reply Controller::Handle(std::string_view request, Clock::time_point now) {
   Advance(now);
-  if (request == "READ") return {ReadingLine(now), {}};
-  if (request == std::string_view(&kAck, 1)) return {StatusLine(), {}};
+  if (request == "READ") return {ReadingLine(now), AnswerKind::kReading, {}};
+  if (request == std::string_view(&kAck, 1)) return {StatusLine(), AnswerKind::kStatusLine, {}};
   if (request == "R") {
     in_menu_ = false;
-    return {std::string(kYes), {}};
+    return {std::string(kYes), AnswerKind::kMenuExit, {}};
   }
   if (request == "SET") {
     in_menu_ = true;
     menu_item_ = 0;
-    return {Prompt(), {}};
+    return {Prompt(), AnswerKind::kPrompt, {}};
   }
   if (request == "N") {
-    if (!in_menu_) return {std::string(kUnknown), "N outside the set-point menu"};
+    if (!in_menu_) return Refuse("N outside the set-point menu");
     // After M4 FINE the menu starts again at M1 FINAL.
     menu_item_ = (menu_item_ + 1) % kMenuItems;
-    return {Prompt(), {}};
+    return {Prompt(), AnswerKind::kPrompt, {}};
   }
   if (request == "ST") return Start(now);
   if (request == "ABO") {
     Abort(now);
-    return {std::string(kYes), {}};
+    return {std::string(kYes), AnswerKind::kProduction, {}};
   }
   if (!request.empty() && ParseNumber(request)) return HandleNumber(request);
-  return {std::string(kUnknown), "unknown request"};
+  return Refuse("unknown request");
 }
 
 Reply Controller::HandleNumber(std::string_view request) {
-  if (!in_menu_) return {std::string(kUnknown), "number outside the set-point menu"};
+  if (!in_menu_) return Refuse("number outside the set-point menu");
   double typed = *ParseNumber(request);
   double shown = std::round(typed);
   if (shown < 0.0 || shown > kMaxSetpointKg) {
-    return {std::string(kUnknown), "set-point outside 0..9999"};
+    return Refuse("set-point outside 0..9999");
   }
   MaterialSetpoints& material = recipe_[menu_item_ / kItemsPerMaterial];
   Field(material, menu_item_ % kItemsPerMaterial) = static_cast<int>(shown);
-  return {Label(menu_item_) + " " + std::string(request) + std::string(kCrLf), {}};
+  return {
+      Label(menu_item_) + " " + std::string(request) + std::string(kCrLf), AnswerKind::kEcho, {}};
 }
 
 std::string Controller::Prompt() const {
@@ -159,8 +164,10 @@ std::string Controller::Prompt() const {
 }
 
 Reply Controller::Start(Clock::time_point now) {
-  if (running_) return {std::string(kNo), "a batch is already running"};
-  if (!RecipeLoaded(recipe_)) return {std::string(kNo), "no valid recipe loaded"};
+  if (running_) return {std::string(kNo), AnswerKind::kProduction, "a batch is already running"};
+  if (!RecipeLoaded(recipe_)) {
+    return {std::string(kNo), AnswerKind::kProduction, "no valid recipe loaded"};
+  }
   // The hopper was discharged since the last batch.
   running_ = true;
   aborted_ = false;
@@ -171,7 +178,7 @@ Reply Controller::Start(Clock::time_point now) {
   resting_net_kg_ = 0.0;
   amounts_kg_ = {};
   finished_ = {};
-  return {std::string(kYes), {}};
+  return {std::string(kYes), AnswerKind::kProduction, {}};
 }
 
 void Controller::Abort(Clock::time_point now) {

@@ -18,7 +18,9 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+#include <variant>
 
+#include "answer_shaping.h"
 #include "pty.h"
 
 namespace tk571::sim {
@@ -36,9 +38,6 @@ constexpr std::size_t kMaxRequestLength = 256;
 constexpr auto kFragmentIdle = std::chrono::milliseconds(100);
 constexpr std::size_t kReadChunk = 512;
 constexpr auto kHangupBackoff = std::chrono::milliseconds(10);
-// Junk for garbled answers: no letters, so it can never pass for a reading,
-// a prompt or an acknowledgement.
-constexpr std::string_view kGarbageChars = "#%&*+-/0123456789:;<=>@";
 
 std::string Printable(std::string_view bytes) {
   std::string text;
@@ -71,7 +70,9 @@ void ValidateSettings(const LineSettings& s) {
 }
 
 void ValidateFaults(const Faults& f) {
-  if (f.late.count() < 0 || f.split_gap.count() < 0 || f.split_parts < 1 || f.noise_bytes < 0) {
+  if (f.late.count() < 0 || f.late_r.count() < 0 || f.split_gap.count() < 0 ||
+      f.status_pause.count() < 0 || f.split_parts < 1 || f.noise_bytes < 0 ||
+      f.status_pause_after < 1) {
     throw std::invalid_argument("faults: negative delay or count");
   }
 }
@@ -95,19 +96,31 @@ struct Line::Impl {
   };
 
   // One write of an answer, paced: byte i reaches the driver when its last
-  // stop bit has passed, start + (i + 1) character times.
+  // stop bit has passed, start + (i + 1) character times. An answer in pieces
+  // is several chunks.
   struct Chunk {
     Clock::time_point start;
     std::string bytes;
+    int controller = 0;
+    std::size_t answer_offset = 0;  // bytes of the answer in earlier pieces
+    std::size_t answer_size = 0;
     std::size_t sent = 0;
     std::optional<std::size_t> entry;
   };
 
-  // What the worker hands to the listener and the logger after unlocking.
+  // An overlap and the trace entry of its request.
+  struct Mark {
+    Overlap overlap;
+    std::size_t entry = 0;
+  };
+
+  // What the worker hands to the listeners and the logger after unlocking,
+  // in the order it happened.
   struct Notes {
-    std::vector<TraceEntry> entries;
+    std::vector<std::variant<TraceEntry, Overlap>> events;
     std::vector<std::string> lines;
     std::function<void(const TraceEntry&)> listener;
+    std::function<void(const Overlap&)> overlap_listener;
     std::function<void(std::string_view)> logger;
   };
 
@@ -146,7 +159,9 @@ struct Line::Impl {
 
   std::vector<TraceEntry> trace;
   std::size_t finished_entries = 0;
+  std::vector<Mark> marks;
   std::function<void(const TraceEntry&)> listener;
+  std::function<void(const Overlap&)> overlap_listener;
   std::vector<std::string> log;
   std::function<void(std::string_view)> logger;
   Notes pending;
@@ -179,7 +194,7 @@ struct Line::Impl {
 
   void FinishEntry(std::size_t index) {
     ++finished_entries;
-    pending.entries.push_back(trace[index]);
+    pending.events.emplace_back(trace[index]);
     trace_changed.notify_all();
   }
 
@@ -188,13 +203,19 @@ struct Line::Impl {
     Notes notes = std::move(pending);
     pending = Notes();
     notes.listener = listener;
+    notes.overlap_listener = overlap_listener;
     notes.logger = logger;
     return notes;
   }
 
   static void Deliver(const Notes& notes) {
-    if (notes.listener) {
-      for (const TraceEntry& entry : notes.entries) notes.listener(entry);
+    for (const auto& event : notes.events) {
+      if (const auto* entry = std::get_if<TraceEntry>(&event); entry && notes.listener) {
+        notes.listener(*entry);
+      } else if (const auto* overlap = std::get_if<Overlap>(&event);
+                 overlap && notes.overlap_listener) {
+        notes.overlap_listener(*overlap);
+      }
     }
     if (notes.logger) {
       for (const std::string& line : notes.lines) notes.logger(line);
@@ -208,7 +229,10 @@ struct Line::Impl {
       // The driver's write reaches the pseudo-terminal at once; on a real line
       // each character takes its time, so the request ends later than read.
       rx_busy_until = std::max(rx_busy_until, now) + char_time;
-      if (!open_request_entry) open_request_entry = OpenEntry(now, Direction::kToController);
+      if (!open_request_entry) {
+        open_request_entry = OpenEntry(now, Direction::kToController);
+        MarkOverlap(now, *open_request_entry);
+      }
       trace[*open_request_entry].bytes += c;
       request += c;
       if (c == '\n') {
@@ -221,6 +245,29 @@ struct Line::Impl {
       }
     }
     last_rx = now;
+  }
+
+  // The answer in front of the queue is the one on the line (or due next).
+  // Its piece is going out from its start until its last stop bit, whether
+  // or not the worker has written the bytes yet.
+  void MarkOverlap(Clock::time_point now, std::size_t request_entry) {
+    if (tx.empty()) return;
+    const Chunk& chunk = tx.front();
+    Overlap overlap;
+    overlap.at = std::chrono::duration_cast<std::chrono::microseconds>(now - epoch);
+    overlap.number = int(marks.size()) + 1;
+    overlap.controller = chunk.controller;
+    overlap.sent = chunk.answer_offset + chunk.sent;
+    overlap.size = chunk.answer_size;
+    if (now >= chunk.start && now < chunk.start + char_time * chunk.bytes.size()) {
+      overlap.kind = OverlapKind::kSending;
+    } else if (overlap.sent > 0) {
+      overlap.kind = OverlapKind::kPaused;
+    } else {
+      overlap.kind = OverlapKind::kPending;
+    }
+    marks.push_back({overlap, request_entry});
+    pending.events.emplace_back(overlap);
   }
 
   void CloseIdleFragment(Clock::time_point now) {
@@ -247,15 +294,15 @@ struct Line::Impl {
       Log("no controller selected, ignored: " + Printable(line));
       return;
     }
-    if (slot->faults.silent) return;
+    if (slot->faults.silent || slot->faults.select_only) return;
     const Clock::time_point now = Clock::now();
-    Reply reply =
-        framed ? slot->controller.Handle(line, now) : Reply{"?\r\n", "request not ended by CR LF"};
+    Reply reply = framed ? slot->controller.Handle(line, now)
+                         : Reply{"?\r\n", AnswerKind::kRefusal, "request not ended by CR LF"};
     if (!reply.refusal.empty()) {
       Log("controller " + TwoDigits(slot->controller.Number()) + ": " + reply.refusal + ": " +
           Printable(line));
     }
-    Answer(*slot, std::move(reply.text), end);
+    Answer(*slot, std::move(reply.text), reply.kind, line, end);
   }
 
   Slot* Addressed() {
@@ -279,43 +326,32 @@ struct Line::Impl {
     // On RS-232 the one controller answers whatever number was asked.
     Slot* slot = Addressed();
     if (slot == nullptr || slot->faults.silent) return;
-    Answer(*slot, std::string(1, kAck) + digits + std::string(kCrLf), end);
+    Answer(*slot, std::string(1, kAck) + digits + std::string(kCrLf), AnswerKind::kSelect,
+           std::string(1, kEnq) + std::string(kSelectWord) + digits, end);
   }
 
   // --- sending ----------------------------------------------------------------
 
-  void Answer(const Slot& slot, std::string text, Clock::time_point request_end) {
-    const Faults& f = slot.faults;
-    if (f.garbage) {
-      const std::size_t body = text.ends_with(kCrLf) ? text.size() - kCrLf.size() : text.size();
-      for (std::size_t i = 0; i < body; ++i) text[i] = kGarbageChars[rng() % kGarbageChars.size()];
-    }
-    if (f.drop_crlf && text.ends_with(kCrLf)) text.resize(text.size() - kCrLf.size());
-    if (f.noise_bytes > 0) {
-      std::string noise;
-      while (noise.size() < std::size_t(f.noise_bytes)) {
-        const char c = char(rng() & 0xFF);
-        if (c != '\r' && c != '\n' && c != kAck) noise += c;
-      }
-      text = noise + text;
-    }
-    Clock::time_point ready = request_end + settings.turnaround + f.late;
-    const std::size_t parts =
-        std::clamp<std::size_t>(f.split_parts, 1, std::max<std::size_t>(1, text.size()));
+  // `request` is the request line without its CR LF.
+  void Answer(const Slot& slot, std::string text, AnswerKind kind, std::string_view request,
+              Clock::time_point request_end) {
+    const std::vector<detail::AnswerPiece> pieces =
+        detail::ShapeAnswer(std::move(text), kind, request, slot.faults,
+                            std::chrono::duration_cast<Clock::duration>(settings.turnaround), rng);
+    std::size_t size = 0;
+    for (const detail::AnswerPiece& piece : pieces) size += piece.bytes.size();
+    Clock::time_point ready = request_end;
     std::size_t offset = 0;
-    for (std::size_t i = 0; i < parts; ++i) {
-      const std::size_t length = (text.size() - offset) / (parts - i);
-      Schedule(text.substr(offset, length), ready);
-      offset += length;
-      ready = tx_free + f.split_gap;
+    for (const detail::AnswerPiece& piece : pieces) {
+      ready += piece.pause;
+      if (!piece.bytes.empty()) {
+        const Clock::time_point start = std::max(tx_free, ready);
+        tx_free = start + char_time * piece.bytes.size();
+        tx.push_back({start, piece.bytes, slot.controller.Number(), offset, size, 0, std::nullopt});
+        offset += piece.bytes.size();
+      }
+      ready = tx_free;
     }
-  }
-
-  void Schedule(std::string bytes, Clock::time_point ready) {
-    if (bytes.empty()) return;
-    const Clock::time_point start = std::max(tx_free, ready);
-    tx_free = start + char_time * bytes.size();
-    tx.push_back({start, std::move(bytes), 0, std::nullopt});
   }
 
   void WriteDue(int master, Clock::time_point now) {
@@ -607,15 +643,38 @@ std::vector<TraceEntry> Line::Trace() const {
 }
 
 std::string Line::TraceText(bool with_time) const {
-  return FormatTrace(Trace(), with_time);
+  std::vector<TraceEntry> trace;
+  std::vector<Impl::Mark> marks;
+  {
+    std::lock_guard lock(impl_->mutex);
+    trace = impl_->trace;
+    marks = impl_->marks;
+  }
+  std::string text;
+  auto mark = marks.begin();
+  for (std::size_t i = 0; i < trace.size(); ++i) {
+    for (; mark != marks.end() && mark->entry == i; ++mark) {
+      text += FormatOverlap(mark->overlap, with_time) + '\n';
+    }
+    text += FormatTraceEntry(trace[i], with_time) + '\n';
+  }
+  return text;
 }
 
 void Line::ClearTrace() {
   Impl& d = *impl_;
   std::lock_guard lock(d.mutex);
-  // Entries still being written keep going into fresh slots.
+  // Entries still being written keep going into fresh slots, the request's
+  // overlap mark with it.
   std::vector<TraceEntry> kept;
+  std::vector<Impl::Mark> kept_marks;
   if (d.open_request_entry) {
+    for (Impl::Mark& mark : d.marks) {
+      if (mark.entry != *d.open_request_entry) continue;
+      mark.entry = 0;
+      mark.overlap.number = 1;
+      kept_marks.push_back(mark);
+    }
     kept.push_back(d.trace[*d.open_request_entry]);
     d.open_request_entry = kept.size() - 1;
   }
@@ -626,7 +685,20 @@ void Line::ClearTrace() {
     }
   }
   d.trace = std::move(kept);
+  d.marks = std::move(kept_marks);
   d.finished_entries = 0;
+}
+
+std::vector<Overlap> Line::Overlaps() const {
+  std::lock_guard lock(impl_->mutex);
+  std::vector<Overlap> overlaps;
+  for (const Impl::Mark& mark : impl_->marks) overlaps.push_back(mark.overlap);
+  return overlaps;
+}
+
+std::size_t Line::OverlapCount() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->marks.size();
 }
 
 bool Line::WaitForTrace(std::size_t entries, std::chrono::milliseconds timeout) const {
@@ -638,6 +710,11 @@ bool Line::WaitForTrace(std::size_t entries, std::chrono::milliseconds timeout) 
 void Line::SetTraceListener(std::function<void(const TraceEntry&)> listener) {
   std::lock_guard lock(impl_->mutex);
   impl_->listener = std::move(listener);
+}
+
+void Line::SetOverlapListener(std::function<void(const Overlap&)> listener) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->overlap_listener = std::move(listener);
 }
 
 std::vector<std::string> Line::LogLines() const {

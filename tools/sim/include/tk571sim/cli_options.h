@@ -20,6 +20,7 @@ struct ProgramOptions {
   std::map<int, Faults> faults;
   std::map<int, Recipe> recipes;
   std::string trace_file;  // "-" is stderr
+  std::string control;     // FIFO path, "-" for stdin, empty for none
   // Unplug the line after `first` of service, for `second`, again and again.
   std::optional<std::pair<std::chrono::milliseconds, std::chrono::milliseconds>> flap;
   bool verbose = false;

@@ -13,10 +13,23 @@
 
 namespace tk571::sim {
 
+// What an answer is, so that the line can misbehave on one kind only.
+enum class AnswerKind {
+  kSelect,      // ACK nn
+  kReading,     // READ
+  kStatusLine,  // the status query
+  kMenuExit,    // R: YES, back to the main display
+  kPrompt,      // SET, N
+  kEcho,        // a typed set-point value, echoed with its label
+  kProduction,  // ST, ABO
+  kRefusal,     // "?"
+};
+
 // What the controller puts on the line for one request, and, when it refused
 // the request, why (for the log).
 struct Reply {
   std::string text;
+  AnswerKind kind = AnswerKind::kRefusal;
   std::string refusal;
 };
 

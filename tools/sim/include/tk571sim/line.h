@@ -80,15 +80,24 @@ class Line {
   Reading Read(int number);
   void SetRates(int number, const DosingRates& rates);
 
-  // Trace of the line since it was created or last cleared.
+  // Trace of the line since it was created or last cleared. The text form
+  // shows each overlap mark on its own line in front of its request.
   std::vector<TraceEntry> Trace() const;
   std::string TraceText(bool with_time = false) const;
+  // Clears the overlaps too.
   void ClearTrace();
+  // Requests that began while a controller still had an answer on the line or
+  // due, since the trace was last cleared.
+  std::vector<Overlap> Overlaps() const;
+  std::size_t OverlapCount() const;
   // Waits until the trace holds at least `entries` finished entries.
   bool WaitForTrace(std::size_t entries, std::chrono::milliseconds timeout) const;
   // Called with each finished trace entry (a request line at its LF, an answer
   // piece when its last byte is written).
   void SetTraceListener(std::function<void(const TraceEntry&)> listener);
+  // Called with each overlap when its request's first byte arrives, in order
+  // with the trace listener's calls.
+  void SetOverlapListener(std::function<void(const Overlap&)> listener);
 
   // Reasons for refused or ignored requests and line events, in order.
   std::vector<std::string> LogLines() const;

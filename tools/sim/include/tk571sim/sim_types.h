@@ -69,6 +69,23 @@ struct Faults {
   bool drop_crlf = false;
   // Random bytes (never CR, LF or ACK) put on the line before the answer.
   int noise_bytes = 0;
+  // The answer to "R" (back to the main display) comes this much later still,
+  // on top of `late`; the controller's other answers keep their time.
+  std::chrono::milliseconds late_r{0};
+  // The status line stops for this long after its first `status_pause_after`
+  // characters, then the rest follows.
+  std::chrono::milliseconds status_pause{0};
+  int status_pause_after = 18;
+  // This byte goes out before every answer, as an RS-485 adapter that glitches
+  // when it turns its driver on.
+  std::optional<std::uint8_t> noise_byte{};
+  // A typed set-point value is taken, but echoed as typed, without its label.
+  bool bare_echo = false;
+  // Acknowledges its select request and nothing else: other requests are
+  // neither acted on nor answered.
+  bool select_only = false;
+
+  bool operator==(const Faults&) const = default;
 };
 
 enum class Stability { kStable, kUnstable, kOverload };
