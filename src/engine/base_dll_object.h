@@ -199,6 +199,10 @@ class TBaseDLLObject {
   // status follows an exchange that ended; a device layer adds the events of
   // its own states.
   virtual uint8_t ChooseRunEvent();
+  // A tag that only joins a command another tag of its request opens (its
+  // own type is never answered); the read commands are built from the other
+  // tags first, so the host's order of tags does not matter.
+  virtual bool JoinsOnly(const TDLLTag&) const { return false; }
   // The tag types of the device layer; the engine itself knows none.
   virtual TagTypeTable TagTypes() const { return {}; }
 
@@ -291,6 +295,13 @@ class TBaseDLLObject {
   void SetCurrentCommand(TCommand* command) { CurrentCommand_ = CurrentHead_ = command; }
   // The current request left now: its reply is awaited from this moment.
   void MarkSent();
+  // The reply of the current exchange is complete but cannot be used: the
+  // exchange fails at once instead of waiting for the time-out.
+  void RejectReply() { ReplyRejected_ = true; }
+  bool ReplyRejected() const { return ReplyRejected_; }
+  // Bytes the line carried that belong to no answer (noise, late answers,
+  // tails), counted for `dev_no` and traced in hexadecimal.
+  void NoteDiscarded(int32_t dev_no, std::string_view bytes);
   // More than `limit_ms` have passed since the request left.
   bool ReplyOverdue(uint32_t limit_ms) const;
 
@@ -382,6 +393,11 @@ class TBaseDLLObject {
   double WriteTimeoutCount_ = 0;
   double ReadTimeoutCount_ = 0;
   uint32_t SendTick_ = 0;
+  bool ReplyRejected_ = false;
+  std::array<uint64_t, kDeviceCount> DevDiscarded_{};
+  // Devices and the line whose link tags have shown their first outcome.
+  std::array<bool, kDeviceCount> DevLinkShown_{};
+  bool LinkShown_ = false;
   std::string DevMsg_;
   bool HasEnLogTag_ = false;
   bool Initialized_ = false;

@@ -116,6 +116,11 @@ void TBaseDLLObject::WriteTotals() {
   SetLogMsg(d + TK571_GBK("：读通讯总次数= ") + FloatText(ReadCommCount_) + kCrLf);
   SetLogMsg(d + TK571_GBK("：通讯读超时次数= ") + FloatText(ReadTimeoutCount_) + kCrLf);
   SetLogMsg(d + TK571_GBK("：通讯读超时率= ") + FloatText(read_rate) + "%" + kCrLf);
+  for (std::size_t dev = 0; dev < DevDiscarded_.size(); ++dev) {
+    if (DevDiscarded_[dev] == 0) continue;
+    SetLogMsg(d + TK571_GBK("：") + std::to_string(dev) + TK571_GBK("号设备丢弃的字节总数= ") +
+              std::to_string(DevDiscarded_[dev]) + kCrLf);
+  }
 }
 
 void TBaseDLLObject::ReleaseLists() {

@@ -15,6 +15,15 @@ void TBaseDLLObject::SyncTagValue(TCommand&) {}
 
 void TBaseDLLObject::MarkSent() {
   SendTick_ = platform::Tick();
+  ReplyRejected_ = false;
+}
+
+void TBaseDLLObject::NoteDiscarded(int32_t dev_no, std::string_view bytes) {
+  if (bytes.empty()) return;
+  if (dev_no >= 0 && dev_no < kDeviceCount)
+    DevDiscarded_[static_cast<std::size_t>(dev_no)] += bytes.size();
+  if (LogTraceOn())
+    SetLogMsg(DateTimeText() + TK571_GBK("：丢弃不属于应答的字节=") + HexBytes(bytes) + kCrLf);
 }
 
 bool TBaseDLLObject::ReplyOverdue(uint32_t limit_ms) const {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "engine/base_dll_object.h"
 #include "engine/library_values.h"
@@ -199,8 +200,9 @@ void TBaseDLLObject::RunSimpleHandler(uint8_t event) {
 }
 
 void TBaseDLLObject::EnterMissingCommand() {
-  RunState_ = rsSysErrorLinked;
-  RunEvent_ = opLink;
+  // Without a command there is no exchange to finish: the next one is chosen.
+  RunState_ = rsReady;
+  RunEvent_ = opNone;
 }
 
 void TBaseDLLObject::CheckSevereFailure() {
@@ -279,7 +281,7 @@ void TBaseDLLObject::GetRunEvent() {
 uint8_t TBaseDLLObject::ChooseRunEvent() {
   const auto exchange_event = [&](uint8_t ack, uint8_t nak) -> uint8_t {
     if (GetResult()) return ack;
-    return ReplyOverdue(ReplyTimeout) ? nak : uint8_t{opNone};
+    return ReplyRejected_ || ReplyOverdue(ReplyTimeout) ? nak : uint8_t{opNone};
   };
   switch (RunState_) {
     case rsReady:
@@ -342,12 +344,20 @@ void TBaseDLLObject::UpdateLinkStatus() {
       DevLinkStatus_[di] = status;
     }
 
+    // The first outcome is reported even when the status stays "never
+    // answered": a host must see that a device is silent, not nothing.
+    const bool first_of_line = !std::exchange(LinkShown_, true);
+    const bool first_of_device = known && !std::exchange(DevLinkShown_[di], true);
     for (const LinkTagEntry& link : LinkTags_) {
       TDLLTag* tag = TagAt(link.position);
       if (!tag) continue;
       // A device's tag shows that device's status, as its text does.
       if (link.kind == LinkTagKind::kDevice && !(known && tag->DevNo == d)) continue;
       tag->Value = LinkTagValue(link.kind, tag->DataKind, tag->DevNo);
+      const bool first = link.kind == LinkTagKind::kDevice ? first_of_device
+                         : link.kind == LinkTagKind::kComm ? first_of_line
+                                                           : false;
+      if (first) tag->ReportedValue = TagValue();
     }
   });
 }

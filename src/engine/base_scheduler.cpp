@@ -114,6 +114,7 @@ void TBaseDLLObject::Refresh() {
     ReadTimeoutCount_ = 0;
     WriteTimeoutCount_ = 0;
     ReadFailTotal_ = 0;
+    DevDiscarded_.fill(0);
     WriteFailTotal_ = 0;
     StartTick_ = platform::Tick();
     RunningWrite_.reset();
@@ -130,18 +131,25 @@ void TBaseDLLObject::BuildReadCommands() {
   CurrentHead_ = nullptr;
   ReadCommands_.clear();
   LinkTags_.clear();
+  LinkShown_ = false;
+  DevLinkShown_.fill(false);
   for (std::size_t position = 0; position < Tags_.size(); ++position) {
     const auto& tag = Tags_[position];
-    if (!tag) continue;
-    if (const auto kind = LinkTagKindOf(*tag))
-      LinkTags_.push_back({static_cast<int32_t>(position), *kind});
-    if (tag->Internal) continue;
-    const TagTypeRow* row = TypeRow(tag->TypeIndex);
-    const bool readable = row && row->Readable;
-    const bool writable = row && row->Writable;
-    if (!readable && writable) continue;
-    if (CommandPtr command = CreatCommand(*tag, ReadCommands_, false))
-      ReadCommands_.push_back(std::move(command));
+    if (tag)
+      if (const auto kind = LinkTagKindOf(*tag))
+        LinkTags_.push_back({static_cast<int32_t>(position), *kind});
+  }
+  // Tags that open commands first, then those that only join one.
+  for (const bool joining : {false, true}) {
+    for (const auto& tag : Tags_) {
+      if (!tag || tag->Internal || JoinsOnly(*tag) != joining) continue;
+      const TagTypeRow* row = TypeRow(tag->TypeIndex);
+      const bool readable = row && row->Readable;
+      const bool writable = row && row->Writable;
+      if (!readable && writable) continue;
+      if (CommandPtr command = CreatCommand(*tag, ReadCommands_, false))
+        ReadCommands_.push_back(std::move(command));
+    }
   }
 }
 

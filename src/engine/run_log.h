@@ -63,6 +63,9 @@ std::string LogLine(std::string_view body);
 // Up to 15 significant digits, no decimals for whole numbers, '.' as decimal
 // point in every locale, exponent form ("1E20", "1.5E-7") beyond that range.
 std::string FloatText(double value);
+// Bytes as two-digit upper-case hexadecimal pairs separated by blanks, for
+// log lines about what the line carried ("59 45 53 0D 0A").
+std::string HexBytes(std::string_view bytes);
 
 // ---- Archives ----
 

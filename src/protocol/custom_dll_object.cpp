@@ -405,20 +405,75 @@ void TCustomDLLObject::RealComm(TCommand* command) {
     TBaseDLLObject::RealComm(command);
     if (!command || !CommEnabled()) return;
     if (!DeviceInUse(command->DevNo)) return;
+    if (command->Request.empty() || !Comm_) {
+      MarkSent();
+      return;
+    }
+    // The reply is awaited from the moment the request leaves, after the
+    // line has settled.
+    SendRequest(command->Request);
     MarkSent();
-    if (!command->Request.empty() && Comm_) Comm_->Send(command->Request);
   });
+}
+
+bool TCustomDLLObject::SendRequest(const std::string& text) {
+  if (!Comm_) return false;
+  const int32_t device = CurrentCommand() ? CurrentCommand()->DevNo : -1;
+  Comm_->Settle(ReplyTimeout);
+  const std::string& received = Comm_->Receive();
+  if (received.size() > Consumed_)
+    NoteDiscarded(device, std::string_view(received).substr(Consumed_));
+  Consumed_ = 0;
+  return Comm_->Send(text);
+}
+
+std::string TCustomDLLObject::ReceiveText(bool consume) {
+  if (!Comm_) return std::string();
+  std::string received = Comm_->Receive();
+  if (consume) Consumed_ = received.size();
+  return received;
+}
+
+void TCustomDLLObject::AcceptAnswer(const std::string& received, std::size_t begin,
+                                    std::size_t end) {
+  AnswerBegin_ = std::min(begin, received.size());
+  AnswerEnd_ = std::clamp(end, AnswerBegin_, received.size());
+  if (AnswerBegin_ > Consumed_) {
+    const int32_t device = CurrentCommand() ? CurrentCommand()->DevNo : -1;
+    NoteDiscarded(device, std::string_view(received).substr(Consumed_, AnswerBegin_ - Consumed_));
+  }
+  Consumed_ = std::max(Consumed_, AnswerEnd_);
+}
+
+std::string_view TCustomDLLObject::AcceptedAnswer(std::string_view reply) const {
+  if (AnswerBegin_ >= reply.size()) return reply.substr(0, 0);
+  return reply.substr(AnswerBegin_, AnswerEnd_ - AnswerBegin_);
+}
+
+void TCustomDLLObject::LogUnusableReply(const TCommand& command, const std::string& reply) {
+  if (!LogErrorsOn()) return;
+  LogLine(TK571_GBK("：应答无法使用，设备号=") + std::to_string(command.DevNo) +
+          TK571_GBK("，执行操作=") + command.Request + TK571_GBK("，接收到应答信息(HEX)=") +
+          HexBytes(reply));
 }
 
 bool TCustomDLLObject::GetResult() {
   return Guarded(this, "GetResult", false, [&] {
     TCommand* command = CurrentCommand();
     if (!command || !Comm_) return false;
-    const std::string reply = Comm_->Receive();
+    const std::string reply = ReceiveText(false);
     command->Response = reply;
     if (reply.empty()) return false;
+    // Unless the device layer finds its answer in it, the whole reply is it.
+    AnswerBegin_ = 0;
+    AnswerEnd_ = reply.size();
     if (!CheckResult(reply)) return false;
-    if (!command->IsWrite) CommAnalyze(reply, *command, Tags());
+    if (AnswerEnd_ == reply.size() && AnswerBegin_ == 0) Consumed_ = reply.size();
+    if (!command->IsWrite) {
+      CommAnalyze(std::string(AcceptedAnswer(reply)), *command, Tags());
+      // A part of the answer that had to be fetched separately was unusable.
+      if (ReplyRejected()) return false;
+    }
     return true;
   });
 }

@@ -79,9 +79,31 @@ class TCustomDLLObject : public TBaseDLLObject {
   int32_t LargestCommandSize() const;
 
   SerialLine* Comm() { return Comm_.get(); }
+  // The physical line behind the port (its device path), empty without one.
+  std::string LineKey() const { return Comm_ ? Comm_->LineKey() : std::string(); }
 
+  // Sends a request once the line is free: what arrived after the last
+  // answer and what is still arriving is read, counted for the device of the
+  // current command and dropped first. False when it did not reach the port.
+  bool SendRequest(const std::string& text);
+  // The text received since the last request. `Consume` marks it as used
+  // (a prompt, an echo); `AcceptAnswer` marks [begin, end) of it as the
+  // answer, and what lies in front of it as noise.
+  std::string ReceiveText(bool consume);
+  void AcceptAnswer(const std::string& received, std::size_t begin, std::size_t end);
+  // The answer that CheckResult accepted, out of the whole reply.
+  std::string_view AcceptedAnswer(std::string_view reply) const;
+  // The error switch's line for a reply that ended its exchange unused.
+  void LogUnusableReply(const TCommand& command, const std::string& reply);
+
+ private:
   std::unique_ptr<SerialLine> Comm_;
   bool CommCreated_ = false;
+  // Bytes of the receive text since the last request that an answer or a
+  // dialogue has used; the rest belongs to no request.
+  std::size_t Consumed_ = 0;
+  std::size_t AnswerBegin_ = 0;
+  std::size_t AnswerEnd_ = 0;
 };
 
 }  // namespace tk571

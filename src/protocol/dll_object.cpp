@@ -1,13 +1,13 @@
 #include "protocol/dll_object.h"
 
 #include <cmath>
-#include <span>
 
 #include "engine/library_values.h"
 #include "engine/run_log.h"
 #include "platform/clock.h"
 #include "platform/gbk.h"
 #include "platform/local_time.h"
+#include "protocol/reply_shape.h"
 #include "protocol/reply_text.h"
 #include "protocol/selected_device.h"
 
@@ -18,20 +18,11 @@ namespace {
 // Every controller answer that confirms a command contains one of these.
 constexpr std::string_view kYes = "YES";
 constexpr std::string_view kRefused = "NO ?";
-// Markers of a weighing reply: one of the states, one of the weight kinds.
-constexpr std::string_view kWeightStates[] = {"OL", "ST", "US"};
-constexpr std::string_view kWeightKinds[] = {"NT", "GS"};
 // The status line is fetched only for a gross weight reply.
 constexpr std::string_view kGross = "GS";
 // Offset of the eight value characters inside a field of a reply.
 constexpr int64_t kValueOffset = 6;
 constexpr int64_t kValueChars = 8;
-
-bool ContainsAny(std::string_view text, std::span<const std::string_view> parts) {
-  for (std::string_view part : parts)
-    if (Contains(text, part)) return true;
-  return false;
-}
 
 // Operations whose controller version took over the code of a generic class
 // and kept that class's exception line. Every other operation of this class
@@ -131,11 +122,21 @@ bool TDLLObject::CheckResult(const std::string& reply) {
   return Guarded(this, "CheckResult", false, [&] {
     const TCommand* command = CurrentCommand();
     if (!command) return false;
+    // An answer is a whole line: until a CR LF is in, the controller may
+    // still be sending it.
     const std::string_view terminator = TerminatorOf(command->TypeIndex);
     if (!terminator.empty() && !Contains(reply, terminator)) return false;
     switch (command->TypeIndex) {
-      case kTypeREAD:
-        return ContainsAny(reply, kWeightStates) && ContainsAny(reply, kWeightKinds);
+      case kTypeREAD: {
+        const auto answer = FindReading(reply);
+        if (!answer) return false;
+        if (!FieldValue(answer->line)) {
+          RefuseReply(*command, reply, false);
+          return false;
+        }
+        AcceptAnswer(reply, answer->begin, answer->end);
+        return true;
+      }
       case kTypeM_FINAL:
       case kTypeM_COARSE:
       case kTypeM_FINE:
@@ -143,21 +144,45 @@ bool TDLLObject::CheckResult(const std::string& reply) {
         const std::string label =
             "M" + std::to_string(command->StartAddr) + " " +
             (command->TypeName.size() > 2 ? command->TypeName.substr(2) : std::string());
-        if (Contains(reply, label) && Contains(reply, command->Request)) return true;
-        SendText("R" + std::string(kCrLf));
+        const auto echo = FindLineWith(reply, label);
+        if (echo && Contains(std::string_view(reply).substr(echo->begin, echo->end - echo->begin),
+                             command->Request)) {
+          AcceptAnswer(reply, echo->begin, echo->end);
+          return true;
+        }
+        // The controller shows something else than the item asked for: its
+        // menu is left once for this attempt.
+        RefuseReply(*command, reply, true);
         return false;
       }
       case kTypeLOAD_SETM:
       // The read-out has already happened in the dialogue; "YES" confirms the
       // controller is back at its main display.
       case kTypeREAD_SETM:
-        return Contains(reply, kYes);
+        return AcceptLineWith(reply, {kYes});
       case kTypeSTART_UP:
-        return Contains(reply, kYes) || Contains(reply, kRefused);
+        return AcceptLineWith(reply, {kYes, kRefused});
       default:
         return false;
     }
   });
+}
+
+bool TDLLObject::AcceptLineWith(const std::string& reply,
+                                std::initializer_list<std::string_view> words) {
+  std::optional<ShapeMatch> last;
+  for (std::string_view word : words)
+    if (const auto line = FindLineWith(reply, word); line && (!last || line->begin > last->begin))
+      last = line;
+  if (!last) return false;
+  AcceptAnswer(reply, last->begin, last->end);
+  return true;
+}
+
+void TDLLObject::RefuseReply(const TCommand& command, const std::string& reply, bool leave_menu) {
+  LogUnusableReply(command, reply);
+  RejectReply();
+  if (leave_menu) SendReturn();
 }
 
 void TDLLObject::StoreTagValue(TDLLTag& tag, ReplyUnderAnalysis& reply) {
@@ -203,15 +228,18 @@ uint8_t TDLLObject::ChooseRunEvent() {
         EnterState(rsIdle);
         return opInit;
       case rsIniting: {
-        const std::string received = ReceiveText();
+        const std::string received = ReceiveText(false);
         // The controller's answer to a select is the whole line ACK nn CR LF.
         // It may arrive in pieces; until its LF is in, the controller is still
         // driving the two-wire line, and the tail of its answer would land in
         // front of the next request's reply.
-        const bool acknowledged =
-            command && Contains(received, std::string(1, kAck) + TwoDigits(command->DevNo) +
-                                              std::string(kCrLf));
-        if (acknowledged) return opInitACK;
+        const auto acknowledged =
+            command ? FindLineWith(received, std::string(1, kAck) + TwoDigits(command->DevNo))
+                    : std::nullopt;
+        if (acknowledged) {
+          AcceptAnswer(received, acknowledged->begin, acknowledged->end);
+          return opInitACK;
+        }
         return ReplyOverdue(kSelectTimeoutMs) ? uint8_t{opInitNAK} : uint8_t{opNone};
       }
       default:
@@ -317,42 +345,45 @@ void TDLLObject::opWriteNAK_Exec() {
 // ---- Line helpers ----
 
 bool TDLLObject::SendText(const std::string& text) {
-  return Comm_ && Comm_->Send(text);
+  return SendRequest(text);
 }
 
-std::string TDLLObject::ReceiveText() {
-  return Comm_ ? Comm_->Receive() : std::string();
+void TDLLObject::SendReturn() {
+  SendText("R" + std::string(kCrLf));
+  // The controller's own time to leave its menu; its "YES" arrives in this
+  // pause and is dropped before the next request.
+  platform::SleepMs(kMenuPauseMs);
 }
 
 void TDLLObject::ReturnToMainDisplay() {
   platform::SleepMs(kMenuPauseMs);
-  SendText("R" + std::string(kCrLf));
-  // Lets the controller's "YES" arrive before the next request clears the
-  // receive text, so it cannot end up in front of that request's reply.
-  platform::SleepMs(kMenuPauseMs);
+  SendReturn();
 }
 
 int16_t TDLLObject::LineSelectedDevice() const {
-  return SelectedDevice(Comm_ ? Comm_->LineKey() : std::string());
+  return SelectedDevice(LineKey());
 }
 
 void TDLLObject::SetLineSelectedDevice(int16_t device) {
-  SetSelectedDevice(Comm_ ? Comm_->LineKey() : std::string(), device);
+  SetSelectedDevice(LineKey(), device);
 }
 
 std::string TDLLObject::GetStatusLine() {
   return Guarded(this, "GetStatusLine", std::string(), [&] {
-    if (!Comm_) return std::string();
-    Comm_->ClearBuffer();
+    if (!Comm()) return std::string();
     SendText(std::string(1, kAck) + std::string(kCrLf));
     platform::SleepMs(kStatusWaitMs);
-    const std::string line = ReceiveText();
-    const std::string_view terminator =
-        TerminatorOf(CurrentCommand() ? CurrentCommand()->TypeIndex : kTypeENQ);
-    const bool valid = line.size() == kStatusLineLength && Contains(line, "M1") &&
-                       Contains(line, "M2") && Contains(line, "M3") && Contains(line, "M4") &&
-                       line.ends_with(terminator);
-    return valid ? line : std::string();
+    const std::string received = ReceiveText(false);
+    const auto line = FindStatusLine(received);
+    if (!line) {
+      // The status query is an exchange of its own: without its line the
+      // reply it belongs to fails.
+      if (const TCommand* command = CurrentCommand()) LogUnusableReply(*command, received);
+      RejectReply();
+      return std::string();
+    }
+    AcceptAnswer(received, line->begin, line->end);
+    return received.substr(line->begin, line->end - line->begin);
   });
 }
 

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "protocol/custom_dll_object.h"
@@ -70,6 +71,8 @@ class TDLLObject : public TCustomDLLObject {
  protected:
   uint8_t ChooseRunEvent() override;
   void StoreTagValue(TDLLTag& tag, ReplyUnderAnalysis& reply) override;
+  // An ENQ tag travels in the READ command of its device.
+  bool JoinsOnly(const TDLLTag& tag) const override { return tag.TypeIndex == kTypeENQ; }
 
   // The selected device of this object's line.
   int16_t LineSelectedDevice() const;
@@ -89,8 +92,14 @@ class TDLLObject : public TCustomDLLObject {
   void LogPromptFault(const std::string& prompt, const char* operation);
   // Returns the controller to its main display ("R"), as after every write.
   void ReturnToMainDisplay();
+  // "R", then the controller's pause to leave its menu.
+  void SendReturn();
   bool SendText(const std::string& text);
-  std::string ReceiveText();
+  // Accepts the last whole line that holds one of `words`.
+  bool AcceptLineWith(const std::string& reply, std::initializer_list<std::string_view> words);
+  // A whole reply that cannot be used: logged, the exchange fails at once,
+  // and with `leave_menu` the controller is sent back to its main display.
+  void RefuseReply(const TCommand& command, const std::string& reply, bool leave_menu);
 
   std::array<TSetpoints, kDeviceCount> Setpoints_{};
   // A device select went unanswered: the command chosen for it stays current

@@ -83,8 +83,7 @@ bool TDLLObject::SendSetpoints() {
       const auto i = static_cast<std::size_t>(m);
       if (!(table.Final[i] > table.Coarse[i] && table.Coarse[i] > table.Fine[i])) return false;
     }
-    SendText("R" + std::string(kCrLf));
-    platform::SleepMs(kMenuPauseMs);
+    SendReturn();
     if (command->TypeIndex == kTypeLOAD_SETM) {
       SendText("SET" + std::string(kCrLf));
       platform::SleepMs(kMenuPauseMs);
@@ -100,7 +99,7 @@ bool TDLLObject::SendSetpoints() {
 
 bool TDLLObject::SendSetpointItem() {
   return Guarded(this, "SendSetpointItem", false, [&] {
-    const std::string prompt = ReceiveText();
+    const std::string prompt = ReceiveText(true);
     Prompt item;
     const PromptCheck check = ParsePrompt(prompt, item);
     if (check == PromptCheck::kBadMaterial) {
@@ -119,10 +118,10 @@ bool TDLLObject::SendSetpointItem() {
     for (int attempt = 0; attempt < kSetpointAttempts; ++attempt) {
       SendText(value + std::string(kCrLf));
       platform::SleepMs(kSetpointWaitMs);
-      const std::string echo = ReceiveText();
+      const std::string echo = ReceiveText(true);
       if (Contains(echo, item.label) && Contains(echo, value)) return true;
     }
-    SendText("R" + std::string(kCrLf));
+    SendReturn();
     return false;
   });
 }
@@ -132,8 +131,7 @@ bool TDLLObject::ReadSetpoints() {
     TCommand* command = CurrentCommand();
     if (!command) return false;
     const int32_t device = command->DevNo;
-    SendText("R" + std::string(kCrLf));
-    platform::SleepMs(kMenuPauseMs);
+    SendReturn();
     if (command->TypeIndex == kTypeREAD_SETM) {
       SendText("SET" + std::string(kCrLf));
       platform::SleepMs(kMenuPauseMs);
@@ -168,7 +166,7 @@ bool TDLLObject::ReadSetpoints() {
 
 bool TDLLObject::ReadSetpointItem() {
   return Guarded(this, "ReadSetpointItem", true, [&] {
-    const std::string prompt = ReceiveText();
+    const std::string prompt = ReceiveText(true);
     Prompt item;
     const PromptCheck check = ParsePrompt(prompt, item);
     if (check == PromptCheck::kNoSetpoint) return true;

@@ -319,7 +319,9 @@ TEST_F(RunStateTest, AnUnreplayableSystemErrorIsLoggedWithTheErrorSwitch) {
   EXPECT_EQ(e.CountInLog(G("无法恢复，已清除并转入就绪状态。")), 1);
 }
 
-TEST_F(RunStateTest, ACompletionWithoutCurrentCommandParksTheMachine) {
+// Every exchange state that finds no current command goes back to ready,
+// and the line carries requests again: no state without an exit.
+TEST_F(RunStateTest, ACompletionWithoutCurrentCommandReturnsToReady) {
   e.AddRead("W1", 1);
   e.Start();
   for (uint8_t event :
@@ -328,12 +330,12 @@ TEST_F(RunStateTest, ACompletionWithoutCurrentCommandParksTheMachine) {
     e.EnterState(event <= opClrReadError ? rsReading : rsWriting, event);
     e.SetCurrentCommand(nullptr);
     e.SwitchRunStatus();
-    EXPECT_EQ(e.RunState(), rsSysErrorLinked);
-    EXPECT_EQ(e.RunEvent(), opLink);
+    EXPECT_EQ(e.RunState(), rsReady);
+    EXPECT_EQ(e.RunEvent(), opNone);
   }
-  // The next step replays opLink from unlinked, which waits for the device layer.
+  e.sent.clear();
   Poll();
-  EXPECT_EQ(e.RunState(), rsLinking);
+  EXPECT_FALSE(e.sent.empty());
 
   StopWithReport();
   EXPECT_EQ(e.CountInLog(G("：读操作失败总次数= 1\r\n")), 1);

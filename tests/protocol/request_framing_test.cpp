@@ -100,7 +100,9 @@ TEST(RequestFramingTest, ReadTagsShareOneCommandPerRequestText) {
   }
 }
 
-TEST(RequestFramingTest, AnEnqTagFirstMakesTheCommandAnEnqCommand) {
+// An ENQ command is never answered: whatever the host's order, ENQ tags
+// travel in their device's READ command.
+TEST(RequestFramingTest, AnEnqTagFirstStillJoinsTheReadCommand) {
   FakeClock clock;
   TestDriver driver;
   driver.Start();
@@ -108,8 +110,8 @@ TEST(RequestFramingTest, AnEnqTagFirstMakesTheCommandAnEnqCommand) {
   driver.AddTag(kTypeREAD, 1, 1);
   driver.BuildCommands();
   ASSERT_EQ(driver.Reads().size(), 1u);
-  EXPECT_EQ(driver.Reads()[0]->TypeIndex, kTypeENQ);
-  EXPECT_EQ(driver.Reads()[0]->Indexes, (TIndexArray{0, 1}));
+  EXPECT_EQ(driver.Reads()[0]->TypeIndex, kTypeREAD);
+  EXPECT_EQ(driver.Reads()[0]->Indexes, (TIndexArray{1, 0}));
 }
 
 struct AddressCase {
