@@ -203,6 +203,9 @@ class TBaseDLLObject {
   // own type is never answered); the read commands are built from the other
   // tags first, so the host's order of tags does not matter.
   virtual bool JoinsOnly(const TDLLTag&) const { return false; }
+  // A tag whose write is a command to the device (start a batch, load a
+  // recipe): every write of it goes out, also one of the value it shows.
+  virtual bool IsActionTag(const TDLLTag&) const { return false; }
   // The tag types of the device layer; the engine itself knows none.
   virtual TagTypeTable TagTypes() const { return {}; }
 

@@ -166,7 +166,7 @@ bool TBaseDLLObject::WriteExecute(uint32_t tag_id, const TagValue& value) {
     const bool queued_for_tag =
         std::any_of(WriteQueue_.begin(), WriteQueue_.end(),
                     [&](const CommandPtr& command) { return is_for_tag(command.get()); });
-    if (value == tag.Value && !queued_for_tag) {
+    if (value == tag.Value && !queued_for_tag && !IsActionTag(tag)) {
       if (LogErrorsOn()) LogWriteRefused(tag, TK571_GBK("写入值与当前值相同,"), tag.Value);
       return false;
     }

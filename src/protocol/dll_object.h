@@ -61,7 +61,9 @@ class TDLLObject : public TCustomDLLObject {
   bool SendSetpoints();
   bool SendSetpointItem();
   bool ReadSetpoints();
-  bool ReadSetpointItem();
+  // Which of the twelve items a read-out got, M1 FINAL first.
+  using ItemsRead = std::array<bool, kSetpointItems>;
+  bool ReadSetpointItem(ItemsRead& read);
   std::string GetStatusLine();
 
   // The recipe kept for a device number (0..99); device numbers outside
@@ -73,6 +75,10 @@ class TDLLObject : public TCustomDLLObject {
   void StoreTagValue(TDLLTag& tag, ReplyUnderAnalysis& reply) override;
   // An ENQ tag travels in the READ command of its device.
   bool JoinsOnly(const TDLLTag& tag) const override { return tag.TypeIndex == kTypeENQ; }
+  bool IsActionTag(const TDLLTag& tag) const override {
+    return tag.TypeIndex == kTypeSTART_UP || tag.TypeIndex == kTypeLOAD_SETM ||
+           tag.TypeIndex == kTypeREAD_SETM;
+  }
 
   // The selected device of this object's line.
   int16_t LineSelectedDevice() const;
@@ -88,6 +94,9 @@ class TDLLObject : public TCustomDLLObject {
 
   TSetpoints* SetpointsOf(int32_t device);
   static float& Entry(TSetpoints& table, SetpointKind kind, int material);
+  // The position of an item in the menu, and its label ("M2 COARSE").
+  static std::size_t ItemOf(SetpointKind kind, int material);
+  static std::string ItemLabel(int item);
   PromptCheck ParsePrompt(const std::string& prompt, Prompt& out) const;
   void LogPromptFault(const std::string& prompt, const char* operation);
   // Returns the controller to its main display ("R"), as after every write.

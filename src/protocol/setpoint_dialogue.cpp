@@ -136,50 +136,67 @@ bool TDLLObject::ReadSetpoints() {
       SendText("SET" + std::string(kCrLf));
       platform::SleepMs(kMenuPauseMs);
     }
+    ItemsRead read{};
     for (int item = 0; item < kSetpointItems; ++item) {
-      ReadSetpointItem();
+      ReadSetpointItem(read);
       SendText("N" + std::string(kCrLf));
       platform::SleepMs(kMenuPauseMs);
     }
+    // Only what was read reaches the tags: a tag of an item the controller
+    // did not show keeps its value.
     const TSetpoints& table = Setpoints(device);
     for (const auto& tag : Tags()) {
       if (!tag || tag->DevNo != device) continue;
       if (tag->Channel < 1 || tag->Channel > kMaterials) continue;
       const auto i = static_cast<std::size_t>(tag->Channel - 1);
-      switch (tag->TypeIndex) {
-        case kTypeM_FINAL:
-          tag->Value = TagValue::Double(table.Final[i]);
-          break;
-        case kTypeM_COARSE:
-          tag->Value = TagValue::Double(table.Coarse[i]);
-          break;
-        case kTypeM_FINE:
-          tag->Value = TagValue::Double(table.Fine[i]);
-          break;
-        default:
-          break;
-      }
+      const auto was_read = [&](SetpointKind kind) { return read[ItemOf(kind, tag->Channel)]; };
+      if (tag->TypeIndex == kTypeM_FINAL && was_read(SetpointKind::kFinal))
+        tag->Value = TagValue::Double(table.Final[i]);
+      if (tag->TypeIndex == kTypeM_COARSE && was_read(SetpointKind::kCoarse))
+        tag->Value = TagValue::Double(table.Coarse[i]);
+      if (tag->TypeIndex == kTypeM_FINE && was_read(SetpointKind::kFine))
+        tag->Value = TagValue::Double(table.Fine[i]);
     }
-    return true;
+    std::string missing;
+    for (int item = 0; item < kSetpointItems; ++item) {
+      if (read[static_cast<std::size_t>(item)]) continue;
+      if (!missing.empty()) missing += ", ";
+      missing += ItemLabel(item);
+    }
+    if (missing.empty()) return true;
+    if (LogErrorsOn()) LogLine(TK571_GBK("：读取配方未读出的项目=") + missing);
+    return false;
   });
 }
 
-bool TDLLObject::ReadSetpointItem() {
-  return Guarded(this, "ReadSetpointItem", true, [&] {
+std::size_t TDLLObject::ItemOf(SetpointKind kind, int material) {
+  return static_cast<std::size_t>((material - 1) * kItemsPerMaterial + static_cast<int>(kind));
+}
+
+std::string TDLLObject::ItemLabel(int item) {
+  static constexpr const char* kNames[] = {"FINAL", "COARSE", "FINE"};
+  return "M" + std::to_string(item / kItemsPerMaterial + 1) + " " +
+         kNames[item % kItemsPerMaterial];
+}
+
+bool TDLLObject::ReadSetpointItem(ItemsRead& read) {
+  return Guarded(this, "ReadSetpointItem", false, [&] {
     const std::string prompt = ReceiveText(true);
     Prompt item;
     const PromptCheck check = ParsePrompt(prompt, item);
-    if (check == PromptCheck::kNoSetpoint) return true;
+    if (check == PromptCheck::kNoSetpoint) return false;
     if (check == PromptCheck::kBadMaterial || prompt.size() < kPromptValueEnd) {
       LogPromptFault(prompt, "ReadSetpointItem");
-      return true;
+      return false;
     }
     const TCommand* command = CurrentCommand();
     TSetpoints* table = SetpointsOf(command ? command->DevNo : -1);
-    if (!table) return true;
+    if (!table) return false;
     const auto number =
         ParseDecimal(RemoveSpaces(SubText(prompt, kPromptValuePos, kPromptValueChars)));
-    Entry(*table, item.kind, item.material) = static_cast<float>(number ? *number : 0.0);
+    if (!number) return false;
+    Entry(*table, item.kind, item.material) = static_cast<float>(*number);
+    read[ItemOf(item.kind, item.material)] = true;
     return true;
   });
 }

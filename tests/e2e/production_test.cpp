@@ -122,12 +122,32 @@ TEST(ProductionTest, StartUpTrueAndFalseOnTheWire) {
   EXPECT_GT(stopped, 3.0);
   EXPECT_TRUE(host.PollUntil([&] { return std::abs(host.Number(kRead) - stopped) < 0.006; }));
 
-  // Writing the value the tag already shows is refused by the driver and
-  // puts nothing on the line: a second stop needs no "ABO".
-  line.ClearTrace();
-  EXPECT_FALSE(host.Write(kStartUp, 0, TK571_VALUE_BOOL));
-  host.PollFor(std::chrono::milliseconds(200));
-  EXPECT_EQ(testing::WriteRequests(line.Trace()), std::vector<std::string>());
+  // A stop written while the tag already shows "stopped" is a command all
+  // the same: it goes out, and the controller answers it.
+  ASSERT_TRUE(StartUp(line, host, false, ">> 41 42 4F 0D 0A", "<< 59 45 53 0D 0A"));
+  EXPECT_EQ(host.Quality(kStartUp), TK571_QUALITY_GOOD);
+}
+
+// The operator's second "start" is the next batch, although the tag still
+// shows true from the first.
+TEST(ProductionTest, TwoBatchesInARow) {
+  sim::Line line(SimSettings());
+  line.AddController(1, kBriskRates);
+  line.SetRecipe(1, kRecipe);
+  line.WithController(1, [](sim::Controller& c, auto) { c.SetGrossWeight(3.0); });
+  PlantHost host(line, {1});
+  ASSERT_TRUE(host.Start(ProductionTags()));
+  ASSERT_TRUE(host.PollUntil([&] { return host.Number(kRead) == 3.0; }));
+  for (int batch = 1; batch <= 2; ++batch) {
+    SCOPED_TRACE(batch);
+    ASSERT_TRUE(StartUp(line, host, true, ">> 53 54 0D 0A", "<< 59 45 53 0D 0A"));
+    ASSERT_TRUE(host.PollUntil([&] { return !line.Batch(1).running; }, std::chrono::seconds(10)));
+    const sim::BatchState done = line.Batch(1);
+    ASSERT_TRUE(done.finished[3]);
+    EXPECT_TRUE(host.PollUntil([&] { return host.Number(5) == done.amounts_kg[3]; }));
+    EXPECT_EQ(host.Number(kStartUp), 1.0);
+    EXPECT_EQ(host.Quality(kStartUp), TK571_QUALITY_GOOD);
+  }
 }
 
 }  // namespace
