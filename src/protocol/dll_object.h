@@ -35,7 +35,8 @@ class TDLLObject : public TCustomDLLObject {
   static constexpr uint32_t kStatusWaitMs = 200;
   static constexpr int kSetpointAttempts = 6;
   static constexpr int kSetpointItems = 12;
-  static constexpr std::size_t kStatusLineLength = 72;
+  // FINAL, COARSE and FINE of one material, in this order in the menu.
+  static constexpr int kItemsPerMaterial = 3;
   static constexpr int kMaterials = 4;
 
   // "TDLLObject", or the class whose code an operation took over.

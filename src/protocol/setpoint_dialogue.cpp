@@ -7,6 +7,7 @@
 
 #include "engine/run_log.h"
 #include "platform/clock.h"
+#include "platform/gbk.h"
 #include "protocol/dll_object.h"
 #include "protocol/reply_text.h"
 

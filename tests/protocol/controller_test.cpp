@@ -333,8 +333,9 @@ TEST(ControllerTest, PromptsThatNameNoTableEntryFailTheItem) {
     EXPECT_EQ(b.driver.line->sent.back(), "SET\r\n");  // no value sent
     EXPECT_EQ(b.driver.log.find(Gbk("：TDLLObject.SendSetpointItem异常！")) != std::string::npos,
               c.logged);
+    // A read-out that misses an item fails; the other items are read.
     command.TypeIndex = kTypeREAD_SETM;
-    EXPECT_TRUE(b.driver.ReadSetpoints());
+    EXPECT_FALSE(b.driver.ReadSetpoints());
     const TSetpoints& after = b.driver.Setpoints(1);
     EXPECT_EQ(after.Final[0], before.Final[0]);
     EXPECT_EQ(after.Coarse[0], 400.0f);  // the next items read as usual
@@ -351,18 +352,38 @@ TEST(ControllerTest, ReadRecipeFillsTheTableAndTheTagsOfThatDeviceOnly) {
   other.Value = TagValue::Double(-7);
   b.Controller(1).setpoints[1] = "0432";
   b.Controller(1).setpoints[10] = " 12 ";
-  b.Controller(1).setpoints[11] = "0x1?";
+  b.Controller(1).setpoints[11] = "  7 ";
   b.driver.BuildCommands();
   ASSERT_TRUE(b.driver.Write(read, TagValue::Boolean(true)));
   b.Poll("select, R, SET, twelve prompts read with N; then the request R");
   b.Poll("YES");
   EXPECT_EQ(coarse1.Value, TagValue::Double(432));
-  EXPECT_EQ(fine4.Value, TagValue::Double(0));  // not a number reads as 0
+  EXPECT_EQ(fine4.Value, TagValue::Double(7));
   EXPECT_EQ(b.driver.Setpoints(1).Coarse[3], 12.0f);
   EXPECT_EQ(other.Value, TagValue::Double(-7));
   EXPECT_EQ(b.driver.Setpoints(2).Coarse[0], 0.0f);
   EXPECT_EQ(read.Quality, 0u);
   ExpectGolden("read_recipe", b.Trace());
+}
+
+// A read-back that could not read every item is a failed write: the
+// items read show their values, the others keep theirs, and the log names
+// what is missing.
+TEST(ControllerTest, ReadRecipeWithAnUnreadableItemFails) {
+  Bench b;
+  TDLLTag& coarse1 = b.driver.AddTag(kTypeM_COARSE, 1, 1);
+  TDLLTag& fine4 = b.driver.AddTag(kTypeM_FINE, 1, 4);
+  TDLLTag& read = b.driver.AddTag(kTypeREAD_SETM, 1, 1, 1);
+  fine4.Value = TagValue::Double(-3);
+  b.Controller().setpoints[1] = "0432";
+  b.Controller().setpoints[11] = "0x1?";
+  b.driver.BuildCommands();
+  ASSERT_TRUE(b.driver.Write(read, TagValue::Boolean(true)));
+  for (int i = 0; i < 6 && read.Quality == 0; ++i) b.Poll("read-out, once more, given up");
+  EXPECT_EQ(read.Quality, kQualityWriteFailed);
+  EXPECT_EQ(coarse1.Value, TagValue::Double(432));
+  EXPECT_EQ(fine4.Value, TagValue::Double(-3));
+  EXPECT_NE(b.driver.log.find(Gbk("：读取配方未读出的项目=M4 FINE")), std::string::npos);
 }
 
 TEST(ControllerTest, ShortPromptStoresNothing) {
@@ -375,7 +396,7 @@ TEST(ControllerTest, ShortPromptStoresNothing) {
   command.TypeIndex = kTypeREAD_SETM;
   command.DevNo = 1;
   b.driver.SetCurrent(&command);
-  EXPECT_TRUE(b.driver.ReadSetpoints());
+  EXPECT_FALSE(b.driver.ReadSetpoints());
   EXPECT_EQ(b.driver.Setpoints(1).Final[0], 400.0f);
   EXPECT_NE(b.driver.log.find(Gbk("：TDLLObject.ReadSetpointItem异常！")), std::string::npos);
   b.driver.SetCurrent(nullptr);
