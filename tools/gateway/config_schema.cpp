@@ -23,10 +23,6 @@ std::string PointerOf(const std::vector<std::string>& context) {
   return pointer.empty() ? "/" : pointer;
 }
 
-bool IsPrefixOf(const std::vector<std::string>& a, const std::vector<std::string>& b) {
-  return a.size() < b.size() && std::equal(a.begin(), a.end(), b.begin());
-}
-
 }  // namespace
 
 std::vector<std::string> CheckSchema(const nlohmann::json& document) {
@@ -44,18 +40,16 @@ std::vector<std::string> CheckSchema(const nlohmann::json& document) {
   valijson::adapters::NlohmannJsonAdapter target(document);
   if (validator.validate(*schema, target, &results)) return {};
 
-  std::vector<valijson::ValidationResults::Error> all;
-  valijson::ValidationResults::Error error;
-  while (results.popError(error)) all.push_back(error);
-  // A failure inside an item is also reported for every object around it;
-  // only the innermost report says what is wrong.
   std::vector<std::string> messages;
-  for (const auto& e : all) {
-    const bool outer = std::any_of(all.begin(), all.end(), [&](const auto& other) {
-      return IsPrefixOf(e.context, other.context);
-    });
-    if (outer) continue;
-    std::string message = PointerOf(e.context) + ": " + e.description;
+  valijson::ValidationResults::Error error;
+  while (results.popError(error)) {
+    // A failure inside an item is also reported for every object and array
+    // around it; those reports only say where to look.
+    if (error.description.rfind("Failed to validate against schema associated", 0) == 0 ||
+        error.description.rfind("Failed to validate item #", 0) == 0) {
+      continue;
+    }
+    std::string message = PointerOf(error.context) + ": " + error.description;
     if (std::find(messages.begin(), messages.end(), message) == messages.end()) {
       messages.push_back(std::move(message));
     }

@@ -165,9 +165,6 @@ class Planner {
     control.type = role == ControlRole::kLineLink ? "COMMLINK" : "DEVICELINK";
     control.tag = Definition(next_id_++, device + ".link", word, TK571_VALUE_FLOAT);
     control.tag.scan_ms = 500;
-    // The driver starts a link tag at 0 and reports changes only; from -1
-    // its first status is a change.
-    control.tag.initial = -1.0;
     return control;
   }
 

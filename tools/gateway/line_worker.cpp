@@ -23,7 +23,10 @@ constexpr std::chrono::seconds kRestartWait{5};
 // Writes wait for the line's thread at most one poll; more than this many
 // waiting means the line is stuck, and further ones are refused.
 constexpr std::size_t kMaxWaitingWrites = 64;
+constexpr double kLinkNeverAnswered = 0;
 constexpr double kLinkNormal = 1;
+constexpr double kLinkInterference = 2;
+constexpr double kLinkFailing = 3;
 
 std::string LinkWord(double status) {
   static const char* const kWords[] = {"never answered", "normal", "interference",
@@ -92,16 +95,23 @@ void LineWorker::LogLine(const std::string& text) const {
   Log(plan_.config.name + ": " + text);
 }
 
-void LineWorker::DriverMessage(char* raw) const {
+void LineWorker::DriverMessage(char* raw) {
   const host::HostString message(raw);
   if (message.Empty()) return;
   std::string text = host::DisplayText(message.View());
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  // A timeout is reported at every failed exchange; once is enough.
+  if (text == last_message_) return;
+  last_message_ = text;
   LogLine("driver: " + text);
 }
 
-bool LineWorker::LineUp() const {
-  return running_ && line_link_ == kLinkNormal;
+std::string LineWorker::Unreachable(int device) const {
+  if (!running_) return "the line is down (driver not started)";
+  const auto link = device_link_.find(device);
+  const double status = link == device_link_.end() ? kLinkNeverAnswered : link->second;
+  if (status == kLinkNormal || status == kLinkInterference) return std::string();
+  return "the device does not answer (link " + StatusText(status) + ")";
 }
 
 void LineWorker::RequestWrite(const std::string& device, const std::string& control,
@@ -161,6 +171,11 @@ bool LineWorker::StartDriver() {
   }
   lib_.IniDriverEx(static_cast<uint32_t>(failure_fd_));
   running_ = true;
+  // The driver starts every link at 0 and reports changes only.
+  line_link_ = kLinkNeverAnswered;
+  for (const auto& [number, name] : device_names_) device_link_[number] = kLinkNeverAnswered;
+  failure_reported_ = false;
+  last_message_.clear();
   LogLine("driver started on Com" + std::to_string(plan_.com) + ", " +
           std::to_string(definitions_.size()) + " tags, scan period " +
           std::to_string(lib_.DetectScanTime()) + " ms");
@@ -173,7 +188,8 @@ void LineWorker::WaitUntil(Clock::time_point deadline) {
     if (left.count() <= 0) return;
     pollfd fds[2] = {{failure_fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
     if (poll(fds, 2, static_cast<int>(left.count())) <= 0) continue;
-    if ((fds[0].revents & POLLIN) && Drain(failure_fd_)) {
+    if ((fds[0].revents & POLLIN) && Drain(failure_fd_) && !failure_reported_) {
+      failure_reported_ = true;
       LogLine("the driver signalled a severe communication failure (repeated timeouts)");
     }
     if ((fds[1].revents & POLLIN) && Drain(wake_fd_)) {
@@ -221,12 +237,19 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
   const std::string payload = ValuePayload(record);
   link_.Publish(topics_.Control(c.device, c.name), payload);
   switch (c.role) {
-    case ControlRole::kLineLink:
-      if (record.Value.Float != line_link_) {
+    case ControlRole::kLineLink: {
+      // With one controller silent the line goes from normal to failing and
+      // back at every cycle; the device links tell which one it is.
+      const auto flips = [](double status) {
+        return status == kLinkNormal || status == kLinkFailing;
+      };
+      if (!(flips(line_link_) && flips(record.Value.Float))) {
         LogLine("line link " + StatusText(record.Value.Float));
       }
+      if (record.Value.Float == kLinkNormal) failure_reported_ = false;
       line_link_ = record.Value.Float;
       break;
+    }
     case ControlRole::kDeviceLink:
       device_link_[c.device_number] = record.Value.Float;
       LogLine(c.device + ": link " + StatusText(record.Value.Float));
@@ -305,11 +328,8 @@ void LineWorker::Answer(const WriteRequest& request) {
     RefuseWrite(index, "it is read-only (" + request.payload + ")");
     return;
   }
-  if (!LineUp()) {
-    RefuseWrite(index, "the line is down (" +
-                           (running_ ? "link " + StatusText(line_link_)
-                                     : std::string("driver not started")) +
-                           "): " + request.payload);
+  if (const std::string reason = Unreachable(c.device_number); !reason.empty()) {
+    RefuseWrite(index, reason + ": " + request.payload);
     return;
   }
   TTagValueRec record;

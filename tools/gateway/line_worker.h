@@ -59,9 +59,10 @@ class LineWorker {
   // failure the driver signals meanwhile.
   void WaitUntil(std::chrono::steady_clock::time_point deadline);
   void PublishError(std::size_t index);
-  bool LineUp() const;
+  // Why a write to `device` cannot go out now; empty when it can.
+  std::string Unreachable(int device) const;
   void LogLine(const std::string& text) const;
-  void DriverMessage(char* raw) const;
+  void DriverMessage(char* raw);
 
   host::DriverLibrary& lib_;
   LinePlan plan_;
@@ -77,6 +78,8 @@ class LineWorker {
   bool running_ = false;
   double line_link_ = -1;
   std::map<int, double> device_link_;
+  bool failure_reported_ = false;
+  std::string last_message_;
   std::vector<bool> write_error_;
   std::vector<std::optional<std::string>> published_error_;
 
