@@ -5,6 +5,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev fonts-noto-cjk
+  nlohmann-json3-dev libvalijson-dev libmosquitto-dev mosquitto mosquitto-clients
 )
 missing=()
 for p in "${packages[@]}"; do

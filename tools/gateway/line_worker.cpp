@@ -220,7 +220,7 @@ void LineWorker::PollDriver(std::vector<TTagValueRec>& records) {
     const std::string& name = device_names_[device];
     std::string amounts;
     for (const BatchAmount& a : *batch) {
-      amounts += " M" + std::to_string(a.material) + "=" + std::to_string(a.amount);
+      amounts += " M" + std::to_string(a.material) + "=" + NumberText(a.amount);
     }
     LogLine(name + ": batch finished," + amounts);
     link_.Publish(topics_.Batch(name),

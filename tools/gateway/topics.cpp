@@ -12,13 +12,13 @@ namespace {
 
 using nlohmann::json;
 
-std::string Number(double value) {
+}  // namespace
+
+std::string NumberText(double value) {
   char text[32];
   const auto result = std::to_chars(text, text + sizeof text, value);
   return std::string(text, result.ptr);
 }
-
-}  // namespace
 
 std::string Topics::Control(const std::string& device, const std::string& control) const {
   return prefix_ + "/devices/" + device + "/controls/" + control;
@@ -63,7 +63,7 @@ std::optional<std::pair<std::string, std::string>> Topics::ParseWrite(
 std::string ValuePayload(const TTagValueRec& record) {
   switch (record.ValueType) {
     case TK571_VALUE_FLOAT:
-      return Number(record.Value.Float);
+      return NumberText(record.Value.Float);
     case TK571_VALUE_BOOL:
       return record.Value.Bool != 0 ? "1" : "0";
     case TK571_VALUE_STRING:

@@ -37,6 +37,8 @@ class Topics {
   std::string prefix_;
 };
 
+// A number in its shortest exact form: "12.5", "500".
+std::string NumberText(double value);
 // The value as the convention carries it: "12.5", "500", "1"/"0", UTF-8 text.
 std::string ValuePayload(const TTagValueRec& record);
 // {"type":"value","units":"kg","readonly":true,"title":{"en":..,"zh":..},...}
