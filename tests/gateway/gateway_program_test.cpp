@@ -317,6 +317,18 @@ TEST_F(Gateway, WritesWhileTheLineIsDownAreRefused) {
   EXPECT_EQ(ReadFile(Trace()).find(">> 53 54 0D 0A"), std::string::npos);
 }
 
+TEST_F(Gateway, AnUnpluggedLineIsMarkedAndComesBack) {
+  // The adapter disappears after 3 s of service, for 2 s, again and again.
+  StartSimulator({"--flap", "3000:2000"});
+  StartGateway();
+  WaitForLog("scale1: link 1 (normal)");
+  WaitForLog("scale1: link ", 2);  // a change from normal
+  const std::string marked = "tk571/devices/scale1/controls/weight/meta/error r\n";
+  EXPECT_NE(RetainedWith({marked}).find(marked), std::string::npos);
+  WaitForLog("scale1: link 1 (normal)", 2);
+  EXPECT_EQ(Retained().find(marked), std::string::npos);
+}
+
 TEST_F(Gateway, ARestartedBrokerGetsTheRetainedStateBack) {
   StartSimulator();
   StartGateway();

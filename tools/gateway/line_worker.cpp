@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 #include "log.h"
@@ -37,6 +38,12 @@ std::string LinkWord(double status) {
 
 std::string StatusText(double status) {
   return std::to_string(static_cast<int>(status)) + " (" + LinkWord(status) + ")";
+}
+
+std::string QualityText(uint32_t quality) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", quality);
+  return text;
 }
 
 void Signal(int fd) {
@@ -265,13 +272,8 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
           (record.Quality & (TK571_QUALITY_WRITE_FAILED | TK571_QUALITY_WRITE_STALE)) != 0;
       if (c.writable || record.Quality != TK571_QUALITY_GOOD) {
         LogLine(c.device + "/" + c.name + " = " + payload +
-                (write_failed ? ", the write failed (quality 0x" : " (quality 0x") +
-                [&] {
-                  char hex[16];
-                  std::snprintf(hex, sizeof hex, "%x", record.Quality);
-                  return std::string(hex);
-                }() +
-                ")");
+                (write_failed ? ", the write failed" : "") + " (quality " +
+                QualityText(record.Quality) + ")");
       }
       write_error_[index] = write_failed;
       PublishError(index);

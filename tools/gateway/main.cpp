@@ -136,6 +136,9 @@ int Run(const Options& options) {
       Log("the configuration has errors; the running one stays");
       continue;
     }
+    if (!next.config.library.empty() && next.config.library != library->Path()) {
+      Log("the driver library stays " + library->Path() + " until the next start");
+    }
     const std::vector<std::string> earlier = gateway->RetainedTopics();
     gateway.reset();
     gateway = std::make_unique<Gateway>(next.config, std::move(next.plans), *library);

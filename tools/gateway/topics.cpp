@@ -141,10 +141,7 @@ std::optional<Discovery> HomeAssistantDiscovery(const Control& control, const To
       {"payload_available", "online"},
       {"payload_not_available", "offline"},
       {"device",
-       {{"identifiers", json::array({node})},
-        {"name", control.device},
-        {"model", "TK571"},
-        {"via_device", client_id}}},
+       {{"identifiers", json::array({node})}, {"name", control.device}, {"model", "TK571"}}},
   };
   std::string component;
   switch (kind->homeassistant) {
