@@ -24,6 +24,14 @@ Gateway::~Gateway() {
 }
 
 bool Gateway::Start(std::string* error) {
+  // The driver opens "ComN" as the device TK571_COMN names. The environment
+  // changes only here, before this gateway's threads start and after the
+  // previous one's have ended.
+  for (const LinePlan& plan : plans_) {
+    if (!plan.device_path.empty()) {
+      setenv(("TK571_COM" + std::to_string(plan.com)).c_str(), plan.device_path.c_str(), 1);
+    }
+  }
   link_ =
       std::make_unique<MqttLink>(config_.broker, topics_.Status(config_.broker.client_id),
                                  std::vector<std::string>{topics_.WritePattern()},
@@ -31,13 +39,6 @@ bool Gateway::Start(std::string* error) {
                                         bool retained) { OnMessage(topic, payload, retained); });
   if (!link_->Start(error)) return false;
 
-  for (const LinePlan& plan : plans_) {
-    // The driver opens "ComN" as the device TK571_COMN names; no line runs
-    // while the environment changes.
-    if (!plan.device_path.empty()) {
-      setenv(("TK571_COM" + std::to_string(plan.com)).c_str(), plan.device_path.c_str(), 1);
-    }
-  }
   if (config_.homeassistant.discovery) {
     for (const LinePlan& plan : plans_) {
       for (const Control& control : plan.controls) {
