@@ -388,6 +388,15 @@ TEST_F(Gateway, HangupReloadsTheConfigurationAndClearsTopicsItNoLongerHas) {
   WaitForLog("the configuration has errors; the running one stays");
 }
 
+TEST_F(Gateway, TheDemoPlantConfigurationPassesTheCheck) {
+  Child check({TK571_GATEWAY_PROGRAM, "--config", TK571_GATEWAY_DEMO_CONFIG, "--check"},
+              {std::string("TK571_LIBRARY=") + TK571_DRIVER_LIBRARY}, dir_, true);
+  EXPECT_EQ(check.Finish(), 0) << check.Output();
+  // Two controllers of 20 tags with their link and link text, and the line's link.
+  EXPECT_NE(check.Output().find("configuration is good: 1 lines, 45 controls"), std::string::npos)
+      << check.Output();
+}
+
 struct BadConfig {
   const char* what;
   std::string text;
