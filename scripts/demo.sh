@@ -5,21 +5,26 @@
 # on them: live weights, link states, a recipe loaded into controller 1, a
 # recipe read back from controller 2, two batches, and their final amounts.
 #
-#   scripts/demo.sh [--duration TIME] [--keep-running] [--no-install]
+#   scripts/demo.sh [--duration TIME] [--keep-running] [--no-install] [--mqtt]
 #
 # It ends by itself after --duration (default 40s); with --keep-running it
 # runs until Ctrl-C, and commands can be typed (write START_UP1:1 1, help).
+# With --mqtt the same plant runs through tk571-gateway instead: a local
+# mosquitto on a free port, the gateway publishing every tag, the recipe and
+# the batches written through the broker, and mosquitto_sub showing it all.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 duration=40s
 host_extra=()
 install=1
+mqtt=0
 while [ $# -gt 0 ]; do
   case $1 in
     --duration) duration=${2:?--duration needs a time such as 40s}; shift ;;
     --keep-running) host_extra+=(--keep-running) ;;
     --no-install) install=0 ;;
-    -h | --help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --mqtt) mqtt=1 ;;
+    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unknown option $1 (try --help)" >&2; exit 2 ;;
   esac
   shift
@@ -29,6 +34,7 @@ done
 build=$root/build
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target tk571_485 tk571-sim tk571-host >/dev/null
+[ "$mqtt" -eq 1 ] && cmake --build "$build" -j"$(nproc)" --target tk571-gateway >/dev/null
 
 # The driver's default parameter block is Com1, 9600 baud, 7 data bits, even
 # parity, 1 stop bit; the simulator paces its characters the same way.
@@ -37,9 +43,10 @@ work=$(mktemp -d /tmp/tk571-demo.XXXXXX)
   --stop-bits 1 --link "$work/tty" --fast-rate 50 --slow-rate 5 --settle 500 --seed 571 \
   --recipe 2:120/12/2,80/8/1,60/6/1,40/4/1 >"$work/sim.out" 2>"$work/sim.log" &
 sim_pid=$!
+helpers=()
 cleanup() {
-  kill "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
+  for pid in "${helpers[@]}" "$sim_pid"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${helpers[@]}" "$sim_pid"; do wait "$pid" 2>/dev/null || true; done
 }
 trap cleanup EXIT
 
@@ -50,6 +57,11 @@ for _ in $(seq 100); do
 done
 link=$(head -n 1 "$work/sim.out")
 [ -n "$link" ] || { echo "demo.sh: the simulator did not start" >&2; exit 1; }
+
+if [ "$mqtt" -eq 1 ]; then
+  . "$root/scripts/demo_mqtt.sh"
+  exit $status
+fi
 
 cat <<INTRO
 TK571 demo: two simulated batching controllers (devices 1 and 2) on $link,

@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev fonts-noto-cjk nlohmann-json3-dev
+  qt6-base-dev fonts-noto-cjk
+  nlohmann-json3-dev libvalijson-dev libmosquitto-dev mosquitto mosquitto-clients
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,87 @@
+// The gateway's configuration: one JSON file, checked against the schema that
+// ships with the program (config_schema.json), then against the driver.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "parameter_block.h"
+
+namespace tk571::gateway {
+
+struct TlsFiles {
+  std::string ca_file;
+  std::string cert_file;
+  std::string key_file;
+};
+
+struct BrokerConfig {
+  std::string host;
+  int port = 1883;
+  std::string client_id = "tk571-gateway";
+  std::string credentials_file;
+  std::optional<TlsFiles> tls;
+  std::string topic_prefix;
+  int qos = 1;
+  int keepalive_s = 30;
+  int reconnect_max_s = 30;
+};
+
+struct HomeAssistantConfig {
+  bool discovery = false;
+  std::string prefix = "homeassistant";
+};
+
+struct TagTitle {
+  std::string en;
+  std::string zh;
+};
+
+struct TagConfig {
+  std::string name;
+  std::string address;  // as written; UTF-8
+  uint32_t scan_ms = 1000;
+  std::optional<bool> writable;  // unset: writable exactly when the kind is write-only
+  std::string unit;
+  TagTitle title;
+  std::string json_path;  // "/lines/0/devices/1/tags/2", for messages
+};
+
+struct DeviceConfig {
+  int number = 0;
+  std::string name;
+  std::vector<TagConfig> tags;
+  std::string json_path;
+};
+
+struct LineConfig {
+  std::string name;
+  std::string port;  // "Com1".."Com16" or a device path
+  host::BlockOptions block;
+  std::vector<DeviceConfig> devices;
+  std::string json_path;
+};
+
+struct GatewayConfig {
+  std::string library;  // empty: the default search
+  BrokerConfig broker;
+  HomeAssistantConfig homeassistant;
+  std::vector<LineConfig> lines;
+};
+
+struct ConfigResult {
+  GatewayConfig config;
+  // "/lines/0/baud: ..." in file order; the configuration is unusable when any
+  // is set.
+  std::vector<std::string> errors;
+};
+
+// Reads and checks the file's form: JSON syntax, the schema, names that must
+// be unique. Addresses are checked against the driver afterwards
+// (CheckAgainstDriver).
+ConfigResult LoadConfig(const std::string& path);
+ConfigResult ParseConfig(const std::string& text);
+
+}  // namespace tk571::gateway

@@ -1,0 +1,355 @@
+#include "line_worker.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "log.h"
+#include "text_codec.h"
+
+namespace tk571::gateway {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// A driver that asks for no period at all is polled at this one.
+constexpr milliseconds kFallbackScan{10};
+constexpr std::chrono::seconds kRestartWait{5};
+// Writes wait for the line's thread at most one poll; more than this many
+// waiting means the line is stuck, and further ones are refused.
+constexpr std::size_t kMaxWaitingWrites = 64;
+constexpr double kLinkNeverAnswered = 0;
+constexpr double kLinkNormal = 1;
+constexpr double kLinkInterference = 2;
+constexpr double kLinkFailing = 3;
+
+std::string LinkWord(double status) {
+  static const char* const kWords[] = {"never answered", "normal", "interference",
+                                       "failing",        "broken", "paused"};
+  const int code = static_cast<int>(status);
+  return code >= 0 && code <= 5 ? kWords[code] : "unknown";
+}
+
+std::string StatusText(double status) {
+  return std::to_string(static_cast<int>(status)) + " (" + LinkWord(status) + ")";
+}
+
+std::string QualityText(uint32_t quality) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", quality);
+  return text;
+}
+
+void Signal(int fd) {
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = write(fd, &one, sizeof one);
+}
+
+bool Drain(int fd) {
+  uint64_t count = 0;
+  return read(fd, &count, sizeof count) == sizeof count;
+}
+
+}  // namespace
+
+LineWorker::LineWorker(host::DriverLibrary& library, LinePlan plan, const Topics& topics,
+                       MqttLink& link)
+    : lib_(library), plan_(std::move(plan)), topics_(topics), link_(link) {
+  std::map<int, std::vector<int>> materials;
+  for (std::size_t i = 0; i < plan_.controls.size(); ++i) {
+    const Control& c = plan_.controls[i];
+    definitions_.push_back(c.tag);
+    index_of_id_[c.tag.id] = i;
+    index_of_topic_[{c.device, c.name}] = i;
+    if (c.device_number >= 0) device_names_[c.device_number] = c.device;
+    if (c.role == ControlRole::kTag && c.type == "ENQ")
+      materials[c.device_number].push_back(c.channel);
+  }
+  for (const auto& [device, channels] : materials) batches_.emplace(device, BatchTracker(channels));
+  write_error_.assign(plan_.controls.size(), false);
+  published_error_.assign(plan_.controls.size(), std::nullopt);
+  failure_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+LineWorker::~LineWorker() {
+  stop_ = true;
+  if (wake_fd_ >= 0) Signal(wake_fd_);
+  if (thread_.joinable()) thread_.join();
+  if (failure_fd_ >= 0) close(failure_fd_);
+  if (wake_fd_ >= 0) close(wake_fd_);
+}
+
+void LineWorker::Start() {
+  for (std::size_t i = 0; i < plan_.controls.size(); ++i) {
+    const Control& c = plan_.controls[i];
+    link_.Publish(topics_.Meta(c.device, c.name), MetaPayload(c, static_cast<int>(i)));
+    if (!c.initial_payload.empty()) {
+      link_.Publish(topics_.Control(c.device, c.name), c.initial_payload);
+    }
+    PublishError(i);
+  }
+  thread_ = std::thread(&LineWorker::Run, this);
+}
+
+void LineWorker::LogLine(const std::string& text) const {
+  Log(plan_.config.name + ": " + text);
+}
+
+void LineWorker::DriverMessage(char* raw) {
+  const host::HostString message(raw);
+  if (message.Empty()) return;
+  std::string text = host::DisplayText(message.View());
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  // A timeout is reported at every failed exchange; once is enough.
+  if (text == last_message_) return;
+  last_message_ = text;
+  LogLine("driver: " + text);
+}
+
+std::string LineWorker::Unreachable(int device) const {
+  if (!running_) return "the line is down (driver not started)";
+  const auto link = device_link_.find(device);
+  const double status = link == device_link_.end() ? kLinkNeverAnswered : link->second;
+  if (status == kLinkNormal || status == kLinkInterference) return std::string();
+  return "the device does not answer (link " + StatusText(status) + ")";
+}
+
+void LineWorker::RequestWrite(const std::string& device, const std::string& control,
+                              const std::string& payload) {
+  {
+    const std::lock_guard<std::mutex> lock(queue_mutex_);
+    if (queue_.size() < kMaxWaitingWrites) {
+      queue_.push_back(WriteRequest{device, control, payload});
+      Signal(wake_fd_);
+      return;
+    }
+  }
+  LogLine("write " + device + "/" + control + " = " + payload +
+          ": refused, the line has too many writes waiting");
+}
+
+void LineWorker::Run() {
+  std::vector<TTagValueRec> records(definitions_.size());
+  while (!stop_) {
+    if (!StartDriver()) {
+      lib_.FreeDriver();
+      LogLine("next start of the driver in " + std::to_string(kRestartWait.count()) + " s");
+      WaitUntil(Clock::now() + kRestartWait);
+      continue;
+    }
+    Clock::time_point next_read = Clock::now();
+    while (!stop_) {
+      PollDriver(records);
+      ServeWrites();
+      const uint16_t period = lib_.DetectScanTime();
+      const milliseconds scan = period == 0 ? kFallbackScan : milliseconds(period);
+      next_read += scan;
+      const Clock::time_point now = Clock::now();
+      if (next_read <= now) next_read = now + scan;
+      WaitUntil(next_read);
+    }
+    running_ = false;
+    lib_.FreeDriver();
+    LogLine("driver stopped (FreeDriver)");
+  }
+  ServeWrites();  // whatever came in meanwhile is refused, not left waiting
+}
+
+bool LineWorker::StartDriver() {
+  if (!plan_.device_path.empty()) {
+    LogLine("Com" + std::to_string(plan_.com) + " is " + plan_.device_path);
+  }
+  host::TagInfoTable infos(definitions_);
+  host::ParameterBlock block = plan_.block;
+  char* raw = nullptr;
+  const bool started = lib_.IniDriver(infos.Count(), infos.Pointers(), block.data(), &raw) != 0;
+  DriverMessage(raw);
+  if (!started) {
+    LogLine("the driver did not start on Com" + std::to_string(plan_.com) +
+            " (IniDriver answered false)");
+    return false;
+  }
+  lib_.IniDriverEx(static_cast<uint32_t>(failure_fd_));
+  running_ = true;
+  // The driver starts every link at 0 and reports changes only.
+  line_link_ = kLinkNeverAnswered;
+  for (const auto& [number, name] : device_names_) device_link_[number] = kLinkNeverAnswered;
+  failure_reported_ = false;
+  last_message_.clear();
+  LogLine("driver started on Com" + std::to_string(plan_.com) + ", " +
+          std::to_string(definitions_.size()) + " tags, scan period " +
+          std::to_string(lib_.DetectScanTime()) + " ms");
+  return true;
+}
+
+void LineWorker::WaitUntil(Clock::time_point deadline) {
+  while (!stop_) {
+    const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return;
+    pollfd fds[2] = {{failure_fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+    if (poll(fds, 2, static_cast<int>(left.count())) <= 0) continue;
+    if ((fds[0].revents & POLLIN) && Drain(failure_fd_) && !failure_reported_) {
+      failure_reported_ = true;
+      LogLine("the driver signalled a severe communication failure (repeated timeouts)");
+    }
+    if ((fds[1].revents & POLLIN) && Drain(wake_fd_)) {
+      ServeWrites();
+      if (!running_) continue;
+      return;  // a write was passed on: poll the driver for its progress
+    }
+  }
+}
+
+void LineWorker::PollDriver(std::vector<TTagValueRec>& records) {
+  int32_t count = 0;
+  char* raw = nullptr;
+  lib_.OnDataRead(&count, records.data(), &raw);
+  const int32_t n = std::clamp<int32_t>(count, 0, static_cast<int32_t>(records.size()));
+  std::vector<int> finished_devices;
+  for (int32_t i = 0; i < n; ++i) {
+    TTagValueRec& record = records[static_cast<std::size_t>(i)];
+    HandleRecord(record, &finished_devices);
+    if (record.ValueType == TK571_VALUE_STRING) {
+      std::free(record.Value.String);
+      record.Value.String = nullptr;
+    }
+  }
+  for (int device : finished_devices) {
+    const std::optional<std::vector<BatchAmount>> batch = batches_.at(device).Finished();
+    if (!batch) continue;
+    const std::string& name = device_names_[device];
+    std::string amounts;
+    for (const BatchAmount& a : *batch) {
+      amounts += " M" + std::to_string(a.material) + "=" + NumberText(a.amount);
+    }
+    LogLine(name + ": batch finished," + amounts);
+    link_.Publish(topics_.Batch(name),
+                  BatchPayload(name, device, std::chrono::system_clock::now(), *batch));
+  }
+  DriverMessage(raw);
+}
+
+void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* finished_devices) {
+  const auto found = index_of_id_.find(record.TagID);
+  if (found == index_of_id_.end()) return;
+  const std::size_t index = found->second;
+  const Control& c = plan_.controls[index];
+  const std::string payload = ValuePayload(record);
+  link_.Publish(topics_.Control(c.device, c.name), payload);
+  switch (c.role) {
+    case ControlRole::kLineLink: {
+      // With one controller silent the line goes from normal to failing and
+      // back at every cycle; the device links tell which one it is.
+      const auto flips = [](double status) {
+        return status == kLinkNormal || status == kLinkFailing;
+      };
+      if (!(flips(line_link_) && flips(record.Value.Float))) {
+        LogLine("line link " + StatusText(record.Value.Float));
+      }
+      if (record.Value.Float == kLinkNormal) failure_reported_ = false;
+      line_link_ = record.Value.Float;
+      break;
+    }
+    case ControlRole::kDeviceLink:
+      device_link_[c.device_number] = record.Value.Float;
+      LogLine(c.device + ": link " + StatusText(record.Value.Float));
+      for (std::size_t i = 0; i < plan_.controls.size(); ++i) {
+        if (plan_.controls[i].device_number == c.device_number) PublishError(i);
+      }
+      break;
+    case ControlRole::kDeviceLinkText:
+      LogLine(c.device + ": " + payload);
+      break;
+    case ControlRole::kTag: {
+      const bool write_failed =
+          (record.Quality & (TK571_QUALITY_WRITE_FAILED | TK571_QUALITY_WRITE_STALE)) != 0;
+      if (c.writable || record.Quality != TK571_QUALITY_GOOD) {
+        LogLine(c.device + "/" + c.name + " = " + payload +
+                (write_failed ? ", the write failed" : "") + " (quality " +
+                QualityText(record.Quality) + ")");
+      }
+      write_error_[index] = write_failed;
+      PublishError(index);
+      if (c.type == "ENQ") {
+        batches_.at(c.device_number).Report(c.channel, record.Value.Float);
+        if (std::find(finished_devices->begin(), finished_devices->end(), c.device_number) ==
+            finished_devices->end()) {
+          finished_devices->push_back(c.device_number);
+        }
+      }
+      break;
+    }
+  }
+}
+
+void LineWorker::PublishError(std::size_t index) {
+  const Control& c = plan_.controls[index];
+  if (c.role != ControlRole::kTag) return;
+  const auto link = device_link_.find(c.device_number);
+  const bool read_error = link == device_link_.end() || link->second != kLinkNormal;
+  std::string error = read_error ? "r" : "";
+  if (write_error_[index]) error += "w";
+  if (published_error_[index] == error) return;
+  published_error_[index] = error;
+  link_.Publish(topics_.MetaError(c.device, c.name), error);
+}
+
+void LineWorker::ServeWrites() {
+  std::deque<WriteRequest> requests;
+  {
+    const std::lock_guard<std::mutex> lock(queue_mutex_);
+    requests.swap(queue_);
+  }
+  for (const WriteRequest& request : requests) Answer(request);
+}
+
+void LineWorker::RefuseWrite(std::size_t index, const std::string& what) {
+  const Control& c = plan_.controls[index];
+  LogLine("write " + c.device + "/" + c.name + ": refused, " + what);
+  write_error_[index] = true;
+  PublishError(index);
+}
+
+void LineWorker::Answer(const WriteRequest& request) {
+  const auto found = index_of_topic_.find({request.device, request.control});
+  if (found == index_of_topic_.end()) {
+    LogLine("write " + request.device + "/" + request.control + ": no such control");
+    return;
+  }
+  const std::size_t index = found->second;
+  const Control& c = plan_.controls[index];
+  const std::string shown = c.device + "/" + c.name + " = " + request.payload;
+  if (!c.writable) {
+    RefuseWrite(index, "it is read-only (" + request.payload + ")");
+    return;
+  }
+  if (const std::string reason = Unreachable(c.device_number); !reason.empty()) {
+    RefuseWrite(index, reason + ": " + request.payload);
+    return;
+  }
+  TTagValueRec record;
+  std::string text;
+  if (const std::string error = host::MakeWriteRecord(c.tag, request.payload, &text, &record);
+      !error.empty()) {
+    RefuseWrite(index, error);
+    return;
+  }
+  char* raw = nullptr;
+  const bool queued = lib_.OnDataWrite(1, &record, &raw) != 0;
+  // The driver keeps a set-point in its recipe without queueing anything and
+  // answers false for it; that is no failure.
+  LogLine("write " + shown + ": " +
+          (queued ? "queued" : "not queued (OnDataWrite answered false)"));
+  DriverMessage(raw);
+  write_error_[index] = false;
+  PublishError(index);
+}
+
+}  // namespace tk571::gateway

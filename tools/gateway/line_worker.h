@@ -1,0 +1,94 @@
+// One serial line: its own thread with its own driver object (IniDriver,
+// IniDriverEx with an eventfd, OnDataRead at the period DetectScanTime gives,
+// OnDataWrite for writes from the broker, FreeDriver at the end), publishing
+// every change. A driver that does not start (port missing, say) is tried
+// again every few seconds.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "batch_tracker.h"
+#include "driver_library.h"
+#include "line_plan.h"
+#include "mqtt_link.h"
+#include "tag_records.h"
+#include "topics.h"
+
+namespace tk571::gateway {
+
+class LineWorker {
+ public:
+  LineWorker(host::DriverLibrary& library, LinePlan plan, const Topics& topics, MqttLink& link);
+  // Stops the driver (FreeDriver) and the thread.
+  ~LineWorker();
+  LineWorker(const LineWorker&) = delete;
+  LineWorker& operator=(const LineWorker&) = delete;
+
+  // Publishes the line's meta data and starts the thread.
+  void Start();
+
+  const LinePlan& Plan() const { return plan_; }
+
+  // A write from the broker; any thread. It is answered on the line's thread,
+  // or refused at once when too many are waiting.
+  void RequestWrite(const std::string& device, const std::string& control,
+                    const std::string& payload);
+
+ private:
+  struct WriteRequest {
+    std::string device;
+    std::string control;
+    std::string payload;
+  };
+
+  void Run();
+  bool StartDriver();
+  void PollDriver(std::vector<TTagValueRec>& records);
+  void HandleRecord(const TTagValueRec& record, std::vector<int>* finished_devices);
+  void ServeWrites();
+  void Answer(const WriteRequest& request);
+  void RefuseWrite(std::size_t index, const std::string& what);
+  // Sleeps until `deadline`, a write request or a stop; reports a severe
+  // failure the driver signals meanwhile.
+  void WaitUntil(std::chrono::steady_clock::time_point deadline);
+  void PublishError(std::size_t index);
+  // Why a write to `device` cannot go out now; empty when it can.
+  std::string Unreachable(int device) const;
+  void LogLine(const std::string& text) const;
+  void DriverMessage(char* raw);
+
+  host::DriverLibrary& lib_;
+  LinePlan plan_;
+  const Topics& topics_;
+  MqttLink& link_;
+  std::vector<host::TagDefinition> definitions_;
+  std::map<uint32_t, std::size_t> index_of_id_;
+  std::map<std::pair<std::string, std::string>, std::size_t> index_of_topic_;
+  std::map<int, BatchTracker> batches_;  // by device number
+  std::map<int, std::string> device_names_;
+
+  // Owned by the line's thread.
+  bool running_ = false;
+  double line_link_ = -1;
+  std::map<int, double> device_link_;
+  bool failure_reported_ = false;
+  std::string last_message_;
+  std::vector<bool> write_error_;
+  std::vector<std::optional<std::string>> published_error_;
+
+  int failure_fd_ = -1;
+  int wake_fd_ = -1;
+  std::atomic<bool> stop_{false};
+  std::mutex queue_mutex_;
+  std::deque<WriteRequest> queue_;
+  std::thread thread_;
+};
+
+}  // namespace tk571::gateway

@@ -1,0 +1,174 @@
+#include "topics.h"
+
+#include <charconv>
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "tag_kinds.h"
+#include "text_codec.h"
+
+namespace tk571::gateway {
+namespace {
+
+using nlohmann::json;
+
+}  // namespace
+
+std::string NumberText(double value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+std::string Topics::Control(const std::string& device, const std::string& control) const {
+  return prefix_ + "/devices/" + device + "/controls/" + control;
+}
+std::string Topics::Meta(const std::string& device, const std::string& control) const {
+  return Control(device, control) + "/meta";
+}
+std::string Topics::MetaError(const std::string& device, const std::string& control) const {
+  return Meta(device, control) + "/error";
+}
+std::string Topics::Batch(const std::string& device) const {
+  return prefix_ + "/devices/" + device + "/batch";
+}
+std::string Topics::Status(const std::string& client_id) const {
+  return prefix_ + "/gateway/" + client_id + "/status";
+}
+std::string Topics::WritePattern() const {
+  return prefix_ + "/devices/+/controls/+/on";
+}
+
+std::optional<std::pair<std::string, std::string>> Topics::ParseWrite(
+    const std::string& topic) const {
+  const std::string head = prefix_ + "/devices/";
+  const std::string middle = "/controls/";
+  const std::string tail = "/on";
+  if (topic.rfind(head, 0) != 0 || topic.size() < head.size() + tail.size() ||
+      topic.compare(topic.size() - tail.size(), tail.size(), tail) != 0) {
+    return std::nullopt;
+  }
+  const std::string inner = topic.substr(head.size(), topic.size() - head.size() - tail.size());
+  const std::size_t split = inner.find(middle);
+  if (split == std::string::npos) return std::nullopt;
+  std::string device = inner.substr(0, split);
+  std::string control = inner.substr(split + middle.size());
+  if (device.empty() || control.empty() || device.find('/') != std::string::npos ||
+      control.find('/') != std::string::npos) {
+    return std::nullopt;
+  }
+  return std::make_pair(std::move(device), std::move(control));
+}
+
+std::string ValuePayload(const TTagValueRec& record) {
+  switch (record.ValueType) {
+    case TK571_VALUE_FLOAT:
+      return NumberText(record.Value.Float);
+    case TK571_VALUE_BOOL:
+      return record.Value.Bool != 0 ? "1" : "0";
+    case TK571_VALUE_STRING:
+      return record.Value.String ? host::DisplayText(record.Value.String) : std::string();
+    default:
+      return std::string();
+  }
+}
+
+std::string MetaPayload(const Control& control, int order) {
+  json meta;
+  switch (control.tag.kind) {
+    case TK571_VALUE_BOOL:
+      meta["type"] = control.writable ? "switch" : "alarm";
+      break;
+    case TK571_VALUE_STRING:
+      meta["type"] = "text";
+      break;
+    default:
+      meta["type"] = "value";
+  }
+  if (!control.unit.empty()) meta["units"] = control.unit;
+  meta["readonly"] = !control.writable;
+  json title;
+  if (!control.title.en.empty()) title["en"] = control.title.en;
+  if (!control.title.zh.empty()) title["zh"] = control.title.zh;
+  if (!title.empty()) meta["title"] = title;
+  if (control.has_range) {
+    meta["min"] = control.min;
+    meta["max"] = control.max;
+  }
+  meta["order"] = order;
+  meta["address"] = control.tag.address;
+  return meta.dump();
+}
+
+std::string BatchPayload(const std::string& device, int number,
+                         std::chrono::system_clock::time_point time,
+                         const std::vector<BatchAmount>& amounts) {
+  const auto since_epoch = time.time_since_epoch();
+  const std::time_t seconds = std::chrono::duration_cast<std::chrono::seconds>(since_epoch).count();
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch).count() % 1000;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char stamp[24];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
+  char fraction[8];
+  std::snprintf(fraction, sizeof fraction, ".%03dZ", static_cast<int>(millis));
+  json materials = json::array();
+  for (const BatchAmount& a : amounts) {
+    materials.push_back({{"material", a.material}, {"amount", a.amount}});
+  }
+  return json{{"device", device},
+              {"number", number},
+              {"time", std::string(stamp) + fraction},
+              {"unit", "kg"},
+              {"materials", materials}}
+      .dump();
+}
+
+std::optional<Discovery> HomeAssistantDiscovery(const Control& control, const Topics& topics,
+                                                const std::string& discovery_prefix,
+                                                const std::string& client_id) {
+  const KindInfo* kind = control.role == ControlRole::kTag ? FindKind(control.type) : nullptr;
+  if (kind == nullptr || kind->homeassistant == HomeAssistantComponent::kNone) {
+    return std::nullopt;
+  }
+  const std::string node = client_id + "_" + control.device;
+  json entity = {
+      {"name", control.title.en},
+      {"unique_id", node + "_" + control.name},
+      {"state_topic", topics.Control(control.device, control.name)},
+      {"availability_topic", topics.Status(client_id)},
+      {"payload_available", "online"},
+      {"payload_not_available", "offline"},
+      {"device",
+       {{"identifiers", json::array({node})}, {"name", control.device}, {"model", "TK571"}}},
+  };
+  std::string component;
+  switch (kind->homeassistant) {
+    case HomeAssistantComponent::kSensor:
+      component = "sensor";
+      entity["unit_of_measurement"] = control.unit;
+      entity["device_class"] = "weight";
+      entity["state_class"] = "measurement";
+      break;
+    case HomeAssistantComponent::kNumber:
+      component = "number";
+      entity["command_topic"] = topics.Control(control.device, control.name) + "/on";
+      entity["unit_of_measurement"] = control.unit;
+      entity["mode"] = "box";
+      entity["min"] = control.has_range ? control.min : 0.0;
+      entity["max"] = control.has_range ? control.max : 9999.0;
+      break;
+    default:
+      component = "switch";
+      entity["command_topic"] = topics.Control(control.device, control.name) + "/on";
+      entity["payload_on"] = "1";
+      entity["payload_off"] = "0";
+      entity["state_on"] = "1";
+      entity["state_off"] = "0";
+  }
+  return Discovery{discovery_prefix + "/" + component + "/" + node + "/" + control.name + "/config",
+                   entity.dump()};
+}
+
+}  // namespace tk571::gateway

@@ -1,0 +1,67 @@
+// Topic names and payloads in the convention of serial-to-MQTT gateways:
+//
+//   <prefix>/devices/<device>/controls/<control>             value (retained)
+//   <prefix>/devices/<device>/controls/<control>/meta        JSON (retained)
+//   <prefix>/devices/<device>/controls/<control>/meta/error  "r", "w", "rw" or empty
+//   <prefix>/devices/<device>/controls/<control>/on          writes from consumers
+//   <prefix>/devices/<device>/batch                          JSON of the last batch
+//   <prefix>/gateway/<client id>/status                      online / offline (last will)
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "line_plan.h"
+#include "tk571/driver.h"
+
+namespace tk571::gateway {
+
+class Topics {
+ public:
+  explicit Topics(std::string prefix) : prefix_(std::move(prefix)) {}
+
+  std::string Control(const std::string& device, const std::string& control) const;
+  std::string Meta(const std::string& device, const std::string& control) const;
+  std::string MetaError(const std::string& device, const std::string& control) const;
+  std::string Batch(const std::string& device) const;
+  std::string Status(const std::string& client_id) const;
+  // What the gateway subscribes to for writes.
+  std::string WritePattern() const;
+  // The device and control of a write topic; nullopt for any other topic.
+  std::optional<std::pair<std::string, std::string>> ParseWrite(const std::string& topic) const;
+
+ private:
+  std::string prefix_;
+};
+
+// A number in its shortest exact form: "12.5", "500".
+std::string NumberText(double value);
+// The value as the convention carries it: "12.5", "500", "1"/"0", UTF-8 text.
+std::string ValuePayload(const TTagValueRec& record);
+// {"type":"value","units":"kg","readonly":true,"title":{"en":..,"zh":..},...}
+std::string MetaPayload(const Control& control, int order);
+
+struct BatchAmount {
+  int material = 0;
+  double amount = 0;
+};
+// {"device":"scale1","number":1,"time":"2026-12-08T11:40:00.125Z","unit":"kg",
+//  "materials":[{"material":1,"amount":200.15},...]}
+std::string BatchPayload(const std::string& device, int number,
+                         std::chrono::system_clock::time_point time,
+                         const std::vector<BatchAmount>& amounts);
+
+// The discovery topic and payload of a control for Home Assistant, or
+// nothing for a control that makes no entity.
+struct Discovery {
+  std::string topic;
+  std::string payload;
+};
+std::optional<Discovery> HomeAssistantDiscovery(const Control& control, const Topics& topics,
+                                                const std::string& discovery_prefix,
+                                                const std::string& client_id);
+
+}  // namespace tk571::gateway
