@@ -1,7 +1,5 @@
 #include "driver/device_test.h"
 
-#include <cstdlib>
-
 #include "driver/thread_objects.h"
 #include "platform/gbk.h"
 #include "platform/host_string.h"
@@ -18,7 +16,7 @@ namespace {
 // Takes a string the entry points handed out.
 std::string TakeHostString(char* text) {
   std::string out = platform::FromHostString(text);
-  std::free(text);
+  platform::FreeHostString(text);
   return out;
 }
 

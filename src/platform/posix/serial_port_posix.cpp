@@ -214,6 +214,10 @@ SerialOpenResult SerialPort::Open(const std::string& path) {
   return SerialOpenResult::kOpened;
 }
 
+bool SerialPort::IsOpen() const {
+  return fd_ >= 0;
+}
+
 void SerialPort::Close() {
   if (fd_ < 0) return;
   // The exclusive flag belongs to the terminal, not to this descriptor: clear

@@ -1,0 +1,11 @@
+// The one way this layer includes the Windows API: without the rarely used
+// parts and without the min/max macros that break the standard library.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
