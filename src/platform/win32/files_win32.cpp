@@ -1,10 +1,7 @@
 #include <algorithm>
 
 #include "platform/files.h"
-
-// After files.h: the API's DeleteFile macro would rename the function.
 #include "platform/win32/windows_api.h"
-#undef DeleteFile
 
 namespace tk571::platform {
 namespace {

@@ -1,5 +1,6 @@
 // The one way this layer includes the Windows API: without the rarely used
-// parts and without the min/max macros that break the standard library.
+// parts, without the min/max macros that break the standard library, and
+// without the DeleteFile macro that would rename platform::DeleteFile.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -9,3 +10,4 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#undef DeleteFile
