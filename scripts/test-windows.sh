@@ -37,7 +37,10 @@ work=$(mktemp -d /tmp/tk571-wine.XXXXXX)
 sim_pid=
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-  WINEPREFIX=$work/prefix wineserver -k 2>/dev/null || true
+  # The server ends by itself shortly after its last program; killing it
+  # makes it dump its objects.
+  WINEPREFIX=$work/prefix timeout 30 wineserver -w >/dev/null 2>&1 ||
+    WINEPREFIX=$work/prefix wineserver -k >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
