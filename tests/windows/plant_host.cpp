@@ -61,10 +61,18 @@ constexpr uint32_t kLoad1 = 40;
 constexpr uint32_t kStart1 = 50;
 constexpr uint32_t kReadBack2 = 70;
 constexpr uint32_t kFinal2 = 71;
-uint32_t FinalId(int m) { return 10 + static_cast<uint32_t>(m); }
-uint32_t CoarseId(int m) { return 20 + static_cast<uint32_t>(m); }
-uint32_t FineId(int m) { return 30 + static_cast<uint32_t>(m); }
-uint32_t AmountId(int m) { return 60 + static_cast<uint32_t>(m); }
+uint32_t FinalId(int m) {
+  return 10 + static_cast<uint32_t>(m);
+}
+uint32_t CoarseId(int m) {
+  return 20 + static_cast<uint32_t>(m);
+}
+uint32_t FineId(int m) {
+  return 30 + static_cast<uint32_t>(m);
+}
+uint32_t AmountId(int m) {
+  return 60 + static_cast<uint32_t>(m);
+}
 
 std::vector<TTagInfo> PlantTags() {
   std::vector<TTagInfo> tags{Tag(kRead1, "READ1:1"), Tag(kRead2, "READ2:1")};

@@ -7,11 +7,13 @@
 #include <thread>
 #include <vector>
 
+#include "platform/auto_reset_event.h"
 #include "platform/files.h"
 #include "platform/gbk.h"
 #include "platform/host_event.h"
 #include "platform/host_install.h"
 #include "platform/host_string.h"
+#include "platform/ini_file.h"
 #include "platform/serial_port.h"
 #include "platform/system_info.h"
 #include "platform/thread_slot.h"
@@ -253,6 +255,47 @@ TEST(FilesTest, DirectoriesRenamesAndListings) {
   EXPECT_FALSE(DeleteFile(c));
   EXPECT_EQ(ReadFileHead(c, 10), std::nullopt);
   EXPECT_EQ(ReadFileHead(dir.path(), 10), std::nullopt);
+}
+
+TEST(IniFileTest, ProfileValuesOfAFileNamedRelativeToTheWorkingDirectory) {
+  TempDirectory dir;
+  ASSERT_EQ(AppendLocked(dir.path() + "\\Tesmark.ini",
+                         "; installation\r\n[Other]\r\nDefaultPROJECT=wrong\r\n"
+                         "[working]\r\n defaultproject = \"D:\\Plant\\Line 1.prj\" \r\n"),
+            AppendResult::kWritten);
+  char previous[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryA(dir.path().c_str()));
+  struct Case {
+    const char* path;
+    const char* section;
+    const char* key;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {".\\Tesmark.ini", "WORKING", "DefaultPROJECT", "D:\\Plant\\Line 1.prj"},
+      {"./Tesmark.ini", "Other", "DefaultPROJECT", "wrong"},
+      {".\\Tesmark.ini", "WORKING", "Missing", "fallback"},
+      {".\\Missing.ini", "WORKING", "DefaultPROJECT", "fallback"},
+      {"Tesmark.ini", "Nowhere", "DefaultPROJECT", "fallback"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + " " + c.section + " " + c.key);
+    EXPECT_EQ(ReadIniString(c.path, c.section, c.key, "fallback"), c.expected);
+  }
+  SetCurrentDirectoryA(previous);
+}
+
+TEST(AutoResetEventTest, OneWaiterPassesPerSet) {
+  AutoResetEvent gate(true);
+  EXPECT_TRUE(gate.Wait(0));
+  EXPECT_FALSE(gate.Wait(0));
+  gate.Set();
+  gate.Set();
+  EXPECT_TRUE(gate.Wait(0));
+  EXPECT_FALSE(gate.Wait(0));
+  AutoResetEvent closed(false);
+  EXPECT_FALSE(closed.Wait(1));
 }
 
 TEST(HostStringTest, WithoutAMemoryManagerStringsComeFromTheProcessHeap) {

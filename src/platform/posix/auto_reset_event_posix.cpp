@@ -1,8 +1,12 @@
-#include "platform/auto_reset_event.h"
-
 #include <chrono>
 
+#include "platform/auto_reset_event.h"
+
 namespace tk571::platform {
+
+AutoResetEvent::AutoResetEvent(bool signalled) : signalled_(signalled) {}
+
+AutoResetEvent::~AutoResetEvent() = default;
 
 bool AutoResetEvent::Wait(uint32_t timeout_ms) {
   std::unique_lock lock(mutex_);
