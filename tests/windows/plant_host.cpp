@@ -1,5 +1,5 @@
 // A Windows host against the controller simulator on COM1 (a pseudo-terminal
-// behind wine): two controllers polled, a recipe loaded into one and a batch
+// behind wine): the device test run, two controllers polled, a recipe loaded into one and a batch
 // started there, set-points read back from the other. Before that, a thread
 // that started the driver ends without FreeDriver: the port must come free
 // with the thread's object, or the main thread could not open it.
@@ -28,6 +28,7 @@ struct Driver {
   TK571_DetectScanTime detect_scan_time;
   TK571_GetDeviceStatus get_device_status;
   TK571_FullPDB full_pdb;
+  TK571_DLLTestDev dll_test_dev;
 };
 
 Driver g_driver;
@@ -207,9 +208,19 @@ int main(int argc, char** argv) {
       !Bind(library, "OnDataWrite", g_driver.on_data_write) ||
       !Bind(library, "DetectScanTime", g_driver.detect_scan_time) ||
       !Bind(library, "GetDeviceStatus", g_driver.get_device_status) ||
-      !Bind(library, "FullPDB", g_driver.full_pdb)) {
+      !Bind(library, "FullPDB", g_driver.full_pdb) ||
+      !Bind(library, "DLLTestDev", g_driver.dll_test_dev)) {
     return 1;
   }
+
+  // Without the dialogs the interactive test is the silent probe: the
+  // simulated controllers answer it.
+  std::vector<uint8_t> probe_block = PlantBlock();
+  if (!g_driver.dll_test_dev(probe_block.data(), 1)) {
+    std::fprintf(stderr, "the device test found no controller\n");
+    return 1;
+  }
+  std::printf("device test: the controllers answer\n");
 
   HANDLE thread = CreateThread(nullptr, 0, ShortLivedPoller, nullptr, 0, nullptr);
   WaitForSingleObject(thread, INFINITE);
