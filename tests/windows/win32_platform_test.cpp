@@ -7,12 +7,14 @@
 #include <thread>
 #include <vector>
 
+#include "driver/module_info.h"
 #include "platform/auto_reset_event.h"
 #include "platform/files.h"
 #include "platform/gbk.h"
 #include "platform/host_event.h"
 #include "platform/host_install.h"
 #include "platform/host_string.h"
+#include "platform/host_version.h"
 #include "platform/ini_file.h"
 #include "platform/serial_port.h"
 #include "platform/system_info.h"
@@ -296,6 +298,28 @@ TEST(AutoResetEventTest, OneWaiterPassesPerSet) {
   EXPECT_FALSE(gate.Wait(0));
   AutoResetEvent closed(false);
   EXPECT_FALSE(closed.Wait(1));
+}
+
+TEST(VersionResourceTest, TheHostsTextsComeFromItsProgramsResource) {
+  const HostVersionResource resource;
+  ASSERT_TRUE(resource.Found());
+  EXPECT_EQ(resource.Value("FileDescription"), "\xB2\xE2\xCA\xD4\xD6\xF7\xBB\xFA");
+  EXPECT_EQ(resource.Value("CompanyName"), "Host Works");
+  EXPECT_EQ(resource.Value("DeviceName"), std::nullopt);
+
+  const TfileInfo host = BuildHostModuleInfo("C:/Vanta/");
+  EXPECT_EQ(host.FileDescription(), ToGbk("测试主机"));
+  EXPECT_EQ(host.DevTypeName(), ToGbk("称重仪表"));
+  EXPECT_EQ(host[TfileInfo::kFixedFileVersion], "2.3.4.5");
+  EXPECT_EQ(host.DeviceName(), ToGbk("无名设备")) << "a key the resource lacks keeps its default";
+  EXPECT_EQ(host.HostDirectory(), "C:/Vanta/");
+}
+
+TEST(VersionResourceTest, TheDriversRecordNamesTheDll) {
+  const TfileInfo driver = BuildDriverModuleInfo("C:/Vanta/");
+  EXPECT_EQ(driver[TfileInfo::kOriginalFileName], "TK571_485.dll");
+  EXPECT_EQ(driver[TfileInfo::kInternalName], "TK571_485");
+  EXPECT_EQ(driver.DeviceName(), ToGbk("TK571配料控制器(RS485)"));
 }
 
 TEST(HostStringTest, WithoutAMemoryManagerStringsComeFromTheProcessHeap) {
