@@ -45,6 +45,9 @@ cleanup() {
 }
 trap cleanup EXIT
 export WINEDEBUG=-all WINEPREFIX=$work/prefix WINEARCH=win32
+# No .NET or HTML engine in the prefix: the tests need neither, and wine
+# would otherwise offer to download them.
+export WINEDLLOVERRIDES="mscoree=;mshtml="
 wineboot -i >/dev/null 2>&1
 
 # (1) and (2): everything ctest knows of the Windows build.
