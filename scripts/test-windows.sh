@@ -37,10 +37,7 @@ work=$(mktemp -d /tmp/tk571-wine.XXXXXX)
 sim_pid=
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-  # The server ends by itself shortly after its last program; killing it
-  # makes it dump its objects.
-  WINEPREFIX=$work/prefix timeout 30 wineserver -w >/dev/null 2>&1 ||
-    WINEPREFIX=$work/prefix wineserver -k >/dev/null 2>&1 || true
+  WINEPREFIX=$work/prefix wineserver -k 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -48,6 +45,13 @@ export WINEDEBUG=-all WINEPREFIX=$work/prefix WINEARCH=win32
 # No .NET or HTML engine in the prefix: the tests need neither, and wine
 # would otherwise offer to download them.
 export WINEDLLOVERRIDES="mscoree=;mshtml="
+# The server is started on its own, so that what it prints when it is
+# stopped (a dump of its objects) does not end up in this output.
+start_wine_server() {
+  wineserver -p >/dev/null 2>&1
+}
+mkdir -p "$WINEPREFIX"
+start_wine_server
 wineboot -i >/dev/null 2>&1
 
 # (1) and (2): everything ctest knows of the Windows build.
@@ -69,7 +73,8 @@ slave=$(head -n 1 "$work/sim.out")
 printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n"COM1"="%s"\r\n' "$slave" \
   >"$work/ports.reg"
 wine regedit "$work/ports.reg"
-wineserver -w
+wineserver -k
+start_wine_server
 (cd "$win_build/tests/windows/bin" && timeout 300 wine plant_host.exe 77)
 # On the line: the recipe loaded through the set-point menu, and the start
 # answered YES.
