@@ -1,8 +1,8 @@
 // A Windows host against the controller simulator on COM1 (a pseudo-terminal
-// behind wine): the device test run, two controllers polled, a recipe loaded into one and a batch
-// started there, set-points read back from the other. Before that, a thread
-// that started the driver ends without FreeDriver: the port must come free
-// with the thread's object, or the main thread could not open it.
+// behind wine): the device test run, two controllers polled, a recipe loaded
+// into one and a batch started there, set-points read back from the other.
+// Before that, a thread that started the driver ends without FreeDriver: its
+// object must go with it, stop report and all.
 //   plant_host <recipe of controller 2: FINAL of material 1>
 #include <cstdio>
 #include <cstdlib>
@@ -180,6 +180,23 @@ class Host {
   std::map<uint32_t, double> values_;
 };
 
+// Stop reports in the run log ("本次运行总时间" in code page 936). Without
+// a host installation the log is below the working directory.
+int StopReportsInLog() {
+  static const std::string kStopReport = "\xB1\xBE\xB4\xCE\xD4\xCB\xD0\xD0\xD7\xDC\xCA\xB1\xBC\xE4";
+  std::FILE* log = std::fopen("Debug\\TK571_485.Log", "rb");
+  if (!log) return 0;
+  std::string text;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof(buffer), log)) > 0;) text.append(buffer, n);
+  std::fclose(log);
+  int count = 0;
+  for (std::size_t at = text.find(kStopReport); at != std::string::npos;
+       at = text.find(kStopReport, at + 1))
+    ++count;
+  return count;
+}
+
 // A polling thread that ends without stopping its driver object.
 DWORD WINAPI ShortLivedPoller(void*) {
   std::vector<uint8_t> block = PlantBlock();
@@ -222,6 +239,7 @@ int main(int argc, char** argv) {
   }
   std::printf("device test: the controllers answer\n");
 
+  const int reports_before = StopReportsInLog();
   HANDLE thread = CreateThread(nullptr, 0, ShortLivedPoller, nullptr, 0, nullptr);
   WaitForSingleObject(thread, INFINITE);
   DWORD thread_result = 1;
@@ -229,6 +247,11 @@ int main(int argc, char** argv) {
   CloseHandle(thread);
   if (thread_result != 0) {
     std::fprintf(stderr, "the short-lived poller could not start the driver\n");
+    return 1;
+  }
+  // Its object went with the thread and wrote its stop report.
+  if (StopReportsInLog() != reports_before + 1) {
+    std::fprintf(stderr, "the ended thread's driver object was not stopped\n");
     return 1;
   }
 
