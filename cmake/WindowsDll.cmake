@@ -1,7 +1,8 @@
 # The Windows form of the driver library: TK571_485.dll with the fourteen
 # entry points exported undecorated at their ordinals (from the one .def
-# list), a version resource, and an import library for host authors.
-function(tk571_windows_dll target entry_objects def_in)
+# list), a version resource whose texts come from the driver's module record
+# (texts_source), and an import library for host authors.
+function(tk571_windows_dll target entry_objects def_in texts_source)
   set(def_out ${CMAKE_CURRENT_BINARY_DIR}/TK571_485_win.def)
   add_custom_command(OUTPUT ${def_out}
     COMMAND ${CMAKE_COMMAND} -DDEF_IN=${def_in} -DNM=${CMAKE_NM}
@@ -14,7 +15,6 @@ function(tk571_windows_dll target entry_objects def_in)
   set(rc_out ${CMAKE_CURRENT_BINARY_DIR}/tk571_485_version.rc)
   set(version "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.${PROJECT_VERSION_TWEAK}")
   find_program(TK571_ICONV iconv REQUIRED)
-  set(texts_source ${PROJECT_SOURCE_DIR}/src/driver/module_info.cpp)
   add_custom_command(OUTPUT ${rc_out}
     COMMAND ${CMAKE_COMMAND} -DSOURCE=${texts_source} -DVERSION=${version}
             -DINTERNAL_NAME=TK571_485 -DFILE_NAME=TK571_485.dll -DICONV=${TK571_ICONV}
