@@ -40,8 +40,9 @@ struct SerialRs485 {
 // the port should be closed and opened again later.
 enum class SerialIo : uint8_t { kOk, kTimeout, kLineGone, kFailed };
 
-// The device behind "Com<index+1>": the environment variable TK571_COM<index+1>
-// when it is set and not empty, else /dev/ttyS<index>.
+// The device behind "Com<index+1>". Linux: the environment variable
+// TK571_COM<index+1> when it is set and not empty, else /dev/ttyS<index>.
+// Windows: the port name itself, with the prefix "\\?\" from "Com10" on.
 std::string SerialDevicePath(int port_index);
 // TK571_COM<index+1>_RS485=1 switches RS-485 direction control on for that
 // port; TK571_COM<index+1>_RS485_DELAY_BEFORE and _DELAY_AFTER give the RTS
@@ -57,9 +58,10 @@ class SerialPort {
 
   // Opens the device without waiting and takes exclusive use of it; a port
   // that another program holds (a live UUCP lock file, a lock, TIOCEXCL, or
-  // just an open descriptor) is not opened. Closes a port already open.
+  // just an open descriptor; on Windows a handle of another program) is not
+  // opened. Closes a port already open.
   SerialOpenOutcome Open(const std::string& path);
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const;
   // Raw mode with the given line settings; kFailed when the device refuses
   // them. Settings a device silently ignores (a pseudo-terminal keeps 8 data
   // bits without parity) are not failures.
@@ -80,7 +82,12 @@ class SerialPort {
   void Close();
 
  private:
+#ifdef _WIN32
+  void* handle_ = nullptr;  // opened for overlapped I/O
+  void* event_ = nullptr;   // manual-reset completion event of reads and writes
+#else
   int fd_ = -1;
+#endif
 };
 
 }  // namespace tk571::platform

@@ -279,6 +279,10 @@ SerialOpenOutcome SerialPort::Open(const std::string& path) {
   return outcome;
 }
 
+bool SerialPort::IsOpen() const {
+  return fd_ >= 0;
+}
+
 void SerialPort::Close() {
   if (fd_ < 0) return;
   // The exclusive flag belongs to the terminal, not to this descriptor: clear
