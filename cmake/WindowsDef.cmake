@@ -4,7 +4,10 @@
 # --kill-at, the DLL exports the bare names at those ordinals and the import
 # library resolves the decorated names a C or C++ host compiles against.
 file(STRINGS "${DEF_IN}" lines REGEX "^[ \t]+[A-Za-z_][A-Za-z0-9_]*[ \t]+@[0-9]+")
-execute_process(COMMAND "${NM}" -g --defined-only ${OBJECTS}
+# OBJECTS separates the object files with "|": a CMake list would reach this
+# script as separate arguments, of which only the first names OBJECTS.
+string(REPLACE "|" ";" objects "${OBJECTS}")
+execute_process(COMMAND "${NM}" -g --defined-only ${objects}
   OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${NM} failed on ${OBJECTS}")

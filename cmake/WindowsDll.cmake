@@ -6,11 +6,11 @@ function(tk571_windows_dll target entry_objects def_in texts_source)
   set(def_out ${CMAKE_CURRENT_BINARY_DIR}/TK571_485_win.def)
   add_custom_command(OUTPUT ${def_out}
     COMMAND ${CMAKE_COMMAND} -DDEF_IN=${def_in} -DNM=${CMAKE_NM}
-            "-DOBJECTS=$<TARGET_OBJECTS:${entry_objects}>" -DLIBRARY_NAME=TK571_485.dll
+            "-DOBJECTS=$<JOIN:$<TARGET_OBJECTS:${entry_objects}>,|>" -DLIBRARY_NAME=TK571_485.dll
             -DDEF_OUT=${def_out} -P ${PROJECT_SOURCE_DIR}/cmake/WindowsDef.cmake
     DEPENDS ${def_in} $<TARGET_OBJECTS:${entry_objects}> ${PROJECT_SOURCE_DIR}/cmake/WindowsDef.cmake
     COMMENT "Module definition of TK571_485.dll"
-    VERBATIM COMMAND_EXPAND_LISTS)
+    VERBATIM)
 
   set(rc_out ${CMAKE_CURRENT_BINARY_DIR}/tk571_485_version.rc)
   set(version "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.${PROJECT_VERSION_TWEAK}")
