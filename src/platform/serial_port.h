@@ -28,7 +28,8 @@ struct SerialSettings {
 };
 
 // RS-485 direction control by the kernel: RTS is raised while sending, with
-// delays before and after. Needs a UART driver that supports it.
+// delays before and after. Needs a UART driver that supports it. Windows'
+// port drivers toggle RTS without delays.
 struct SerialRs485 {
   bool enabled = false;
   uint32_t delay_before_ms = 0;
@@ -67,7 +68,8 @@ class SerialPort {
   // bits without parity) are not failures.
   SerialIo Configure(const SerialSettings& settings);
   // Switches the kernel's RS-485 mode on; 0 or the errno of the refusal (a
-  // pseudo-terminal or a UART without RS-485 support refuses).
+  // pseudo-terminal or a UART without RS-485 support refuses; Windows refuses
+  // delays with EINVAL and keeps the mode until the port is closed).
   int EnableRs485(const SerialRs485& settings);
   // Bytes the device has queued for reading.
   SerialIo Available(std::size_t& count);
@@ -85,6 +87,7 @@ class SerialPort {
 #ifdef _WIN32
   void* handle_ = nullptr;  // opened for overlapped I/O
   void* event_ = nullptr;   // manual-reset completion event of reads and writes
+  bool rs485_ = false;      // RTS toggles around each write
 #else
   int fd_ = -1;
 #endif

@@ -3,6 +3,7 @@
 // the host's event and the installation's registry value.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <thread>
 #include <vector>
@@ -189,16 +190,51 @@ class TempDirectory {
 
 TEST(SerialPortTest, FilesAndMissingPortsAreNoSerialPorts) {
   SerialPort port;
-  EXPECT_EQ(port.Open("\\\\?\\Com99"), SerialOpenResult::kMissing);
+  const SerialOpenOutcome missing = port.Open("\\\\?\\Com99");
+  EXPECT_EQ(missing.result, SerialOpenResult::kMissing);
+  EXPECT_EQ(SerialOpenReason("\\\\?\\Com99", missing), "does not exist");
   EXPECT_FALSE(port.IsOpen());
   TempDirectory dir;
   const std::string file = dir.path() + "\\port.txt";
   ASSERT_TRUE(CreateFileIfMissing(file));
-  EXPECT_EQ(port.Open(file), SerialOpenResult::kNotSerial);
+  const SerialOpenOutcome not_serial = port.Open(file);
+  EXPECT_EQ(not_serial.result, SerialOpenResult::kNotSerial);
+  EXPECT_EQ(SerialOpenReason(file, not_serial), "not a serial device");
   EXPECT_FALSE(port.IsOpen());
   std::size_t count = 1;
   EXPECT_EQ(port.Available(count), SerialIo::kFailed);
   EXPECT_EQ(count, 0u);
+}
+
+TEST(SerialPortTest, ReasonsNameWhatOpeningThePortAnswered) {
+  struct Case {
+    SerialOpenResult result;
+    int error;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {SerialOpenResult::kOpened, 0, "free"},
+      {SerialOpenResult::kBusy, 0, "access denied, held by another program"},
+      {SerialOpenResult::kFailed, ERROR_GEN_FAILURE, "cannot be opened: "},
+  };
+  for (const Case& c : cases) {
+    SerialOpenOutcome outcome;
+    outcome.result = c.result;
+    outcome.error = c.error;
+    const std::string reason = SerialOpenReason("COM1", outcome);
+    if (c.result != SerialOpenResult::kFailed) {
+      EXPECT_EQ(reason, c.reason);
+      continue;
+    }
+    // The system's own words come between, in whatever wording it has.
+    EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
+    EXPECT_TRUE(reason.ends_with("(Windows error 31)")) << reason;
+  }
+}
+
+TEST(SerialPortTest, DirectionControlNeedsAnOpenPort) {
+  SerialPort port;
+  EXPECT_EQ(port.EnableRs485(SerialRs485{true, 0, 0}), EBADF);
 }
 
 TEST(FilesTest, AppendIsRefusedWhileAnotherWriterHoldsTheLog) {

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/serial_port.h"
 #include "platform/win32/serial_dcb.h"
@@ -72,36 +73,48 @@ std::string SerialDevicePath(int port_index) {
   return name.size() < 5 ? name : "\\\\?\\" + name;
 }
 
-SerialOpenResult SerialPort::Open(const std::string& path) {
+SerialOpenOutcome SerialPort::Open(const std::string& path) {
   Close();
+  SerialOpenOutcome outcome;
   // No sharing: a port that another program holds does not open.
   const HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) {
-    switch (GetLastError()) {
+    const DWORD error = GetLastError();
+    switch (error) {
       case ERROR_FILE_NOT_FOUND:
       case ERROR_PATH_NOT_FOUND:
       case ERROR_INVALID_NAME:
-        return SerialOpenResult::kMissing;
+        outcome.result = SerialOpenResult::kMissing;
+        break;
+      // A serial port that is open elsewhere answers with access denied: its
+      // handle cannot be shared.
       case ERROR_ACCESS_DENIED:
       case ERROR_SHARING_VIOLATION:
-        return SerialOpenResult::kBusy;
+        outcome.result = SerialOpenResult::kBusy;
+        break;
       default:
-        return SerialOpenResult::kFailed;
+        outcome.result = SerialOpenResult::kFailed;
+        outcome.error = static_cast<int>(error);
+        break;
     }
+    return outcome;
   }
   if (GetFileType(port) != FILE_TYPE_CHAR) {
     CloseHandle(port);
-    return SerialOpenResult::kNotSerial;
+    outcome.result = SerialOpenResult::kNotSerial;
+    return outcome;
   }
   const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (!event) {
+    outcome.result = SerialOpenResult::kFailed;
+    outcome.error = static_cast<int>(GetLastError());
     CloseHandle(port);
-    return SerialOpenResult::kFailed;
+    return outcome;
   }
   handle_ = port;
   event_ = event;
-  return SerialOpenResult::kOpened;
+  return outcome;
 }
 
 bool SerialPort::IsOpen() const {
@@ -114,6 +127,7 @@ void SerialPort::Close() {
   CloseHandle(AsHandle(event_));
   handle_ = nullptr;
   event_ = nullptr;
+  rs485_ = false;
 }
 
 SerialIo SerialPort::Configure(const SerialSettings& settings) {
@@ -123,6 +137,7 @@ SerialIo SerialPort::Configure(const SerialSettings& settings) {
   dcb.DCBlength = sizeof(dcb);
   if (!GetCommState(port, &dcb)) return FromLastError();
   if (!win32::ApplyToDcb(settings, dcb)) return SerialIo::kFailed;
+  if (rs485_) dcb.fRtsControl = RTS_CONTROL_TOGGLE;
   if (!SetCommState(port, &dcb)) {
     // A port that cannot take the frame but takes everything else with 8
     // data bits and no parity is one that keeps its own frame (a
@@ -137,6 +152,20 @@ SerialIo SerialPort::Configure(const SerialSettings& settings) {
   if (!SetCommTimeouts(port, &timeouts)) return FromLastError();
   if (!SetupComm(port, kQueueBytes, kQueueBytes)) return FromLastError();
   return SerialIo::kOk;
+}
+
+int SerialPort::EnableRs485(const SerialRs485& settings) {
+  if (!handle_) return EBADF;
+  // The port driver's RTS toggle has no delays around the frame.
+  if (settings.delay_before_ms != 0 || settings.delay_after_ms != 0) return EINVAL;
+  const HANDLE port = AsHandle(handle_);
+  DCB dcb{};
+  dcb.DCBlength = sizeof(dcb);
+  if (!GetCommState(port, &dcb)) return EIO;
+  dcb.fRtsControl = RTS_CONTROL_TOGGLE;
+  if (!SetCommState(port, &dcb)) return EIO;
+  rs485_ = true;
+  return 0;
 }
 
 SerialIo SerialPort::Available(std::size_t& count) {
