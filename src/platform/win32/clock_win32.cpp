@@ -13,6 +13,10 @@ class SystemClock final : public Clock {
   uint32_t TickMs() override { return GetTickCount(); }
   void SleepMs(uint32_t ms) override { Sleep(ms); }
   std::chrono::system_clock::time_point Now() override { return std::chrono::system_clock::now(); }
+  bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, uint32_t timeout_ms,
+               const std::function<bool()>& ready) override {
+    return cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready);
+  }
 };
 
 SystemClock g_system_clock;
