@@ -1,9 +1,13 @@
 /* TK571 batching controller driver: the interface a host program uses.
  *
- * The host loads libtk571_485.so, calls IniDriver in each polling thread and
- * then OnDataRead at the period DetectScanTime gives. Every string the driver
- * hands over is code page 936 (GBK), allocated with malloc(); the host frees
- * it with free(). An empty text is a null pointer. */
+ * The host loads libtk571_485.so (Linux) or TK571_485.dll (Windows), calls
+ * IniDriver in each polling thread and then OnDataRead at the period
+ * DetectScanTime gives. Every string the driver hands over is code page 936
+ * (GBK); an empty text is a null pointer. On Linux strings are allocated with
+ * malloc() and the host frees them with free(). On Windows they come from the
+ * host's shared memory manager when a loaded module exports SysGetMem and
+ * SysFreeMem (free them with SysFreeMem), else from the process heap (free
+ * them with HeapFree(GetProcessHeap(), 0, p)). */
 #ifndef TK571_DRIVER_H
 #define TK571_DRIVER_H
 
@@ -165,7 +169,8 @@ TK571_EXPORT TK571Bool TK571_CALL IniDriverEx(uint32_t event_handle);
 TK571_EXPORT TK571Bool TK571_CALL IniDriver(int32_t tag_count, TTagInfo** tags, void* pdb,
                                             char** message);
 
-/* Function pointer types for hosts that load the library with dlopen. */
+/* Function pointer types for hosts that load the library with dlopen or
+ * LoadLibrary. */
 typedef void(TK571_CALL* TK571_GetTagAddrList)(uint32_t, int32_t*, TTagAddrDesc*);
 typedef TK571Bool(TK571_CALL* TK571_DLLTestDev)(void*, uint32_t);
 typedef TK571Bool(TK571_CALL* TK571_TagEdAddr)(void*, char**, TK571Bool, char**);

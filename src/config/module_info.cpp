@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/gbk.h"
 #include "platform/host_install.h"
+#include "platform/host_version.h"
 #include "platform/ini_file.h"
 
 #ifndef TK571_VERSION_TEXT
@@ -22,8 +23,13 @@ constexpr std::string_view kInstallationFile = "Tesmark.ini";
 constexpr std::string_view kHostVersionFile = "Vanta.exe.ini";
 constexpr std::string_view kHostVersionSection = "VERSION";
 constexpr std::string_view kFallbackHostDirectory = "../";
+#ifdef _WIN32
+constexpr std::string_view kLibraryInternalName = "TK571_485";
+constexpr std::string_view kLibraryFileName = "TK571_485.dll";
+#else
 constexpr std::string_view kLibraryInternalName = "libtk571_485";
 constexpr std::string_view kLibraryFileName = "libtk571_485.so";
+#endif
 
 struct KeyDefault {
   std::string_view key;
@@ -126,6 +132,18 @@ const ModuleInfoSet& Current() {
   return *LoadLocked(r);
 }
 
+// Sets every keyed text of the record from a source of values; `lookup`
+// gets the key and the text so far and answers the text to keep.
+template <typename Lookup>
+void FillKeyedTexts(TfileInfo& info, Lookup lookup) {
+  for (int i = 0; i < TfileInfo::kCount; ++i) {
+    const std::size_t at = static_cast<std::size_t>(i);
+    if (kKeys[at].key.empty()) continue;
+    info.items[at] = lookup(kKeys[at].key, info.items[at]);
+  }
+  info[TfileInfo::kFixedFileVersion] = FourPartVersion(info[TfileInfo::kFileVersion]);
+}
+
 }  // namespace
 
 std::string_view FileInfoKey(int index) {
@@ -180,16 +198,16 @@ TfileInfo BuildDriverModuleInfo(const std::string& host_directory) {
 
 TfileInfo BuildHostModuleInfo(const std::string& host_directory) {
   TfileInfo info = DefaultFileInfo();
-  const std::string path = host_directory + std::string(kHostVersionFile);
-  const std::optional<std::string> text = platform::ReadFileHead(path, platform::kIniMaxFileBytes);
-  if (text) {
-    for (int i = 0; i < TfileInfo::kCount; ++i) {
-      const std::size_t at = static_cast<std::size_t>(i);
-      if (kKeys[at].key.empty()) continue;
-      info.items[at] =
-          platform::IniValueFromText(*text, kHostVersionSection, kKeys[at].key, info.items[at]);
-    }
-    info[TfileInfo::kFixedFileVersion] = FourPartVersion(info[TfileInfo::kFileVersion]);
+  const platform::HostVersionResource resource;
+  if (resource.Found()) {
+    FillKeyedTexts(info, [&](std::string_view key, const std::string& current) {
+      return resource.Value(key).value_or(current);
+    });
+  } else if (const std::optional<std::string> text = platform::ReadFileHead(
+                 host_directory + std::string(kHostVersionFile), platform::kIniMaxFileBytes)) {
+    FillKeyedTexts(info, [&](std::string_view key, const std::string& current) {
+      return platform::IniValueFromText(*text, kHostVersionSection, key, current);
+    });
   }
   info[TfileInfo::kHostDirectory] = host_directory;
   return info;

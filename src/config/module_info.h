@@ -76,9 +76,10 @@ std::string DirectoryPart(std::string_view path);
 // blanks trimmed, or "../" when "Tesmark.ini" is not found there.
 std::string ComputeHostDirectory(std::string_view host_program_path);
 
-// The records as the library builds them at load. The host program has no
-// version resource on Linux; its texts come from "Vanta.exe.ini", section
-// "VERSION", in the host directory, when that file exists.
+// The records as the library builds them at load. The host's texts come
+// from the host program's version resource; a host without one (every Linux
+// host) may give them in "Vanta.exe.ini", section "VERSION", in the host
+// directory.
 TfileInfo BuildDriverModuleInfo(const std::string& host_directory);
 TfileInfo BuildHostModuleInfo(const std::string& host_directory);
 

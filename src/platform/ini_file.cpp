@@ -2,8 +2,6 @@
 
 #include <optional>
 
-#include "platform/files.h"
-
 namespace tk571::platform {
 namespace {
 
@@ -76,13 +74,6 @@ std::string IniValueFromText(std::string_view text, std::string_view section, st
                              std::string_view fallback) {
   if (auto value = FindValue(text, section, key)) return *value;
   return std::string(fallback);
-}
-
-std::string ReadIniString(const std::string& path, std::string_view section, std::string_view key,
-                          std::string_view fallback) {
-  const std::optional<std::string> text = ReadFileHead(path, kIniMaxFileBytes);
-  if (!text) return std::string(fallback);
-  return IniValueFromText(*text, section, key, fallback);
 }
 
 }  // namespace tk571::platform

@@ -22,7 +22,7 @@ std::string IniValueFromText(std::string_view text, std::string_view section, st
                              std::string_view fallback);
 
 // The value from a file; the fallback when the file, the section or the key
-// is missing.
+// is missing. On Windows the profile API reads it (GetPrivateProfileStringA).
 std::string ReadIniString(const std::string& path, std::string_view section, std::string_view key,
                           std::string_view fallback);
 

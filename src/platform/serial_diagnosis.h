@@ -3,6 +3,8 @@
 // minicom, picocom and other serial tools: LCK..<device name> in the lock
 // directory, holding the owner's process id), or another process that has the
 // device open. The driver's port and the reference host's port list share it.
+// Windows knows only what opening the port answers: missing, held by another
+// program (access denied), not a serial device.
 #pragma once
 
 #include <string>
@@ -27,9 +29,10 @@ struct SerialOpenOutcome {
   SerialOpenResult result = SerialOpenResult::kOpened;
   int holder_pid = 0;     // kHeld, kLocked
   std::string lock_file;  // kLocked
-  int error = 0;          // errno of kFailed
+  int error = 0;          // errno of kFailed (Windows: GetLastError)
 };
 
+#ifndef _WIN32
 // TK571_LOCK_DIR when set and not empty, else /var/lock.
 std::string UucpLockDirectory();
 
@@ -56,6 +59,7 @@ std::string ProcessName(int pid);
 // Whether the device could be opened now, without opening it: existence,
 // permission, terminal device, lock file, other holders.
 SerialOpenOutcome CheckSerialDevice(const std::string& device_path);
+#endif
 
 // The reason in plain words (ASCII), e.g. "permission denied, add the user
 // to group dialout" or "held by process 1234 (picocom)"; "free" for kOpened.

@@ -28,7 +28,8 @@ struct SerialSettings {
 };
 
 // RS-485 direction control by the kernel: RTS is raised while sending, with
-// delays before and after. Needs a UART driver that supports it.
+// delays before and after. Needs a UART driver that supports it. Windows'
+// port drivers toggle RTS without delays.
 struct SerialRs485 {
   bool enabled = false;
   uint32_t delay_before_ms = 0;
@@ -40,8 +41,9 @@ struct SerialRs485 {
 // the port should be closed and opened again later.
 enum class SerialIo : uint8_t { kOk, kTimeout, kLineGone, kFailed };
 
-// The device behind "Com<index+1>": the environment variable TK571_COM<index+1>
-// when it is set and not empty, else /dev/ttyS<index>.
+// The device behind "Com<index+1>". Linux: the environment variable
+// TK571_COM<index+1> when it is set and not empty, else /dev/ttyS<index>.
+// Windows: the port name itself, with the prefix "\\?\" from "Com10" on.
 std::string SerialDevicePath(int port_index);
 // TK571_COM<index+1>_RS485=1 switches RS-485 direction control on for that
 // port; TK571_COM<index+1>_RS485_DELAY_BEFORE and _DELAY_AFTER give the RTS
@@ -57,15 +59,17 @@ class SerialPort {
 
   // Opens the device without waiting and takes exclusive use of it; a port
   // that another program holds (a live UUCP lock file, a lock, TIOCEXCL, or
-  // just an open descriptor) is not opened. Closes a port already open.
+  // just an open descriptor; on Windows a handle of another program) is not
+  // opened. Closes a port already open.
   SerialOpenOutcome Open(const std::string& path);
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const;
   // Raw mode with the given line settings; kFailed when the device refuses
   // them. Settings a device silently ignores (a pseudo-terminal keeps 8 data
   // bits without parity) are not failures.
   SerialIo Configure(const SerialSettings& settings);
   // Switches the kernel's RS-485 mode on; 0 or the errno of the refusal (a
-  // pseudo-terminal or a UART without RS-485 support refuses).
+  // pseudo-terminal or a UART without RS-485 support refuses; Windows refuses
+  // delays with EINVAL and keeps the mode until the port is closed).
   int EnableRs485(const SerialRs485& settings);
   // Bytes the device has queued for reading.
   SerialIo Available(std::size_t& count);
@@ -80,7 +84,13 @@ class SerialPort {
   void Close();
 
  private:
+#ifdef _WIN32
+  void* handle_ = nullptr;  // opened for overlapped I/O
+  void* event_ = nullptr;   // manual-reset completion event of reads and writes
+  bool rs485_ = false;      // RTS toggles around each write
+#else
   int fd_ = -1;
+#endif
 };
 
 }  // namespace tk571::platform

@@ -14,4 +14,8 @@ char* NewHostString(std::string_view text) {
   return copy;
 }
 
+void FreeHostString(char* text) {
+  std::free(text);
+}
+
 }  // namespace tk571::platform

@@ -9,7 +9,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <string_view>
 #include <vector>
 
 #include "platform/posix/serial_termios.h"
@@ -191,14 +190,6 @@ SerialOpenOutcome HeldOutcome(const std::string& path) {
   return outcome;
 }
 
-uint32_t EnvironmentMs(const std::string& name) {
-  const char* value = getenv(name.c_str());
-  if (value == nullptr || *value < '0' || *value > '9') return 0;
-  char* end = nullptr;
-  const unsigned long ms = strtoul(value, &end, 10);
-  return end != value && *end == '\0' && ms <= UINT32_MAX ? static_cast<uint32_t>(ms) : 0;
-}
-
 }  // namespace
 
 std::string SerialDevicePath(int port_index) {
@@ -206,16 +197,6 @@ std::string SerialDevicePath(int port_index) {
   const char* value = getenv(name.c_str());
   if (value != nullptr && *value != '\0') return value;
   return "/dev/ttyS" + std::to_string(port_index);
-}
-
-SerialRs485 SerialRs485Setting(int port_index) {
-  const std::string name = "TK571_COM" + std::to_string(port_index + 1) + "_RS485";
-  const char* value = getenv(name.c_str());
-  SerialRs485 rs485;
-  rs485.enabled = value != nullptr && std::string_view(value) == "1";
-  rs485.delay_before_ms = EnvironmentMs(name + "_DELAY_BEFORE");
-  rs485.delay_after_ms = EnvironmentMs(name + "_DELAY_AFTER");
-  return rs485;
 }
 
 SerialOpenOutcome SerialPort::Open(const std::string& path) {
@@ -277,6 +258,10 @@ SerialOpenOutcome SerialPort::Open(const std::string& path) {
   ioctl(fd, TIOCEXCL);
   fd_ = fd;
   return outcome;
+}
+
+bool SerialPort::IsOpen() const {
+  return fd_ >= 0;
 }
 
 void SerialPort::Close() {

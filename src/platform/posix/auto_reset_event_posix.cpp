@@ -1,8 +1,11 @@
 #include "platform/auto_reset_event.h"
-
 #include "platform/clock.h"
 
 namespace tk571::platform {
+
+AutoResetEvent::AutoResetEvent(bool signalled) : signalled_(signalled) {}
+
+AutoResetEvent::~AutoResetEvent() = default;
 
 bool AutoResetEvent::Wait(uint32_t timeout_ms) {
   std::unique_lock lock(mutex_);
