@@ -223,7 +223,9 @@ TK571_EXPORT TK571Bool TK571_CALL OnDataRead(int32_t* count, TTagValueRec* recor
   int32_t reported = 0;
   for (int32_t i = 0; i < object->TagCount(); ++i) {
     TDLLTag& tag = *object->TagAt(i);
-    if (tag.Value == tag.ReportedValue) continue;
+    // A change of quality alone (a failed write, the next good answer) is
+    // news to the host as much as a new value.
+    if (tag.Value == tag.ReportedValue && tag.Quality == tag.ReportedQuality) continue;
     tag.ReportedValue = tag.Value;
     tag.ChangeTick = tick;
     tag.ReportedQuality = tag.Quality;

@@ -8,6 +8,7 @@
 
 #include "e2e/plant_host.h"
 #include "e2e/wire.h"
+#include "engine/library_values.h"
 
 namespace tk571 {
 namespace {
@@ -126,6 +127,31 @@ TEST(ProductionTest, StartUpTrueAndFalseOnTheWire) {
   // the same: it goes out, and the controller answers it.
   ASSERT_TRUE(StartUp(line, host, false, ">> 41 42 4F 0D 0A", "<< 59 45 53 0D 0A"));
   EXPECT_EQ(host.Quality(kStartUp), TK571_QUALITY_GOOD);
+}
+
+// A write the controller never answers is reported to the host as failed,
+// with the value the tag still shows; the next answered write clears it.
+TEST(ProductionTest, AFailedWriteReachesTheHostAsItsQuality) {
+  sim::Line line(SimSettings());
+  line.AddController(1, kSlowRates);
+  line.WithController(1, [](sim::Controller& c, auto) { c.SetGrossWeight(3.0); });
+  PlantHost host(line, {1});
+  ASSERT_TRUE(host.Start(ProductionTags()));
+  ASSERT_TRUE(host.PollUntil([&] { return host.Number(kRead) == 3.0; }));
+  ASSERT_TRUE(StartUp(line, host, false, ">> 41 42 4F 0D 0A", "<< 59 45 53 0D 0A"));
+  ASSERT_EQ(host.Quality(kStartUp), TK571_QUALITY_GOOD);
+
+  line.SetFaults(1, {.silent = true});
+  ASSERT_TRUE(host.Write(kStartUp, 1, TK571_VALUE_BOOL));
+  EXPECT_TRUE(host.PollUntil([&] { return host.Quality(kStartUp) == kQualityWriteFailed; },
+                             std::chrono::seconds(10)));
+  EXPECT_EQ(host.Number(kStartUp), 0.0);
+
+  line.SetFaults(1, {});
+  line.SetRecipe(1, kRecipe);
+  ASSERT_TRUE(StartUp(line, host, true, ">> 53 54 0D 0A", "<< 59 45 53 0D 0A"));
+  EXPECT_TRUE(host.PollUntil([&] { return host.Quality(kStartUp) == TK571_QUALITY_GOOD; }));
+  EXPECT_EQ(host.Number(kStartUp), 1.0);
 }
 
 // The operator's second "start" is the next batch, although the tag still
