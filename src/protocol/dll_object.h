@@ -90,6 +90,9 @@ class TDLLObject : public TCustomDLLObject {
   static float& Entry(TSetpoints& table, SetpointKind kind, int material);
   PromptCheck ParsePrompt(const std::string& prompt, Prompt& out) const;
   void LogPromptFault(const std::string& prompt, const char* operation);
+  // The prompt the controller shows now, found by its shape behind a late
+  // answer to "R" or a noise byte; without one, all that came.
+  std::string ReceivePrompt();
   // Returns the controller to its main display ("R"), as after every write.
   void ReturnToMainDisplay();
   // "R", then the controller's pause to leave its menu.
