@@ -42,8 +42,6 @@ uint32_t SetpointId(int material, int item) {
 }
 
 constexpr double kNormalCode = 1;
-// The quality of a write the controller never confirmed.
-constexpr uint32_t kWriteFailed = 0x4000000;
 const std::string kNormal1 = ToGbk("1号 智能仪表TK571通讯正常!");
 const std::string kNormal2 = ToGbk("2号 智能仪表TK571通讯正常!");
 const std::string kLineNormal = ToGbk("TK571配料控制器(RS485)通讯正常!");
@@ -286,7 +284,9 @@ TEST_P(FaultTable, HostSeesOnlyTrueValuesAndTheWeightFollowsOnceTheFaultEnds) {
     EXPECT_TRUE(timeout_told);
   }
   if (!row.weight2_follows) {
-    EXPECT_EQ(From(host_.TextHistory(kCommLinkText), line_before).front(), kLineFault);
+    const std::vector<std::string> line = From(host_.TextHistory(kCommLinkText), line_before);
+    ASSERT_FALSE(line.empty());
+    EXPECT_EQ(line.front(), kLineFault);
   }
 
   // The fault ends while the line runs.
