@@ -419,7 +419,7 @@ void TCustomDLLObject::RealComm(TCommand* command) {
 bool TCustomDLLObject::SendRequest(const std::string& text) {
   if (!Comm_) return false;
   const int32_t device = CurrentCommand() ? CurrentCommand()->DevNo : -1;
-  Comm_->Settle(ReplyTimeout);
+  Comm_->Settle(ReplyTimeout, Comm_->Receive().size() > Consumed_);
   const std::string& received = Comm_->Receive();
   if (received.size() > Consumed_)
     NoteDiscarded(device, std::string_view(received).substr(Consumed_));

@@ -100,6 +100,9 @@ class TDLLObject : public TCustomDLLObject {
   static std::string ItemLabel(int item);
   PromptCheck ParsePrompt(const std::string& prompt, Prompt& out) const;
   void LogPromptFault(const std::string& prompt, const char* operation);
+  // The prompt the controller shows now, found by its shape behind a late
+  // answer to "R" or a noise byte; without one, all that came.
+  std::string ReceivePrompt();
   // Returns the controller to its main display ("R"), as after every write.
   void ReturnToMainDisplay();
   // "R", then the controller's pause to leave its menu.

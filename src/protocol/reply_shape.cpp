@@ -89,6 +89,19 @@ std::optional<ShapeMatch> FindLineWith(std::string_view buffer, std::string_view
   return std::nullopt;
 }
 
+std::optional<ShapeMatch> FindPrompt(std::string_view buffer) {
+  for (std::size_t end = buffer.rfind(kLineEnd); end != std::string_view::npos;
+       end = end == 0 ? std::string_view::npos : buffer.rfind(kLineEnd, end - 1)) {
+    const std::size_t previous = end == 0 ? std::string_view::npos : buffer.rfind('\n', end - 1);
+    const std::size_t line = previous == std::string_view::npos ? 0 : previous + 1;
+    // Noise in front of the prompt sits on its line.
+    for (std::size_t p = line; p + 1 < end; ++p)
+      if (buffer[p] == 'M' && buffer[p + 1] >= '0' && buffer[p + 1] <= '9')
+        return ShapeMatch{p, end + kLineEnd.size(), buffer.substr(p, end - p)};
+  }
+  return std::nullopt;
+}
+
 std::optional<double> FieldValue(std::string_view field_start) {
   return ParseDecimal(RemoveSpaces(SubText(field_start, kFieldsChars + 1, kValueChars)));
 }

@@ -33,6 +33,11 @@ std::optional<ShapeMatch> FindStatusLine(std::string_view buffer);
 // "NO ?") and the set-point echo (label and typed value) are such lines.
 std::optional<ShapeMatch> FindLineWith(std::string_view buffer, std::string_view part);
 
+// A menu prompt: "M", the material digit and the item with its value
+// ("M1 FINAL  0500"), ended by CR LF; the last one in the buffer. The digit
+// is not judged here.
+std::optional<ShapeMatch> FindPrompt(std::string_view buffer);
+
 // The eight value characters of a weighing answer or a status-line field,
 // without blanks, read as a number; nothing when they are not one.
 std::optional<double> FieldValue(std::string_view field_start);

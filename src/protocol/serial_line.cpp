@@ -29,21 +29,25 @@ class CommLine final : public SerialLine {
   std::string Diagnosis() const override { return comm_.Diagnosis(); }
   std::string LineKey() const override { return key_; }
   bool Send(const std::string& text) override { return comm_.Send(text); }
-  const std::string& Receive() override { return comm_.Receive(); }
+  const std::string& Receive() override {
+    const std::size_t seen = comm_.ReceiveBuffer().size();
+    const std::string& buffer = comm_.Receive();
+    if (buffer.size() > seen) last_arrival_ = platform::Tick();
+    return buffer;
+  }
   void ClearBuffer() override { comm_.SetReceiveBuffer(std::string()); }
-  std::string Settle(uint32_t limit_ms) override {
+  std::string Settle(uint32_t limit_ms, bool stray_in) override {
     std::string stray;
     const uint32_t start = platform::Tick();
-    uint32_t last_arrival = start;
     for (;;) {
       const std::size_t seen = comm_.ReceiveBuffer().size();
-      const std::string& buffer = comm_.Receive();
-      if (buffer.size() > seen) {
-        stray.append(buffer, seen);
-        last_arrival = platform::Tick();
-      }
-      // Nothing since the answer: the line is free at once.
-      if (stray.empty() || platform::TicksSince(last_arrival) >= gap_ms_ ||
+      const std::string& buffer = Receive();
+      if (buffer.size() > seen) stray.append(buffer, seen);
+      // Nothing since the answer: the line is free at once. A tail seen while
+      // the reply was awaited may still be coming: quiet counts from its last
+      // byte.
+      const bool arriving = stray_in || !stray.empty();
+      if (!arriving || platform::TicksSince(last_arrival_) >= gap_ms_ ||
           platform::TicksSince(start) >= limit_ms)
         return stray;
       platform::SleepMs(1);
@@ -56,6 +60,7 @@ class CommLine final : public SerialLine {
   TCommClass comm_{/*clear_before_send=*/true};
   std::string key_;
   uint32_t gap_ms_ = 1;
+  uint32_t last_arrival_ = 0;
 };
 
 }  // namespace

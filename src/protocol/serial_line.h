@@ -37,9 +37,11 @@ class SerialLine {
   // Reads what the line carried after the last answer. While bytes keep
   // arriving, waits until the line has been quiet for 3.5 character times of
   // its format, at most `limit_ms`: on a two-wire line a request sent into a
-  // controller's unfinished answer collides with it. Returns the bytes read;
-  // they belong to no request.
-  virtual std::string Settle(uint32_t limit_ms) = 0;
+  // controller's unfinished answer collides with it. `stray_in` tells that
+  // bytes outside an answer are already in the buffer, so the quiet counts
+  // from the last of them, not from now. Returns the bytes read; they belong
+  // to no request.
+  virtual std::string Settle(uint32_t limit_ms, bool stray_in) = 0;
 };
 
 // 3.5 character times of the line's format in whole milliseconds, at least 1.

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/gbk.h"
 #include "protocol/dll_object.h"
+#include "protocol/reply_shape.h"
 #include "protocol/reply_text.h"
 
 namespace tk571 {
@@ -69,6 +70,17 @@ TDLLObject::PromptCheck TDLLObject::ParsePrompt(const std::string& prompt, Promp
   return PromptCheck::kOk;
 }
 
+std::string TDLLObject::ReceivePrompt() {
+  const std::string received = ReceiveText(false);
+  const auto prompt = FindPrompt(received);
+  if (!prompt) {
+    AcceptAnswer(received, 0, received.size());
+    return received;
+  }
+  AcceptAnswer(received, prompt->begin, prompt->end);
+  return received.substr(prompt->begin, prompt->end - prompt->begin);
+}
+
 void TDLLObject::LogPromptFault(const std::string&, const char* operation) {
   LogExceptionLine(this, operation);
 }
@@ -100,7 +112,7 @@ bool TDLLObject::SendSetpoints() {
 
 bool TDLLObject::SendSetpointItem() {
   return Guarded(this, "SendSetpointItem", false, [&] {
-    const std::string prompt = ReceiveText(true);
+    const std::string prompt = ReceivePrompt();
     Prompt item;
     const PromptCheck check = ParsePrompt(prompt, item);
     if (check == PromptCheck::kBadMaterial) {
@@ -182,7 +194,7 @@ std::string TDLLObject::ItemLabel(int item) {
 
 bool TDLLObject::ReadSetpointItem(ItemsRead& read) {
   return Guarded(this, "ReadSetpointItem", false, [&] {
-    const std::string prompt = ReceiveText(true);
+    const std::string prompt = ReceivePrompt();
     Prompt item;
     const PromptCheck check = ParsePrompt(prompt, item);
     if (check == PromptCheck::kNoSetpoint) return false;

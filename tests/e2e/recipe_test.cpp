@@ -8,6 +8,9 @@
 
 #include "e2e/plant_host.h"
 #include "e2e/wire.h"
+#include "engine/run_log.h"
+#include "log/log_fixtures.h"
+#include "platform/gbk.h"
 
 namespace tk571 {
 namespace {
@@ -207,6 +210,60 @@ TEST(RecipeTest, SetpointTheControllerRefusesEndsTheLoad) {
   line.WithController(1, [&](sim::Controller& c, auto) { in_menu = c.InMenu(); });
   EXPECT_FALSE(in_menu);
   EXPECT_NE(host.Number(kLoad), 1.0);
+}
+
+// A controller that takes each typed set-point but echoes it without its
+// label: no value can be confirmed, so the load fails as a write does, after
+// one repeat of the whole dialogue, and the line goes on. READ_SETM, which
+// types nothing, then shows what the controller took.
+TEST(RecipeTest, EchoWithoutLabelFailsTheLoadAndNothingHangs) {
+  testing::TempDir log_dir;
+  SetLogFileName(log_dir / "TK571_485.Log");
+  sim::Line line(SimSettings());
+  line.AddController(1);
+  PlantHost host(line, {1});
+  ASSERT_TRUE(StartOnOneController(line, host));
+  WriteRecipe(host, {{{500, 400, 20}, {300, 250, 5}, {120, 100, 1}, {60, 40, 2}}});
+  line.SetFaults(1, {.bare_echo = true});
+  line.ClearTrace();
+  ASSERT_TRUE(host.Write(kLoad, 1, TK571_VALUE_BOOL));
+
+  // Twice: into the menu, six offers of the first value, back to the main
+  // display.
+  std::vector<std::string> attempt{"R\r\n", "SET\r\n"};
+  for (int i = 0; i < 6; ++i) attempt.push_back("500\r\n");
+  attempt.push_back("R\r\n");
+  std::vector<std::string> expected = attempt;
+  expected.insert(expected.end(), attempt.begin(), attempt.end());
+  ASSERT_TRUE(host.PollUntil([&] { return WriteRequests(line.Trace()) == expected; },
+                             std::chrono::seconds(10)))
+      << line.TraceText();
+  line.WithController(1, [](sim::Controller& c, auto) { c.SetGrossWeight(4.5); });
+  EXPECT_TRUE(host.PollUntil([&] { return host.Number(kRead) == 4.5; }));
+  host.PollFor(std::chrono::milliseconds(300));
+  EXPECT_EQ(WriteRequests(line.Trace()), expected);
+  EXPECT_NE(host.Number(kLoad), 1.0);
+  bool in_menu = true;
+  line.WithController(1, [&](sim::Controller& c, auto) { in_menu = c.InMenu(); });
+  EXPECT_FALSE(in_menu);
+  // The controller took the value it could not confirm.
+  EXPECT_EQ(line.GetRecipe(1)[0].final_kg, 500);
+
+  ASSERT_TRUE(host.Write(kReadBack, 1, TK571_VALUE_BOOL));
+  EXPECT_TRUE(
+      host.PollUntil([&] { return host.Number(FinalId(1)) == 500.0; }, std::chrono::seconds(10)));
+  line.WithController(1, [](sim::Controller& c, auto) { c.SetGrossWeight(6.25); });
+  EXPECT_TRUE(host.PollUntil([&] { return host.Number(kRead) == 6.25; }));
+
+  // The load counted as a failed write in the stop report.
+  FreeDriver();
+  const std::string log = testing::ReadFile(log_dir / "TK571_485.Log");
+  EXPECT_NE(log.find(platform::ToGbk("地址=LOAD_SETM1:1，读扫描周期(毫秒)=0，读操作失败率= "
+                                     "0%，写操作总次数=1，写操作失败率= 100%\r\n")),
+            std::string::npos)
+      << platform::FromGbk(log);
+  EXPECT_NE(log.find(platform::ToGbk("：写操作失败总次数= 1\r\n")), std::string::npos)
+      << platform::FromGbk(log);
 }
 
 }  // namespace

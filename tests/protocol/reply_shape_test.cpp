@@ -88,6 +88,23 @@ TEST(ReplyShapeTest, LinesHoldingAWord) {
   for (const LineCase& c : cases) Check(c.shape, FindLineWith(c.shape.buffer, c.part));
 }
 
+TEST(ReplyShapeTest, MenuPrompt) {
+  const ShapeCase cases[] = {
+      {"clean", "M1 FINAL  0500\r\n", 0, "M1 FINAL  0500"},
+      {"late answer to R in front", "YES\r\nM1 FINAL  0000\r\n", 5, "M1 FINAL  0000"},
+      {"noise byte in front", "\xffM3 COARSE 0100\r\n", 1, "M3 COARSE 0100"},
+      {"echo then the next prompt", "M1 FINE 5\r\nM2 FINAL  0300\r\n", 11, "M2 FINAL  0300"},
+      {"material digit out of range is still the shape", "M9 FINAL  0000\r\n", 0, "M9 FINAL  0000"},
+      {"next prompt not yet ended", "M1 FINAL  0500\r\nM1 COAR", 0, "M1 FINAL  0500"},
+      {"refusal", "?\r\n", -1, ""},
+      {"answer to R only", "YES\r\n", -1, ""},
+      {"not ended", "M1 FINAL  0500", -1, ""},
+      {"M without a digit", "MX FINAL\r\n", -1, ""},
+      {"empty", "", -1, ""},
+  };
+  for (const ShapeCase& c : cases) Check(c, FindPrompt(c.buffer));
+}
+
 TEST(ReplyShapeTest, ValueField) {
   EXPECT_EQ(FieldValue("ST,GS,+0012.50kg"), 12.5);
   EXPECT_EQ(FieldValue("US,NT,-0000.20kg"), -0.2);
