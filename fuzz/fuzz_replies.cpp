@@ -37,7 +37,7 @@ class FuzzLine final : public tk571::SerialLine {
     return buffer_;
   }
   void ClearBuffer() override { buffer_.clear(); }
-  std::string Settle(uint32_t, bool) override {
+  std::string Settle(uint32_t, bool, uint32_t) override {
     const std::size_t seen = buffer_.size();
     Receive();
     return buffer_.substr(seen);

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "config/device_pdb.h"
@@ -302,6 +303,9 @@ class TBaseDLLObject {
   // exchange fails at once instead of waiting for the time-out.
   void RejectReply() { ReplyRejected_ = true; }
   bool ReplyRejected() const { return ReplyRejected_; }
+  // Whether an exchange ended without its answer since the last call: the
+  // controller may still send it late.
+  bool TakeAnswerOverdue() { return std::exchange(AnswerOverdue_, false); }
   // Bytes the line carried that belong to no answer (noise, late answers,
   // tails), counted for `dev_no` and traced in hexadecimal.
   void NoteDiscarded(int32_t dev_no, std::string_view bytes);
@@ -397,6 +401,7 @@ class TBaseDLLObject {
   double ReadTimeoutCount_ = 0;
   uint32_t SendTick_ = 0;
   bool ReplyRejected_ = false;
+  bool AnswerOverdue_ = false;
   std::array<uint64_t, kDeviceCount> DevDiscarded_{};
   // Devices and the line whose link tags have shown their first outcome.
   std::array<bool, kDeviceCount> DevLinkShown_{};

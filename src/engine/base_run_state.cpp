@@ -281,7 +281,10 @@ void TBaseDLLObject::GetRunEvent() {
 uint8_t TBaseDLLObject::ChooseRunEvent() {
   const auto exchange_event = [&](uint8_t ack, uint8_t nak) -> uint8_t {
     if (GetResult()) return ack;
-    return ReplyRejected_ || ReplyOverdue(ReplyTimeout) ? nak : uint8_t{opNone};
+    if (ReplyRejected_) return nak;
+    if (!ReplyOverdue(ReplyTimeout)) return opNone;
+    AnswerOverdue_ = true;
+    return nak;
   };
   switch (RunState_) {
     case rsReady:

@@ -419,7 +419,10 @@ void TCustomDLLObject::RealComm(TCommand* command) {
 bool TCustomDLLObject::SendRequest(const std::string& text) {
   if (!Comm_) return false;
   const int32_t device = CurrentCommand() ? CurrentCommand()->DevNo : -1;
-  Comm_->Settle(ReplyTimeout, Comm_->Receive().size() > Consumed_);
+  // After an answer that never came the line is left alone for one more
+  // reply time-out, so that a late answer cannot pass for the next one.
+  const uint32_t guard = TakeAnswerOverdue() ? ReplyTimeout : 0;
+  Comm_->Settle(ReplyTimeout, Comm_->Receive().size() > Consumed_, guard);
   const std::string& received = Comm_->Receive();
   if (received.size() > Consumed_)
     NoteDiscarded(device, std::string_view(received).substr(Consumed_));

@@ -36,7 +36,7 @@ class CommLine final : public SerialLine {
     return buffer;
   }
   void ClearBuffer() override { comm_.SetReceiveBuffer(std::string()); }
-  std::string Settle(uint32_t limit_ms, bool stray_in) override {
+  std::string Settle(uint32_t limit_ms, bool stray_in, uint32_t guard_ms) override {
     std::string stray;
     const uint32_t start = platform::Tick();
     for (;;) {
@@ -47,9 +47,9 @@ class CommLine final : public SerialLine {
       // the reply was awaited may still be coming: quiet counts from its last
       // byte.
       const bool arriving = stray_in || !stray.empty();
-      if (!arriving || platform::TicksSince(last_arrival_) >= gap_ms_ ||
-          platform::TicksSince(start) >= limit_ms)
-        return stray;
+      const bool quiet = !arriving || platform::TicksSince(last_arrival_) >= gap_ms_;
+      const uint32_t waited = platform::TicksSince(start);
+      if ((quiet && waited >= guard_ms) || waited >= guard_ms + limit_ms) return stray;
       platform::SleepMs(1);
     }
   }

@@ -39,9 +39,12 @@ class SerialLine {
   // its format, at most `limit_ms`: on a two-wire line a request sent into a
   // controller's unfinished answer collides with it. `stray_in` tells that
   // bytes outside an answer are already in the buffer, so the quiet counts
-  // from the last of them, not from now. Returns the bytes read; they belong
-  // to no request.
-  virtual std::string Settle(uint32_t limit_ms, bool stray_in) = 0;
+  // from the last of them, not from now. For `guard_ms` from now the line
+  // counts as busy whatever it carries: after an answer that never came, the
+  // controller may still send it, and on a line of controllers that answer
+  // without their address it would pass for the answer to the next request.
+  // Returns the bytes read; they belong to no request.
+  virtual std::string Settle(uint32_t limit_ms, bool stray_in, uint32_t guard_ms) = 0;
 };
 
 // 3.5 character times of the line's format in whole milliseconds, at least 1.

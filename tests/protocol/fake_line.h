@@ -78,7 +78,7 @@ class ScriptedLine : public SerialLine {
     return s_->buffer;
   }
   void ClearBuffer() override { s_->buffer.clear(); }
-  std::string Settle(uint32_t, bool) override {
+  std::string Settle(uint32_t, bool, uint32_t) override {
     const std::string stray = s_->pending;
     Receive();
     return stray;

@@ -358,6 +358,12 @@ struct Line::Impl {
     while (!tx.empty()) {
       Chunk& chunk = tx.front();
       if (now < chunk.start) return;
+      // A worker that wakes late (a loaded machine) still puts the bytes on
+      // the line one character time apart, as a wire would, and the rest of
+      // the answer moves later: a burst of overdue bytes would look like a
+      // line that went quiet in the middle of an answer.
+      if (now >= chunk.start + char_time * (chunk.sent + 2))
+        chunk.start = now - char_time * (chunk.sent + 1);
       const auto delivered =
           std::min<std::size_t>(chunk.bytes.size(), std::size_t((now - chunk.start) / char_time));
       if (delivered > chunk.sent) {
