@@ -281,7 +281,7 @@ TK571_EXPORT TK571Bool TK571_CALL IniDriver(int32_t tag_count, TTagInfo** tags, 
   }
   bool result = false;
   try {
-    SetThreadObject(std::make_unique<TDLLObject>(true));
+    SetThreadObject(MakeDriverObject());
     TDLLObject& object = *ThreadObject();
     std::vector<const TTagInfo*> definitions;
     definitions.reserve(static_cast<std::size_t>(std::max(tag_count, 0)));
