@@ -301,8 +301,9 @@ class Soak {
   Counts counts_;
 };
 
-// The faults of one phase: the controller in turn gets one misbehaviour, and
-// every eighth phase the adapter is pulled out for a few seconds.
+// The faults of one phase: a controller in turn gets one misbehaviour, or the
+// adapter is pulled out for a few seconds (the fourth of every eight phases,
+// so that a two-minute soak has one).
 class FaultCycle {
  public:
   FaultCycle(sim::Line& line, int controllers) : line_(line), controllers_(controllers) {}
@@ -321,23 +322,23 @@ class FaultCycle {
         f.garbage = true;
         break;
       case 3:
-        f.split_parts = 3;
-        break;
-      case 4:
-        f.noise_bytes = 7;
-        break;
-      case 5:
-        f.late = milliseconds(150);
-        break;
-      case 6:
-        f.drop_crlf = true;
-        break;
-      case 7:
         line_.Unplug();
         unplugged_ = true;
         unplugged_at_ = Clock::now();
         ++unplugs_;
         return;
+      case 4:
+        f.split_parts = 3;
+        break;
+      case 5:
+        f.noise_bytes = 7;
+        break;
+      case 6:
+        f.late = milliseconds(150);
+        break;
+      case 7:
+        f.drop_crlf = true;
+        break;
       default:
         return;
     }
@@ -485,6 +486,7 @@ int main(int argc, char** argv) {
   std::printf(
       "heap in use  before start %.1f KiB, after start %.1f KiB, end %.1f KiB, peak %.1f KiB\n",
       first.heap_kib, started.heap_kib, last.heap_kib, peak.heap_kib);
+  if (last.heap_kib == 0) std::printf("(mallinfo2 sees nothing of a sanitizer's allocator)\n");
   std::printf("rss          after start %.1f KiB, end %.1f KiB, peak %.1f KiB\n", started.rss_kib,
               last.rss_kib, peak.rss_kib);
   std::printf("descriptors  after start %d, end %d, peak %d\n", started.descriptors,
