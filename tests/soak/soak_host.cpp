@@ -129,7 +129,7 @@ struct Counts {
 
 class Soak {
  public:
-  Soak(sim::Line& line, const Options& o) : line_(line), options_(o) {
+  explicit Soak(const Options& o) {
     block_.assign(TK571_PDB_SIZE, 0);
     FullPDB(block_.data());
     block_[TK571_PDB_ENTRIES + TK571_PDB_ENTRY_TYPE_CODE] = 1;  // entry 0 unused
@@ -291,8 +291,6 @@ class Soak {
     pending_.erase(it);
   }
 
-  sim::Line& line_;
-  Options options_;
   std::vector<uint8_t> block_;
   std::vector<TTagInfo> defs_;
   std::vector<TTagValueRec> records_;
@@ -406,7 +404,7 @@ int main(int argc, char** argv) {
   setenv("TK571_COM1", line.LinkPath().c_str(), 1);
 
   const Sample first = TakeSample();
-  Soak soak(line, *options);
+  Soak soak(*options);
   if (!soak.Start()) {
     std::fprintf(stderr, "the driver did not start\n");
     return 1;
