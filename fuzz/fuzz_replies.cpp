@@ -7,65 +7,26 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_line.h"
 #include "platform/clock.h"
-#include "protocol/serial_line.h"
 #include "quiet_object.h"
 
 namespace {
 
-// A line whose answers are the fuzz input, handed out a piece per receive.
-class FuzzLine final : public tk571::SerialLine {
- public:
-  FuzzLine(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool Open(const tk571::TDevicePDB&, std::string& message) override {
-    message = "Com1";
-    return true;
-  }
-  void Close() override {}
-  std::string LineKey() const override { return "fuzz"; }
-  bool Send(const std::string&) override {
-    buffer_.clear();
-    return true;
-  }
-  const std::string& Receive() override {
-    if (at_ < size_) {
-      const size_t piece = 1 + data_[at_] % 24;
-      const size_t end = std::min(size_, at_ + 1 + piece);
-      buffer_.append(reinterpret_cast<const char*>(data_ + at_ + 1), end - at_ - 1);
-      at_ = end;
-    }
-    return buffer_;
-  }
-  void ClearBuffer() override { buffer_.clear(); }
-  std::string Settle(uint32_t, bool, uint32_t) override {
-    const std::size_t seen = buffer_.size();
-    Receive();
-    return buffer_.substr(seen);
-  }
-  bool Exhausted() const { return at_ >= size_; }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
-  std::string buffer_;
-};
-
 class FuzzObject final : public tk571::fuzz::QuietObject {
  public:
-  FuzzObject(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  FuzzLine* line = nullptr;
+  FuzzObject(const uint8_t* data, size_t size) : bytes_(data, size) {}
+  tk571::fuzz::FuzzLine* line = nullptr;
 
  protected:
   std::unique_ptr<tk571::SerialLine> CreateSerialLine() override {
-    auto made = std::make_unique<FuzzLine>(data_, size_);
+    auto made = std::make_unique<tk571::fuzz::FuzzLine>(bytes_);
     line = made.get();
     return made;
   }
 
  private:
-  const uint8_t* data_;
-  size_t size_;
+  tk571::fuzz::FuzzBytes bytes_;
 };
 
 TTagInfo Def(uint32_t id, const char* address, uint8_t kind) {

@@ -11,6 +11,11 @@
 #                                           tag address of a device it selects
 #   fuzz/corpus/parameter_block/trace_<name> a block with the selected devices
 #                                           entered as TK571 controllers
+#   fuzz/corpus/driver/trace_<name>[_<k>]   a host that defines the recipe,
+#                                           start and link tags of device 1,
+#                                           loads a recipe, reads it back and
+#                                           starts, polling between the
+#                                           writes, over the same answers
 # Inputs follow the fuzz targets' own framing (fuzz/fuzz_*.cpp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -49,6 +54,30 @@ block_byte() {
     "$(printf '%02X' "$2")"
 }
 
+# fuzz_driver.cpp: the host's part of a whole-driver input. Nine tags (an
+# index into its address table, data kind, scan time / 4, no initial value),
+# no change to the block, then calls: writes (2, count, tag id, value type,
+# eight value bytes), bursts of polls (15, count), the host event (7, 1), a
+# status (5), the tag kinds (9), an address check (8), and the stop (11).
+driver_host() {
+  bytes 08 \
+    00 00 19 00 02 00 19 00 03 00 19 00 04 00 19 00 06 01 19 00 \
+    07 01 19 00 08 01 19 00 09 02 19 00 01 00 19 00 \
+    00
+  bytes 02 01 02 00 00 00 00 00 00 40 7F 40
+  bytes 02 01 03 00 00 00 00 00 00 00 59 40
+  bytes 02 01 04 00 00 00 00 00 00 00 24 40
+  bytes 02 01 05 01 01 00 00 00 00 00 00 00
+  bytes 0F 1F 0F 1F 0F 1F 0F 1F
+  bytes 02 01 06 01 01 00 00 00 00 00 00 00
+  bytes 0F 1F 0F 1F
+  bytes 02 01 07 01 01 00 00 00 00 00 00 00
+  bytes 0F 1F 0F 1F 0F 1F 0F 1F
+  bytes 07 01 05 09 0A 08 01 07 52 45 41 44 31 3A 31 01 00
+  bytes 0F 1F 0F 1F 0B
+}
+
+mkdir -p "$corpus/driver"
 for trace in "${traces[@]}"; do
   name=$(basename "$trace" .trace)
   replies=()
@@ -73,6 +102,7 @@ for trace in "${traces[@]}"; do
   done <"$trace"
 
   # One replay runs a few hundred polls, so a long trace becomes several inputs.
+  # Each replies input also becomes a whole-driver input.
   window=60
   for ((first = 0; first < ${#replies[@]}; first += window)); do
     file=$corpus/replies/trace_$name
@@ -83,6 +113,12 @@ for trace in "${traces[@]}"; do
         pieces $size "${tokens[@]}"
       done
     done >"$file"
+    host_size=$(driver_host | wc -c)
+    {
+      bytes "$(printf '%02X' $((host_size >> 8)))" "$(printf '%02X' $((host_size & 255)))"
+      driver_host
+      cat "$file"
+    } >"$corpus/driver/${file##*/}"
   done
 
   mapfile -t devices < <(printf '%s\n' "${devices[@]}" | sort -nu)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the layout of the sources, then builds and
 # runs every test twice: a normal build and one with AddressSanitizer and
-# UndefinedBehaviorSanitizer; then the Windows build under wine
-# (scripts/test-windows.sh).
+# UndefinedBehaviorSanitizer, then a two-minute soak of the sanitized build,
+# then the Windows build under wine (scripts/test-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -20,7 +20,10 @@ run() {
 }
 
 run build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run build-asan -DCMAKE_BUILD_TYPE=Debug -DTK571_SANITIZE=ON
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+run build-asan -DCMAKE_BUILD_TYPE=Debug -DTK571_SANITIZE=ON
+# Two minutes of line faults and recipes under the sanitizers: no write lost.
+JOBS=$jobs scripts/soak.sh --minutes 2 --build build-asan
+unset ASAN_OPTIONS UBSAN_OPTIONS
 scripts/test-windows.sh build-win build
 echo "all tests passed"

@@ -2,6 +2,7 @@
 // failure is a result plus a message.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "config/device_pdb.h"
@@ -9,8 +10,10 @@
 #include "driver/tag_kinds.h"
 #include "driver/thread_objects.h"
 #include "engine/guarded.h"
+#include "engine/run_log.h"
 #include "platform/clock.h"
 #include "platform/gbk.h"
+#include "platform/host_event.h"
 #include "platform/host_string.h"
 #include "platform/local_time.h"
 #include "tk571/driver.h"
@@ -55,14 +58,18 @@ void SetLengthPrefixed(uint8_t (&field)[256], const std::string& text) {
   std::memcpy(field + 1, text.data(), length);
 }
 
-TagValue ValueOfRecord(const TTagValueRec& record) {
+// Only the three value types of the host have a meaning; the value field of
+// any other holds no pointer the driver may follow.
+std::optional<TagValue> ValueOfRecord(const TTagValueRec& record) {
   switch (record.ValueType) {
     case TK571_VALUE_FLOAT:
       return TagValue::Double(record.Value.Float);
     case TK571_VALUE_BOOL:
       return TagValue::Boolean(record.Value.Bool != 0);
-    default:
+    case TK571_VALUE_STRING:
       return TagValue::Text(platform::FromHostString(record.Value.String));
+    default:
+      return std::nullopt;
   }
 }
 
@@ -202,7 +209,9 @@ TK571_EXPORT TK571Bool TK571_CALL OnDataWrite(uint32_t count, TTagValueRec* reco
     const TTagValueRec& record = records[i];
     const TDLLTag* tag = object->FindTag(record.TagID);
     if (!tag || record.ValueType != tag->DataKind) continue;
-    result = object->WriteExecute(record.TagID, ValueOfRecord(record));
+    const std::optional<TagValue> value = ValueOfRecord(record);
+    if (!value) continue;
+    result = object->WriteExecute(record.TagID, *value);
   }
   HandOver(message, TakeMessage(*object));
   return result ? 1 : 0;
@@ -249,7 +258,16 @@ TK571_EXPORT TK571Bool TK571_CALL GetDeviceStatus(char** message) {
 }
 
 TK571_EXPORT TK571Bool TK571_CALL IniDriverEx(uint32_t event_handle) {
-  if (TDLLObject* object = ThreadObject()) object->SetFailEvent(event_handle);
+  TDLLObject* object = ThreadObject();
+  if (!object) return 1;
+  // The driver writes 8-byte counters into the event: a descriptor of
+  // anything else, passed by mistake, would be corrupted.
+  if (event_handle != 0 && !platform::IsHostEvent(event_handle)) {
+    object->SetLogMsg(LogLine(TK571_GBK("：主机事件") + std::to_string(event_handle) +
+                              TK571_GBK("不是eventfd，驱动程序不向它发信号！")));
+    event_handle = 0;
+  }
+  object->SetFailEvent(event_handle);
   return 1;
 }
 
@@ -277,7 +295,7 @@ TK571_EXPORT TK571Bool TK571_CALL IniDriver(int32_t tag_count, TTagInfo** tags, 
   // included.
   const OpenOnExit open_gate(*gate);
   const bool started = CatchAll([&] {
-    SetThreadObject(std::make_unique<TDLLObject>(true));
+    SetThreadObject(MakeDriverObject());
     TDLLObject& object = *ThreadObject();
     std::vector<const TTagInfo*> definitions;
     definitions.reserve(static_cast<std::size_t>(std::max(tag_count, 0)));

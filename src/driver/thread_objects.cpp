@@ -1,5 +1,7 @@
 #include "driver/thread_objects.h"
 
+#include <atomic>
+
 #include "platform/thread_slot.h"
 
 namespace tk571 {
@@ -32,6 +34,8 @@ struct LibraryState {
 
 LibraryState g_library;
 
+std::atomic<ObjectMaker> g_object_maker{nullptr};
+
 }  // namespace
 
 TDLLObject* ThreadObject() {
@@ -48,6 +52,15 @@ void DestroyThreadObject() {
   if (!g_state) return;
   std::unique_ptr<TDLLObject> old(static_cast<TDLLObject*>(g_state->slot.Get()));
   g_state->slot.Set(nullptr);
+}
+
+void SetObjectMaker(ObjectMaker maker) {
+  g_object_maker = maker;
+}
+
+std::unique_ptr<TDLLObject> MakeDriverObject() {
+  const ObjectMaker maker = g_object_maker;
+  return maker ? maker() : std::make_unique<TDLLObject>(true);
 }
 
 platform::AutoResetEvent* StartGate() {

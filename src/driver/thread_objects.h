@@ -16,6 +16,13 @@ TDLLObject* ThreadObject();
 void SetThreadObject(std::unique_ptr<TDLLObject> object);
 // Destroys the calling thread's object, if any.
 void DestroyThreadObject();
+// Makes the object IniDriver installs: the controller object over the serial
+// port, unless a harness that drives the entry points over a line of its own
+// (the whole-driver fuzz target) installed a maker. Null restores the plain
+// object.
+using ObjectMaker = std::unique_ptr<TDLLObject> (*)();
+void SetObjectMaker(ObjectMaker maker);
+std::unique_ptr<TDLLObject> MakeDriverObject();
 // The start gate; null once the library is unloading.
 platform::AutoResetEvent* StartGate();
 

@@ -253,6 +253,8 @@ class TBaseDLLObject {
 
   // Helpers of the tag and address operations.
   std::string TagPrefix(const std::string& name) const;
+  // Logs the reason in `DevMsg` and the drop line, and releases the tag.
+  void DropTag(std::unique_ptr<TDLLTag>& tag);
   const TagTypeRow* TypeRow(int32_t type_index) const;
   int32_t ChannelMinOf(uint8_t dev_type, int32_t type_index) const;
   int32_t ChannelMaxOf(uint8_t dev_type, int32_t type_index) const;

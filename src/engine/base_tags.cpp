@@ -237,6 +237,13 @@ std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const TTagInfo& info) 
     }
     tag->ReportedValue = tag->Value;
     tag->SavedValue = tag->Value;
+    // The host defines three data kinds; a value of any other kind could be
+    // neither reported nor written.
+    if (tag->DataKind > TK571_VALUE_STRING) {
+      WriteDevMsg(TagPrefix(tag->Name) + TK571_GBK("错误：标签地址") + tag->Address +
+                  TK571_GBK("的数据类型") + std::to_string(tag->DataKind) + TK571_GBK("无效。"));
+      DropTag(tag);
+    }
     return tag;
   });
 }
@@ -287,13 +294,16 @@ void TBaseDLLObject::CheckAddrValid(std::unique_ptr<TDLLTag>& tag) {
         failed = true;
       }
     }
-    if (!failed) return;
-    const std::string name = tag->Name;
-    tag.reset();
-    SetLogMsg(DevMsg_ + kCrLf);
-    SetLogMsg(TagPrefix(name) + TK571_GBK("错误报告：由于出现错误，系统在通讯时丢弃该标签！") +
-              kCrLf);
+    if (failed) DropTag(tag);
   });
+}
+
+void TBaseDLLObject::DropTag(std::unique_ptr<TDLLTag>& tag) {
+  const std::string name = tag->Name;
+  tag.reset();
+  SetLogMsg(DevMsg_ + kCrLf);
+  SetLogMsg(TagPrefix(name) + TK571_GBK("错误报告：由于出现错误，系统在通讯时丢弃该标签！") +
+            kCrLf);
 }
 
 void TBaseDLLObject::SetUpInternalTag(TDLLTag& tag, bool full_setup) {

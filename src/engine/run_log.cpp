@@ -75,6 +75,50 @@ std::string DateDaysBack(std::chrono::system_clock::time_point now, int days_bac
   return DateText(then);
 }
 
+// The moment the live log was last checked against the size limit while
+// texts are written; guarded by WriteMutex().
+struct LiveSizeCheck {
+  std::string path;
+  uint32_t tick = 0;
+};
+
+LiveSizeCheck& LastLiveSizeCheck() {
+  static LiveSizeCheck check;
+  return check;
+}
+
+// A driver that runs for weeks with the trace switch on must not fill the
+// disk: once a minute at most, one stat tells whether the live log has passed
+// the size limit, and a log that has is archived under the time-stamped name
+// before the text is written, which then begins a fresh file. The caller
+// holds WriteMutex().
+void ArchiveOversizeLiveLog(const std::string& path) {
+  LiveSizeCheck& last = LastLiveSizeCheck();
+  if (last.path == path && platform::TicksSince(last.tick) < kLiveSizeCheckPeriodMs) return;
+  last.path = path;
+  last.tick = platform::Tick();
+  const auto size = platform::FileSize(path);
+  if (!size || *size <= kLogArchiveAboveBytes) return;
+  const std::string archive = TimestampArchiveName(path, platform::GetClock().Now());
+  if (!platform::PathExists(archive)) platform::RenameNoReplace(path, archive);
+}
+
+// Where MaintainLogFiles moves the live log: above the size limit to the
+// time-stamped name; otherwise, when its last line was written on an earlier
+// day, to the archive of that day; a log written today stays. Empty when it
+// stays.
+std::string ArchiveOfLiveLog(const std::string& log_path,
+                             std::chrono::system_clock::time_point now) {
+  if (const auto size = platform::FileSize(log_path); size && *size > kLogArchiveAboveBytes) {
+    return TimestampArchiveName(log_path, now);
+  }
+  const auto written = platform::ModificationTime(log_path);
+  if (!written) return std::string();
+  const platform::LocalDateTime day = platform::ToLocalTime(*written);
+  if (CivilDay(day) >= CivilDay(platform::ToLocalTime(now))) return std::string();
+  return ArchiveStem(log_path) + DateText(day) + std::string(kArchiveExtension);
+}
+
 }  // namespace
 
 // ---- Where the log lives ----
@@ -135,6 +179,7 @@ bool AppendLogText(const std::string& path, std::string_view text) {
     const std::string dir = DirectoryPart(path);
     if (dir.empty()) return false;
     if (!platform::IsDirectory(dir) && !platform::MakeDirectories(dir)) return false;
+    ArchiveOversizeLiveLog(path);
     return platform::AppendLocked(path, text) == platform::AppendResult::kWritten;
   });
 }
@@ -259,12 +304,9 @@ void MaintainLogFiles(const std::string& log_path, std::chrono::system_clock::ti
   CatchAll([&] {
     if (log_path.empty()) return false;
     std::lock_guard<std::mutex> lock(WriteMutex());
-    std::string archive = DailyArchiveName(log_path, now, 1);
-    if (const auto size = platform::FileSize(log_path); size && *size > kLogArchiveAboveBytes) {
-      archive = TimestampArchiveName(log_path, now);
-    }
     if (!platform::PathExists(log_path)) platform::CreateFileIfMissing(log_path);
-    if (platform::IsRegularFile(log_path) && !platform::PathExists(archive)) {
+    const std::string archive = ArchiveOfLiveLog(log_path, now);
+    if (!archive.empty() && platform::IsRegularFile(log_path) && !platform::PathExists(archive)) {
       platform::RenameNoReplace(log_path, archive);
     }
     for (int days = kPurgeFromDaysAgo; days <= kPurgeToDaysAgo; ++days) {

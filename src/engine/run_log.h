@@ -17,6 +17,9 @@ inline constexpr std::string_view kLogDirectory = "Debug/";
 inline constexpr std::string_view kArchiveExtension = ".LOG";
 // A live log above this size is archived under a time-stamped name.
 inline constexpr uint64_t kLogArchiveAboveBytes = 500000;
+// While texts are written, the live log's size is looked at once in this
+// period at most.
+inline constexpr uint32_t kLiveSizeCheckPeriodMs = 60000;
 // Archives dated this many days back (inclusive range) are deleted.
 inline constexpr int kPurgeFromDaysAgo = 30;
 inline constexpr int kPurgeToDaysAgo = 100;
@@ -44,7 +47,9 @@ void SetLogFileName(std::string path);
 // can be written now. Silent on failure.
 bool OpenLogStream(const std::string& path);
 bool OpenLogStream();
-// Appends the bytes as they are. Within the process writers take turns; a
+// Appends the bytes as they are; a live log that has passed
+// kLogArchiveAboveBytes (looked at once a minute at most) is first archived
+// under the time-stamped name. Within the process writers take turns; a
 // writer of another process that holds the file too long makes this text
 // drop. Throws nothing but thread cancellation; false when the text was
 // dropped.
@@ -78,10 +83,11 @@ std::string DailyArchiveName(const std::string& log_path, std::chrono::system_cl
 std::string TimestampArchiveName(const std::string& log_path,
                                  std::chrono::system_clock::time_point now);
 
-// Moves the live log to yesterday's archive (the first time on a day on which
-// that archive does not exist yet) or, when it has grown above
-// kLogArchiveAboveBytes, to a time-stamped archive; then deletes the archives
-// dated 30 to 100 days back. Failures are silent.
+// Moves the live log, when it has grown above kLogArchiveAboveBytes, to a
+// time-stamped archive, or else, when its last line was written on an earlier
+// day, to the archive of that day (unless that archive exists); a live log
+// written today stays. Then deletes the archives dated 30 to 100 days back.
+// Failures are silent.
 void MaintainLogFiles(const std::string& log_path, std::chrono::system_clock::time_point now);
 // The same for LogFileName() at the driver clock's present moment.
 void MaintainLogFiles();

@@ -200,33 +200,52 @@ TEST_F(ArchiveTest, Names) {
             "./Debug/TK571_4852023-12-31.LOG");
 }
 
-TEST_F(ArchiveTest, LiveLogMovesToYesterdayOrAboveTheSizeLimitToATimestamp) {
+// The live log's last line was written at `t`.
+void SetWritten(const std::string& path, std::chrono::system_clock::time_point t) {
+  fs::last_write_time(path, std::chrono::file_clock::from_sys(t));
+}
+
+TEST_F(ArchiveTest, LiveLogMovesToTheDayItWasWrittenOrAboveTheSizeLimitToATimestamp) {
+  const auto now = LocalTime(2024, 3, 15, 10, 30, 5);
   const struct {
     uint64_t size;
-    bool yesterday_exists;
+    std::chrono::system_clock::time_point written;
+    const char* existing;  // an archive there already; nullptr for none
     const char* moved_to;  // nullptr: the live log stays
   } cases[] = {
-      {500001, true, "2024-03-15-10-30-05"},
-      {500001, false, "2024-03-15-10-30-05"},
-      {500000, true, nullptr},
-      {500000, false, "2024-03-14"},
+      {500001, LocalTime(2024, 3, 14, 12), "2024-03-14", "2024-03-15-10-30-05"},
+      {500001, LocalTime(2024, 3, 15, 10, 30), nullptr, "2024-03-15-10-30-05"},
+      {500000, LocalTime(2024, 3, 14, 12), "2024-03-14", nullptr},
+      {500000, LocalTime(2024, 3, 14, 23, 59, 59), nullptr, "2024-03-14"},
+      // Lines of a day long past go under that day, not under yesterday.
+      {20, LocalTime(2024, 3, 9, 8), nullptr, "2024-03-09"},
+      {20, LocalTime(2024, 3, 9, 8), "2024-03-14", "2024-03-09"},
+      // A log holding only today's lines stays the live log, also on the
+      // first start of a day on which yesterday's archive does not exist.
+      {20, LocalTime(2024, 3, 15, 0, 0, 1), nullptr, nullptr},
+      {20, LocalTime(2024, 3, 15, 10, 30, 5), nullptr, nullptr},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.size) + (c.yesterday_exists ? " with" : " without"));
+    SCOPED_TRACE(std::to_string(c.size) + " " + DateTimeText(c.written) +
+                 (c.existing ? std::string(" with ") + c.existing : ""));
     fs::remove_all(tmp_.path() / "Debug");
     const std::string content(c.size, 'x');
     WriteFile(Log(), content);
-    if (c.yesterday_exists) WriteFile(Archive("2024-03-14"), "old");
-    MaintainLogFiles(Log(), LocalTime(2024, 3, 15, 10, 30, 5));
+    SetWritten(Log(), c.written);
+    if (c.existing) WriteFile(Archive(c.existing), "old");
+    MaintainLogFiles(Log(), now);
     if (c.moved_to) {
       EXPECT_EQ(ReadFile(Archive(c.moved_to)), content);
       EXPECT_FALSE(fs::exists(Log()));
     } else {
       EXPECT_EQ(fs::file_size(Log()), c.size);
     }
-    if (c.yesterday_exists) {
-      EXPECT_EQ(ReadFile(Archive("2024-03-14")), "old");
+    if (c.existing) {
+      EXPECT_EQ(ReadFile(Archive(c.existing)), "old");
     }
+    EXPECT_EQ(fs::exists(Archive("2024-03-14")),
+              c.existing || (c.moved_to && std::string(c.moved_to) == "2024-03-14"))
+        << "no archive under a day the log does not hold";
   }
 }
 
@@ -234,12 +253,47 @@ TEST_F(ArchiveTest, LaterRunsOfTheDayKeepTheLiveLog) {
   FakeClock clock(LocalTime(2024, 3, 15, 9));
   SetLogFileName(Log());
   WriteFile(Log(), "yesterday\r\n");
+  SetWritten(Log(), LocalTime(2024, 3, 14, 18));
   MaintainLogFiles();
   EXPECT_TRUE(WriteLogText("today\r\n"));
+  SetWritten(Log(), LocalTime(2024, 3, 15, 9));
   clock.Set(LocalTime(2024, 3, 15, 17));
   MaintainLogFiles();
   EXPECT_EQ(ReadFile(Log()), "today\r\n");
   EXPECT_EQ(ReadFile(Archive("2024-03-14")), "yesterday\r\n");
+}
+
+// A long run with the trace switch on: the size rule applies while the
+// driver writes, looked at once a minute, so the file never grows much
+// beyond the limit.
+TEST_F(ArchiveTest, WhileWritingTheLiveLogIsArchivedOnceAMinuteAboveTheSizeLimit) {
+  const struct {
+    std::size_t grown_to;
+    bool archived;
+  } cases[] = {{500001, true}, {500000, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.grown_to);
+    fs::remove_all(tmp_.path() / "Debug");
+    FakeClock clock(LocalTime(2024, 3, 15, 10, 0, 0));
+    SetLogFileName(Log());
+    // "first", the bulk and "A" make the size the check sees.
+    const std::string bulk(c.grown_to - 6, 'x');
+    ASSERT_TRUE(WriteLogText("first"));
+    ASSERT_TRUE(WriteLogText(bulk));
+    clock.Advance(kLiveSizeCheckPeriodMs - 1);
+    ASSERT_TRUE(WriteLogText("A"));
+    EXPECT_EQ(fs::file_size(Log()), c.grown_to) << "not looked at again within the minute";
+    clock.Advance(1);
+    ASSERT_TRUE(WriteLogText("B"));
+    const std::string stamped = Archive("2024-03-15-10-01-00");
+    if (c.archived) {
+      EXPECT_EQ(ReadFile(stamped), "first" + bulk + "A");
+      EXPECT_EQ(ReadFile(Log()), "B") << "a fresh live log begins";
+    } else {
+      EXPECT_FALSE(fs::exists(stamped));
+      EXPECT_EQ(fs::file_size(Log()), c.grown_to + 1);
+    }
+  }
 }
 
 TEST_F(ArchiveTest, ArchivesThirtyToHundredDaysOldArePurged) {

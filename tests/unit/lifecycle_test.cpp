@@ -1,6 +1,9 @@
 // A driver's life as the run log tells it: creation lines, rejected tags,
 // the stop report. Driven through the entry points, read back from the file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <vector>
@@ -113,6 +116,96 @@ TEST_F(LifecycleTest, InitialValuesAreNotReportedUntilTheyChange) {
   EXPECT_EQ(OnDataRead(&count, records, &message), 1);
   EXPECT_EQ(count, 0);
   std::free(message);
+}
+
+TEST_F(LifecycleTest, TagsOfAnUnknownDataKindAreDroppedAndTheirWritesRefused) {
+  ASSERT_TRUE(
+      Start({TagDef(1, "M_FINAL1:1", TK571_VALUE_FLOAT, 100, "good"),
+             TagDef(2, "M_FINAL1:2", 3, 100, "kind3"), TagDef(3, "COMMLINK", 4, 100, "kind4")}));
+  const std::string log = Log();
+  for (const char* dropped : {"kind3", "kind4"}) {
+    SCOPED_TRACE(dropped);
+    EXPECT_NE(log.find(ToGbk(std::string("：标签") + dropped +
+                             "错误报告：由于出现错误，系统在通讯时丢弃该标签！\r\n")),
+              std::string::npos)
+        << platform::FromGbk(log);
+  }
+  EXPECT_NE(log.find(ToGbk("：标签kind3错误：标签地址M_FINAL1:2的数据类型3无效。\r\n")),
+            std::string::npos);
+  EXPECT_EQ(log.find(ToGbk("：标签good错误")), std::string::npos);
+
+  // A record of a value type the host does not define, whose value bytes
+  // would be a wild pointer if read as a string; and one of the right type
+  // for a tag that was dropped.
+  const struct {
+    uint32_t id;
+    uint8_t type;
+  } cases[] = {{1, 3}, {2, 3}, {1, 200}, {3, 4}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.id) + "/" + std::to_string(c.type));
+    TTagValueRec record{};
+    record.TagID = c.id;
+    record.ValueType = c.type;
+    record.Value.Float = 1.0;
+    char* message = nullptr;
+    EXPECT_EQ(OnDataWrite(1, &record, &message), 0);
+    std::free(message);
+  }
+}
+
+// The driver signals the host's event on a severe failure. Only an eventfd
+// is an event: a regular file or a pipe passed by mistake is refused, logged
+// and never written, and refusing it also forgets an event given before.
+TEST_F(LifecycleTest, OnlyAnEventfdIsSignalledOnASevereFailure) {
+  line_.SetFaults(1, {.silent = true});
+  ASSERT_TRUE(Start({TagDef(1, "READ1:1", 0, 10)}));
+
+  const std::string file_path = dir_ / "host_data.bin";
+  testing::WriteFile(file_path, "0123456789");
+  const int file = ::open(file_path.c_str(), O_RDWR | O_CLOEXEC);
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe2(pipe_ends, O_NONBLOCK | O_CLOEXEC), 0);
+  const int event = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  ASSERT_GE(file, 0);
+  ASSERT_GE(event, 0);
+
+  const std::string severe = ToGbk("严重故障：连续通讯失败，请检查线路和设备");
+  auto poll_until_severe = [&] {
+    for (int i = 0; i < 5000; ++i) {
+      int32_t count = 0;
+      TTagValueRec record{};
+      char* message = nullptr;
+      OnDataRead(&count, &record, &message);
+      const bool found = message && severe == message;
+      std::free(message);
+      if (found) return true;
+      clock_.Advance(50);
+    }
+    return false;
+  };
+  auto signals = [&] {
+    uint64_t n = 0;
+    return ::read(event, &n, sizeof n) == sizeof n ? n : 0;
+  };
+
+  EXPECT_EQ(IniDriverEx(static_cast<uint32_t>(event)), 1);
+  for (int refused : {file, pipe_ends[1], 9999}) {
+    EXPECT_EQ(IniDriverEx(static_cast<uint32_t>(refused)), 1);
+    EXPECT_NE(Log().find(ToGbk("：主机事件" + std::to_string(refused) +
+                               "不是eventfd，驱动程序不向它发信号！\r\n")),
+              std::string::npos)
+        << refused;
+  }
+  ASSERT_TRUE(poll_until_severe());
+  char byte;
+  EXPECT_EQ(::read(pipe_ends[0], &byte, 1), -1) << "nothing was written into the pipe";
+  EXPECT_EQ(testing::ReadFile(file_path), "0123456789");
+  EXPECT_EQ(signals(), 0u);
+
+  EXPECT_EQ(IniDriverEx(static_cast<uint32_t>(event)), 1);
+  ASSERT_TRUE(poll_until_severe());
+  EXPECT_GT(signals(), 0u);
+  for (int fd : {file, pipe_ends[0], pipe_ends[1], event}) ::close(fd);
 }
 
 }  // namespace
