@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "config/device_pdb.h"
+#include "engine/changed_tags.h"
 #include "engine/command.h"
 #include "engine/dll_tag.h"
 #include "engine/guarded.h"
@@ -183,6 +184,14 @@ class TBaseDLLObject {
     uint32_t write_failures = 0;
   };
   ExchangeTotals Totals() const;
+
+  // --- The line thread's view (base_line_step.cpp).
+  // One run step, taken by the line thread instead of the host's poll.
+  LineStepOutcome StepForLine();
+  // Notes the tags changed outside a step (the host's switches).
+  void NoteChangedTags();
+  // Positions of the tags changed since the last call, in tag-list order.
+  std::vector<int32_t> TakeChangedTags();
 
  protected:
   // The tag types of the device layer; the engine itself knows none.
@@ -358,6 +367,9 @@ class TBaseDLLObject {
   double WriteTimeoutCount_ = 0;
   double ReadTimeoutCount_ = 0;
   uint32_t SendTick_ = 0;
+  // Requests sent so far: a step that sent one moved the exchange on.
+  uint32_t Requests_ = 0;
+  ChangedTags Changed_;
   std::string DevMsg_;
   bool HasEnLogTag_ = false;
   bool Initialized_ = false;

@@ -11,4 +11,8 @@ bool Clock::WaitFor(std::condition_variable&, std::unique_lock<std::mutex>& lock
   return ready();
 }
 
+LineWake Clock::WaitLine(LineWaiter& waiter, const SerialPort* port, uint32_t timeout_ms) {
+  return waiter.Wait(port, timeout_ms);
+}
+
 }  // namespace tk571::platform

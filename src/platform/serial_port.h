@@ -70,6 +70,8 @@ class SerialPort {
   void Close();
 
  private:
+  // The line thread's wait watches the descriptor for bytes.
+  friend class LineWaiter;
   int fd_ = -1;
 };
 

@@ -4,17 +4,19 @@
 // analysis. The controller class replaces the parts that are its own.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/base_dll_object.h"
+#include "protocol/line_thread.h"
 #include "protocol/serial_line.h"
 #include "protocol/tag_type_table.h"
 
 namespace tk571 {
 
-class TCustomDLLObject : public TBaseDLLObject {
+class TCustomDLLObject : public TBaseDLLObject, public LineDriven {
  public:
   explicit TCustomDLLObject(bool first_instance);
   ~TCustomDLLObject() override;
@@ -29,6 +31,9 @@ class TCustomDLLObject : public TBaseDLLObject {
   void RealComm(TCommand* command) override;
   bool GetResult() override;
   void Stop() override;
+
+  LineStepOutcome LineStep() override { return StepForLine(); }
+  const platform::SerialPort* LinePort() const override { return Comm_ ? Comm_->Port() : nullptr; }
 
   virtual void CreateValueStr(TDLLTag& tag, bool is_write, std::string& out);
   virtual int32_t GetCommandStartAddr(const TCommand& command, const TDLLTag& tag);
@@ -62,6 +67,10 @@ class TCustomDLLObject : public TBaseDLLObject {
   int32_t LargestCommandSize() const;
 
   SerialLine* Comm() { return Comm_.get(); }
+  // Collects the answer until `complete` holds for the received text or
+  // `limit_ms` passed; the received text.
+  const std::string& AwaitReply(uint32_t limit_ms,
+                                const std::function<bool(const std::string&)>& complete);
 
   std::unique_ptr<SerialLine> Comm_;
   bool CommCreated_ = false;

@@ -414,7 +414,11 @@ std::string TDLLObject::GetStatusLine() {
     if (!Comm_) return std::string();
     Comm_->ClearBuffer();
     SendText(std::string(1, kAck) + std::string(kCrLf));
-    platform::SleepMs(kStatusWaitMs);
+    // The answer is complete with its last field and CR LF: the rest of the
+    // longest wait would only idle the line.
+    AwaitReply(kStatusWaitMs, [](const std::string& text) {
+      return text.size() >= kStatusLineLength && text.ends_with(kCrLf);
+    });
     const std::string line = ReceiveText();
     const std::string_view terminator =
         TerminatorOf(CurrentCommand() ? CurrentCommand()->TypeIndex : kTypeENQ);

@@ -2,6 +2,7 @@
 
 #include "comm/comm_class.h"
 #include "platform/clock.h"
+#include "platform/line_wait.h"
 #include "platform/serial_port.h"
 
 namespace tk571 {
@@ -30,6 +31,8 @@ class CommLine final : public SerialLine {
   bool Send(const std::string& text) override { return comm_.Send(text); }
   const std::string& Receive() override { return comm_.Receive(); }
   void ClearBuffer() override { comm_.SetReceiveBuffer(std::string()); }
+  void AwaitBytes(uint32_t ms) override { platform::AwaitBytes(comm_.Port(), ms); }
+  const platform::SerialPort* Port() const override { return &comm_.Port(); }
   std::string Settle(uint32_t limit_ms) override {
     std::string stray;
     const uint32_t start = platform::Tick();
