@@ -25,9 +25,11 @@ class Clock {
   // sleeps (a test's) passes the whole timeout at once, as one sleep.
   virtual bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
                        uint32_t timeout_ms, const std::function<bool()>& ready);
-  // A line thread's wait (LineWaiter::Wait) with its time measured by this
-  // clock: a test's clock lets it pass only when the test moves the ticks.
-  virtual LineWake WaitLine(LineWaiter& waiter, const SerialPort* port, uint32_t timeout_ms);
+  // A line thread's wait (LineWaiter::Wait) until `timeout_ms` have passed
+  // since the tick `since`, measured by this clock: a test's clock lets the
+  // time pass only when the test moves the ticks.
+  virtual LineWake WaitLine(LineWaiter& waiter, const SerialPort* port, uint32_t since,
+                            uint32_t timeout_ms);
 };
 
 // The clock every part of the driver uses. SetClock(nullptr) restores the

@@ -18,10 +18,14 @@ void SetThreadLinePause(LinePause* pause) {
   t_pause = pause;
 }
 
+bool LineClosing() {
+  return t_pause && t_pause->Closing();
+}
+
 bool AwaitBytes(const SerialPort& port, uint32_t ms) {
   if (LinePause* pause = ThreadLinePause()) return pause->AwaitBytes(port, ms);
   LineWaiter waiter;
-  return GetClock().WaitLine(waiter, &port, ms) == LineWake::kReadable;
+  return GetClock().WaitLine(waiter, &port, Tick(), ms) == LineWake::kReadable;
 }
 
 }  // namespace tk571::platform

@@ -28,6 +28,8 @@ class LineWaiter {
   // of the system's time. A port that reports an error instead of bytes is
   // not watched for the rest of this wait.
   LineWake Wait(const SerialPort* port, uint32_t timeout_ms);
+  // Bytes are waiting on `port` (null or closed: none).
+  static bool HasBytes(const SerialPort* port);
 
  private:
   intptr_t event_;
@@ -42,11 +44,17 @@ class LinePause {
   virtual void Pause(uint32_t ms) = 0;
   // True when bytes arrived on `port` before `ms` passed.
   virtual bool AwaitBytes(const SerialPort& port, uint32_t ms) = 0;
+  // The line is being stopped.
+  virtual bool Closing() = 0;
 };
 
 // The calling thread's pause, or null off a line thread.
 LinePause* ThreadLinePause();
 void SetThreadLinePause(LinePause* pause);
+
+// The calling line thread is being stopped: nothing more goes out on its
+// line, so a dialogue cut short leaves the controller where it stood.
+bool LineClosing();
 
 // Waits until `port` has bytes or `ms` passed, through the calling thread's
 // pause when it has one, else through the clock. True when bytes arrived.

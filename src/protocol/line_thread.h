@@ -46,19 +46,20 @@ class LineThread final : private platform::LinePause {
   // Ends the line thread and joins it; a pause or wait in progress ends at
   // once. The caller must not hold the driver object.
   void Stop();
-  // Returns once the line thread waits for a wake-up, for bytes, or for time
-  // the clock has not yet given. For tests that move a test clock.
+  // Returns once the line thread waits for a wake-up, for bytes that have not
+  // come, or for time the clock has not yet given. For tests that move a test
+  // clock.
   void RunUntilIdle();
 
  private:
   void Run();
-  // Waits without the driver object; `host_work_ends` lets handed-over work
-  // end the wait.
-  platform::LineWake WaitReleased(const platform::SerialPort* port, uint32_t ms,
+  // Waits without the driver object until `ms` have passed since the tick
+  // `since`; `host_work_ends` lets handed-over work end the wait.
+  platform::LineWake WaitReleased(const platform::SerialPort* port, uint32_t since, uint32_t ms,
                                   bool host_work_ends);
   void Pause(uint32_t ms) override;
   bool AwaitBytes(const platform::SerialPort& port, uint32_t ms) override;
-  bool Stopping();
+  bool Closing() override;
 
   LineDriven& driven_;
   // Held by the line thread while it steps, by a host call while it works.
@@ -74,6 +75,7 @@ class LineThread final : private platform::LinePause {
   // The wait in progress, as RunUntilIdle looks at it.
   bool waiting_ = false;
   bool wait_ends_on_host_work_ = false;
+  const platform::SerialPort* wait_port_ = nullptr;
   uint32_t wait_start_ = 0;
   uint32_t wait_ms_ = 0;
 

@@ -28,7 +28,9 @@ class CommLine final : public SerialLine {
   }
   void Close() override { comm_.Close(); }
   std::string LineKey() const override { return key_; }
-  bool Send(const std::string& text) override { return comm_.Send(text); }
+  bool Send(const std::string& text) override {
+    return !platform::LineClosing() && comm_.Send(text);
+  }
   const std::string& Receive() override { return comm_.Receive(); }
   void ClearBuffer() override { comm_.SetReceiveBuffer(std::string()); }
   void AwaitBytes(uint32_t ms) override { platform::AwaitBytes(comm_.Port(), ms); }

@@ -40,8 +40,7 @@ class FakeClock : public platform::Clock {
     return now_;
   }
   platform::LineWake WaitLine(platform::LineWaiter& waiter, const platform::SerialPort* port,
-                              uint32_t timeout_ms) override {
-    const uint32_t start = TickMs();
+                              uint32_t start, uint32_t timeout_ms) override {
     for (;;) {
       // A real millisecond at a time: bytes and wake-ups are real events.
       const platform::LineWake woke = waiter.Wait(port, 1);

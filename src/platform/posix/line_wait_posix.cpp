@@ -39,6 +39,12 @@ void LineWaiter::Wake() {
   [[maybe_unused]] const ssize_t written = write(EventFd(event_), &one, sizeof one);
 }
 
+bool LineWaiter::HasBytes(const SerialPort* port) {
+  if (!port || port->fd_ < 0) return false;
+  pollfd fd{port->fd_, POLLIN, 0};
+  return poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN);
+}
+
 LineWake LineWaiter::Wait(const SerialPort* port, uint32_t timeout_ms) {
   const bool forever = timeout_ms == kWaitForever;
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
