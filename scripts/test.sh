@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the layout of the sources, then builds and
-# runs every test twice: a normal build and one with AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# runs every test three times: a normal build, one with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and one with ThreadSanitizer (the line threads
+# and the host's calls; without the Qt widgets, whose toolkit is not built
+# for it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -21,4 +23,6 @@ run() {
 run build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run build-asan -DCMAKE_BUILD_TYPE=Debug -DTK571_SANITIZE=ON
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  run build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTK571_TSAN=ON -DTK571_QT=OFF
 echo "all tests passed"
