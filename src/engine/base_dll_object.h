@@ -190,8 +190,9 @@ class TBaseDLLObject {
   LineStepOutcome StepForLine();
   // Notes the tags changed outside a step (the host's switches).
   void NoteChangedTags();
-  // Positions of the tags changed since the last call, in tag-list order.
-  std::vector<int32_t> TakeChangedTags();
+  // Positions of the tags changed since the last call, in tag-list order;
+  // valid until the next call.
+  const std::vector<int32_t>& TakeChangedTags();
 
  protected:
   // The tag types of the device layer; the engine itself knows none.

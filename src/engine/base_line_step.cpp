@@ -23,7 +23,7 @@ void TBaseDLLObject::NoteChangedTags() {
   Changed_.Note(Tags_);
 }
 
-std::vector<int32_t> TBaseDLLObject::TakeChangedTags() {
+const std::vector<int32_t>& TBaseDLLObject::TakeChangedTags() {
   return Changed_.Take();
 }
 

@@ -18,9 +18,10 @@ void ChangedTags::Note(const std::vector<std::unique_ptr<TDLLTag>>& tags) {
   }
 }
 
-std::vector<int32_t> ChangedTags::Take() {
-  std::vector<int32_t> taken;
-  taken.swap(positions_);
+const std::vector<int32_t>& ChangedTags::Take() {
+  taken_.swap(positions_);
+  positions_.clear();
+  std::vector<int32_t>& taken = taken_;
   for (int32_t position : taken) noted_[static_cast<std::size_t>(position)] = 0;
   // The host has always received its changes in the order of its tag list.
   // One note walks the list in order, so the positions are mostly in order

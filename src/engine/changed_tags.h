@@ -15,11 +15,15 @@ class ChangedTags {
  public:
   // Notes the position of every tag whose value is not the reported one.
   void Note(const std::vector<std::unique_ptr<TDLLTag>>& tags);
-  // The noted positions in tag-list order, each once; the note starts afresh.
-  std::vector<int32_t> Take();
+  // The noted positions in tag-list order, each once, valid until the next
+  // Take; the note starts afresh.
+  const std::vector<int32_t>& Take();
 
  private:
   std::vector<int32_t> positions_;
+  // The positions handed out last; the two buffers swap, so a poll after
+  // the first allocates nothing.
+  std::vector<int32_t> taken_;
   std::vector<uint8_t> noted_;
 };
 
