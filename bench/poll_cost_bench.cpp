@@ -68,9 +68,19 @@ void PollDriver(benchmark::State& state, Mode mode) {
     return;
   }
   TDLLObject& object = *ThreadObject();
-  object.SetCommEnabled(false);
   double value = 0.5;
-  for (int32_t i = 0; i < tags; ++i) object.TagAt(i)->Value = TagValue::Double(value);
+  // New readings as the line thread leaves them: the values and the note of
+  // the changed tags, under the object's hold.
+  const auto give_readings = [&] {
+    const HeldObject held;
+    for (int32_t i = 0; i < tags; ++i) object.TagAt(i)->Value = TagValue::Double(value);
+    object.NoteChangedTags();
+  };
+  {
+    const HeldObject held;
+    object.SetCommEnabled(false);
+  }
+  give_readings();
   std::vector<TTagValueRec> records(static_cast<std::size_t>(tags));
   int32_t count = 0;
   char* message = nullptr;
@@ -86,7 +96,7 @@ void PollDriver(benchmark::State& state, Mode mode) {
   for (auto _ : state) {
     if (mode != Mode::kUnchanged) {
       value += 1;
-      for (int32_t i = 0; i < tags; ++i) object.TagAt(i)->Value = TagValue::Double(value);
+      give_readings();
     }
     if (mode == Mode::kChangeOnly) {
       benchmark::ClobberMemory();

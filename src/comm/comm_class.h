@@ -127,6 +127,8 @@ class TCommClass {
   void Close();
 
   bool IsOpen() const { return port_.IsOpen(); }
+  // The device, for a wait on its arriving bytes.
+  const platform::SerialPort& Port() const { return port_; }
   const std::string& PortName() const { return port_name_; }
   const std::string& StatusText() const { return status_text_; }
   // The device behind the port and the outcome of the last connection, in

@@ -105,6 +105,8 @@ class EntryPointTestDriver : public ui::TestDriver {
     TTagInfo* tags[] = {&tag_};
     char* message = nullptr;
     StartResult result;
+    // The test window steps the object itself, one exchange per step.
+    const SteppedByCaller stepped;
     result.started = IniDriver(1, tags, block.data(), &message) != 0;
     result.message = TakeHostString(message);
     // The serial port reports a port it could not open with this text.

@@ -179,7 +179,7 @@ TK571_EXPORT int32_t TK571_CALL DLLEdDev(uintptr_t owner_window, void* pdb) {
 }
 
 TK571_EXPORT void TK571_CALL WriteLog(TK571Bool enable, char** message) {
-  TDLLObject* object = ThreadObject();
+  const HeldObject object;
   if (!object) {
     HandOver(message, NoObjectText());
     return;
@@ -189,49 +189,58 @@ TK571_EXPORT void TK571_CALL WriteLog(TK571Bool enable, char** message) {
     return;
   }
   object->SetEnLog(enable != 0);
-  HandOver(message, TakeMessage(*object));
+  HandOver(message, TakeMessage(*object.get()));
 }
 
 TK571_EXPORT TK571Bool TK571_CALL FreeDriver(void) {
+  // The line thread lets go of the port before the object closes it.
+  StopThreadLine();
   if (TDLLObject* object = ThreadObject()) object->Stop();
   return 1;
 }
 
 TK571_EXPORT TK571Bool TK571_CALL OnDataWrite(uint32_t count, TTagValueRec* records,
                                               char** message) {
-  TDLLObject* object = ThreadObject();
-  if (!object || count == 0 || !records) {
-    HandOver(message, NoObjectText());
-    return 0;
-  }
   bool result = false;
-  for (uint32_t i = 0; i < count; ++i) {
-    const TTagValueRec& record = records[i];
-    const TDLLTag* tag = object->FindTag(record.TagID);
-    if (!tag || record.ValueType != tag->DataKind) continue;
-    const std::optional<TagValue> value = ValueOfRecord(record);
-    if (!value) continue;
-    result = object->WriteExecute(record.TagID, *value);
+  {
+    const HeldObject object;
+    if (!object || count == 0 || !records) {
+      HandOver(message, NoObjectText());
+      return 0;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+      const TTagValueRec& record = records[i];
+      const TDLLTag* tag = object->FindTag(record.TagID);
+      if (!tag || record.ValueType != tag->DataKind) continue;
+      const std::optional<TagValue> value = ValueOfRecord(record);
+      if (!value) continue;
+      result = object->WriteExecute(record.TagID, *value);
+    }
+    // A switch the driver holds itself shows its new state at the next poll.
+    object->NoteChangedTags();
+    HandOver(message, TakeMessage(*object.get()));
   }
-  HandOver(message, TakeMessage(*object));
+  // The queued write goes out as soon as the line is free.
+  if (LineThread* line = ThreadLine()) line->Wake();
   return result ? 1 : 0;
 }
 
 TK571_EXPORT TK571Bool TK571_CALL OnDataRead(int32_t* count, TTagValueRec* records,
                                              char** message) {
   if (count) *count = 0;
-  TDLLObject* object = ThreadObject();
+  const HeldObject object;
   if (!object || !records) {
     HandOver(message, NoObjectText());
     return 1;
   }
-  object->ReadExecute();
-  const std::string note = TakeMessage(*object);
+  const std::string note = TakeMessage(*object.get());
   const uint32_t tick = platform::Tick();
   const double now = platform::HostDateNow();
   int32_t reported = 0;
-  for (int32_t i = 0; i < object->TagCount(); ++i) {
-    TDLLTag& tag = *object->TagAt(i);
+  for (int32_t position : object->TakeChangedTags()) {
+    TDLLTag* changed = object->TagAt(position);
+    if (!changed) continue;
+    TDLLTag& tag = *changed;
     // A change of quality alone (a failed write, the next good answer) is
     // news to the host as much as a new value.
     if (tag.Value == tag.ReportedValue && tag.Quality == tag.ReportedQuality) continue;
@@ -247,18 +256,18 @@ TK571_EXPORT TK571Bool TK571_CALL OnDataRead(int32_t* count, TTagValueRec* recor
 
 TK571_EXPORT uint16_t TK571_CALL DetectScanTime(void) {
   constexpr uint16_t kNoObjectScanTime = 1000;
-  const TDLLObject* object = ThreadObject();
+  const HeldObject object;
   return object ? static_cast<uint16_t>(object->ScanTime()) : kNoObjectScanTime;
 }
 
 TK571_EXPORT TK571Bool TK571_CALL GetDeviceStatus(char** message) {
-  TDLLObject* object = ThreadObject();
-  HandOver(message, object ? TakeMessage(*object) : NoObjectText());
+  const HeldObject object;
+  HandOver(message, object ? TakeMessage(*object.get()) : NoObjectText());
   return 1;
 }
 
 TK571_EXPORT TK571Bool TK571_CALL IniDriverEx(uint32_t event_handle) {
-  TDLLObject* object = ThreadObject();
+  const HeldObject object;
   if (!object) return 1;
   // The driver writes 8-byte counters into the event: a descriptor of
   // anything else, passed by mistake, would be corrupted.
@@ -308,6 +317,7 @@ TK571_EXPORT TK571Bool TK571_CALL IniDriver(int32_t tag_count, TTagInfo** tags, 
     HandOver(message, TakeMessage(object));
     return result;
   });
+  if (started) StartThreadLine();
   return started ? 1 : 0;
 }
 

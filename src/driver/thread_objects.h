@@ -1,19 +1,28 @@
-// Process-wide state of the library: the calling threads' driver objects
-// and the start gate that serialises their start.
+// Process-wide state of the library: the calling threads' driver objects,
+// each with its line thread, and the start gate that serialises their start.
 #pragma once
 
 #include <memory>
 
 #include "platform/auto_reset_event.h"
 #include "protocol/dll_object.h"
+#include "protocol/line_thread.h"
 
 namespace tk571 {
 
 // The driver object of the calling thread, or null.
 TDLLObject* ThreadObject();
+// The line thread of the calling thread's object, or null when its start
+// failed or the object was stopped.
+LineThread* ThreadLine();
 // Installs an object for the calling thread; an earlier one is stopped and
 // destroyed first, so its serial port is free and nothing leaks.
 void SetThreadObject(std::unique_ptr<TDLLObject> object);
+// Starts the line thread of the calling thread's object.
+void StartThreadLine();
+// Ends the line thread of the calling thread's object and joins it; the
+// object keeps its port until it is stopped.
+void StopThreadLine();
 // Destroys the calling thread's object, if any.
 void DestroyThreadObject();
 // Makes the object IniDriver installs: the controller object over the serial
@@ -25,6 +34,30 @@ void SetObjectMaker(ObjectMaker maker);
 std::unique_ptr<TDLLObject> MakeDriverObject();
 // The start gate; null once the library is unloading.
 platform::AutoResetEvent* StartGate();
+
+// While one lives, a start on the calling thread gives the object no line
+// thread: the caller steps the object itself, as the device test does.
+class SteppedByCaller {
+ public:
+  SteppedByCaller();
+  ~SteppedByCaller();
+  SteppedByCaller(const SteppedByCaller&) = delete;
+  SteppedByCaller& operator=(const SteppedByCaller&) = delete;
+};
+
+// The calling thread's object for the length of a host call: held against
+// its line thread.
+class HeldObject {
+ public:
+  HeldObject();
+  TDLLObject* get() const { return object_; }
+  TDLLObject* operator->() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+
+ private:
+  TDLLObject* object_;
+  std::unique_lock<std::mutex> hold_;
+};
 
 inline constexpr uint32_t kStartGateWaitMs = 5000;
 

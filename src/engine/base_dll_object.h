@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "config/device_pdb.h"
+#include "engine/changed_tags.h"
 #include "engine/command.h"
 #include "engine/dll_tag.h"
 #include "engine/guarded.h"
@@ -194,6 +195,15 @@ class TBaseDLLObject {
     uint32_t write_failures = 0;
   };
   ExchangeTotals Totals() const;
+
+  // --- The line thread's view (base_line_step.cpp).
+  // One run step, taken by the line thread instead of the host's poll.
+  LineStepOutcome StepForLine();
+  // Notes the tags changed outside a step (the host's switches).
+  void NoteChangedTags();
+  // Positions of the tags changed since the last call, in tag-list order;
+  // valid until the next call.
+  const std::vector<int32_t>& TakeChangedTags();
 
  protected:
   // GetRunEvent's choice of an event for the current state, before the link
@@ -408,6 +418,9 @@ class TBaseDLLObject {
   // Devices and the line whose link tags have shown their first outcome.
   std::array<bool, kDeviceCount> DevLinkShown_{};
   bool LinkShown_ = false;
+  // Requests sent so far: a step that sent one moved the exchange on.
+  uint32_t Requests_ = 0;
+  ChangedTags Changed_;
   std::string DevMsg_;
   bool HasEnLogTag_ = false;
   bool Initialized_ = false;

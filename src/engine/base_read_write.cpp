@@ -14,6 +14,7 @@ namespace tk571 {
 void TBaseDLLObject::SyncTagValue(TCommand&) {}
 
 void TBaseDLLObject::MarkSent() {
+  ++Requests_;
   SendTick_ = platform::Tick();
   ReplyRejected_ = false;
 }

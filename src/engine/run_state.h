@@ -76,4 +76,13 @@ enum TRunEvent : uint8_t {
 inline constexpr int kRunEventCount = 45;  // 0..44
 static_assert(opClrResvLink3Error == 44);
 
+// What one step left for the line thread to do.
+struct LineStepOutcome {
+  // The machine changed state, event or command, or sent a request: it may
+  // take its next step at once.
+  bool moved = false;
+  // An answer is awaited: bytes arriving on the line end the wait.
+  bool awaiting = false;
+};
+
 }  // namespace tk571

@@ -8,6 +8,8 @@
 #include <functional>
 #include <mutex>
 
+#include "platform/line_wait.h"
+
 namespace tk571::platform {
 
 class Clock {
@@ -23,6 +25,11 @@ class Clock {
   // sleeps (a test's) passes the whole timeout at once, as one sleep.
   virtual bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
                        uint32_t timeout_ms, const std::function<bool()>& ready);
+  // A line thread's wait (LineWaiter::Wait) until `timeout_ms` have passed
+  // since the tick `since`, measured by this clock: a test's clock lets the
+  // time pass only when the test moves the ticks.
+  virtual LineWake WaitLine(LineWaiter& waiter, const SerialPort* port, uint32_t since,
+                            uint32_t timeout_ms);
 };
 
 // The clock every part of the driver uses. SetClock(nullptr) restores the
@@ -33,8 +40,13 @@ void SetClock(Clock* clock);
 inline uint32_t Tick() {
   return GetClock().TickMs();
 }
+// On a line thread the pause releases the driver object and ends when the
+// line stops.
 inline void SleepMs(uint32_t ms) {
-  GetClock().SleepMs(ms);
+  if (LinePause* pause = ThreadLinePause())
+    pause->Pause(ms);
+  else
+    GetClock().SleepMs(ms);
 }
 inline uint32_t TicksSince(uint32_t start) {
   return Tick() - start;

@@ -84,6 +84,8 @@ class SerialPort {
   void Close();
 
  private:
+  // The line thread's wait watches the descriptor for bytes.
+  friend class LineWaiter;
 #ifdef _WIN32
   void* handle_ = nullptr;  // opened for overlapped I/O
   void* event_ = nullptr;   // manual-reset completion event of reads and writes

@@ -4,18 +4,20 @@
 // analysis. The controller class replaces the parts that are its own.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/base_dll_object.h"
+#include "protocol/line_thread.h"
 #include "protocol/serial_line.h"
 #include "protocol/tag_type_table.h"
 
 namespace tk571 {
 
-class TCustomDLLObject : public TBaseDLLObject {
+class TCustomDLLObject : public TBaseDLLObject, public LineDriven {
  public:
   static std::string_view ExceptionClass(std::string_view) { return "TCustomDLLObject"; }
 
@@ -32,6 +34,9 @@ class TCustomDLLObject : public TBaseDLLObject {
   void RealComm(TCommand* command) override;
   bool GetResult() override;
   void Stop() override;
+
+  LineStepOutcome LineStep() override { return StepForLine(); }
+  const platform::SerialPort* LinePort() const override { return Comm_ ? Comm_->Port() : nullptr; }
 
   virtual void CreateValueStr(TDLLTag& tag, bool is_write, std::string& out);
   virtual int32_t GetCommandStartAddr(const TCommand& command, const TDLLTag& tag);
@@ -81,6 +86,10 @@ class TCustomDLLObject : public TBaseDLLObject {
   SerialLine* Comm() { return Comm_.get(); }
   // The physical line behind the port (its device path), empty without one.
   std::string LineKey() const { return Comm_ ? Comm_->LineKey() : std::string(); }
+  // Collects the answer until `complete` holds for the received text or
+  // `limit_ms` passed; the received text.
+  const std::string& AwaitReply(uint32_t limit_ms,
+                                const std::function<bool(const std::string&)>& complete);
 
   // Sends a request once the line is free: what arrived after the last
   // answer and what is still arriving is read, counted for the device of the

@@ -372,7 +372,10 @@ std::string TDLLObject::GetStatusLine() {
   return Guarded(this, "GetStatusLine", std::string(), [&] {
     if (!Comm()) return std::string();
     SendText(std::string(1, kAck) + std::string(kCrLf));
-    platform::SleepMs(kStatusWaitMs);
+    // The answer is complete once its line is in: the rest of the longest
+    // wait would only idle the line.
+    AwaitReply(kStatusWaitMs,
+               [](const std::string& text) { return FindStatusLine(text).has_value(); });
     const std::string received = ReceiveText(false);
     const auto line = FindStatusLine(received);
     if (!line) {

@@ -2,6 +2,7 @@
 
 #include "comm/comm_class.h"
 #include "platform/clock.h"
+#include "platform/line_wait.h"
 #include "platform/serial_port.h"
 
 namespace tk571 {
@@ -28,7 +29,9 @@ class CommLine final : public SerialLine {
   void Close() override { comm_.Close(); }
   std::string Diagnosis() const override { return comm_.Diagnosis(); }
   std::string LineKey() const override { return key_; }
-  bool Send(const std::string& text) override { return comm_.Send(text); }
+  bool Send(const std::string& text) override {
+    return !platform::LineClosing() && comm_.Send(text);
+  }
   const std::string& Receive() override {
     const std::size_t seen = comm_.ReceiveBuffer().size();
     const std::string& buffer = comm_.Receive();
@@ -36,6 +39,8 @@ class CommLine final : public SerialLine {
     return buffer;
   }
   void ClearBuffer() override { comm_.SetReceiveBuffer(std::string()); }
+  void AwaitBytes(uint32_t ms) override { platform::AwaitBytes(comm_.Port(), ms); }
+  const platform::SerialPort* Port() const override { return &comm_.Port(); }
   std::string Settle(uint32_t limit_ms, bool stray_in, uint32_t guard_ms) override {
     std::string stray;
     const uint32_t start = platform::Tick();

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "config/device_pdb.h"
+#include "platform/clock.h"
+#include "platform/serial_port.h"
 
 namespace tk571 {
 
@@ -45,6 +47,11 @@ class SerialLine {
   // without their address it would pass for the answer to the next request.
   // Returns the bytes read; they belong to no request.
   virtual std::string Settle(uint32_t limit_ms, bool stray_in, uint32_t guard_ms) = 0;
+  // Waits until more bytes may be read or `ms` passed. A line that cannot
+  // tell when bytes arrive waits the whole time.
+  virtual void AwaitBytes(uint32_t ms) { platform::SleepMs(ms); }
+  // The device whose bytes a line thread waits for; null for a line without one.
+  virtual const platform::SerialPort* Port() const { return nullptr; }
 };
 
 // 3.5 character times of the line's format in whole milliseconds, at least 1.

@@ -130,7 +130,8 @@ bool TDLLObject::SendSetpointItem() {
         FloatText(static_cast<double>(Entry(*table, item.kind, item.material)));
     for (int attempt = 0; attempt < kSetpointAttempts; ++attempt) {
       SendText(value + std::string(kCrLf));
-      platform::SleepMs(kSetpointWaitMs);
+      // The echo is one line: once its CR LF is in, nothing more comes.
+      AwaitReply(kSetpointWaitMs, [](const std::string& text) { return Contains(text, kCrLf); });
       const std::string echo = ReceiveText(true);
       if (Contains(echo, item.label) && Contains(echo, value)) return true;
     }

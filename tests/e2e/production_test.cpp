@@ -36,7 +36,8 @@ std::vector<TTagInfo> ProductionTags() {
 
 // Writes START_UP and polls until the line shows the request (a trace line
 // such as ">> 53 54 0D 0A"), its answer right after it, and then the "R" that
-// returns the controller to its main display.
+// returns the controller to its main display, and the host has the tag's new
+// value (the exchange ends after the pause that follows "R").
 ::testing::AssertionResult StartUp(sim::Line& line, PlantHost& host, bool value,
                                    const std::string& request, const std::string& answer) {
   line.ClearTrace();
@@ -49,7 +50,8 @@ std::vector<TTagInfo> ProductionTags() {
     const std::size_t sent = testing::Find(lines, request);
     at = sent + 1;
     return at < lines.size() && lines[at] == answer &&
-           testing::Find(lines, ">> 52 0D 0A", at) < lines.size();
+           testing::Find(lines, ">> 52 0D 0A", at) < lines.size() &&
+           host.Number(kStartUp) == (value ? 1.0 : 0.0);
   });
   if (!seen) {
     auto failure = ::testing::AssertionFailure() << "trace:";

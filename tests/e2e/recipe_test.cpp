@@ -172,8 +172,10 @@ TEST(RecipeTest, OutOfOrderRecipeIsRefusedBeforeAnythingIsSent) {
 
   WriteRecipe(host, good);
   ASSERT_TRUE(host.Write(kLoad, 1, TK571_VALUE_BOOL));
-  ASSERT_TRUE(host.PollUntil([&] { return line.GetRecipe(1)[3].final_kg == 60; },
-                             std::chrono::seconds(10)));
+  // The dialogue runs on the driver's line thread: the last set-point is in
+  // when the controller holds it.
+  ASSERT_TRUE(
+      host.PollUntil([&] { return line.GetRecipe(1)[3].fine_kg == 2; }, std::chrono::seconds(10)));
   EXPECT_EQ(line.GetRecipe(1),
             (sim::Recipe{{{500, 400, 20}, {300, 250, 5}, {120, 100, 1}, {60, 40, 2}}}));
   weight += 1.25;

@@ -1,15 +1,19 @@
 // The one clock of the tests: ticks move only when the test, or a sleep of
 // the code under test, moves them; the wall clock stands at a fixed moment and
 // moves with the ticks. It is the driver's clock from construction to
-// destruction.
+// destruction. A line thread's waits end only when the test has moved the
+// ticks past them (or bytes or a wake-up end them), so the test decides when
+// the line thread's time passes.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <ctime>
 #include <functional>
+#include <mutex>
 
 #include "platform/clock.h"
+#include "platform/line_wait.h"
 
 namespace tk571::testing {
 
@@ -26,20 +30,36 @@ class FakeClock : public platform::Clock {
 
   uint32_t TickMs() override { return tick_.load(); }
   void SleepMs(uint32_t ms) override {
-    ++sleeps_;
+    const int sleeps = ++sleeps_;
     slept_ += ms;
     Advance(ms);
-    if (on_sleep) on_sleep(sleeps_);
+    if (on_sleep) on_sleep(sleeps);
   }
-  std::chrono::system_clock::time_point Now() override { return now_; }
+  std::chrono::system_clock::time_point Now() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return now_;
+  }
+  platform::LineWake WaitLine(platform::LineWaiter& waiter, const platform::SerialPort* port,
+                              uint32_t start, uint32_t timeout_ms) override {
+    for (;;) {
+      // A real millisecond at a time: bytes and wake-ups are real events.
+      const platform::LineWake woke = waiter.Wait(port, 1);
+      if (woke != platform::LineWake::kTimedOut) return woke;
+      if (timeout_ms != platform::kWaitForever && TickMs() - start >= timeout_ms) return woke;
+    }
+  }
 
   void Advance(uint32_t ms) {
+    std::lock_guard<std::mutex> lock(mutex_);
     tick_ += ms;
     now_ += std::chrono::milliseconds(ms);
   }
   // Puts the tick counter elsewhere, e.g. just before its wrap.
   void SetTick(uint32_t tick) { tick_ = tick; }
-  void Set(std::chrono::system_clock::time_point t) { now_ = t; }
+  void Set(std::chrono::system_clock::time_point t) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    now_ = t;
+  }
 
   // Sleeps of the code under test so far, and their milliseconds.
   int sleeps() const { return sleeps_; }
@@ -61,11 +81,12 @@ class FakeClock : public platform::Clock {
   }
 
  private:
+  std::mutex mutex_;
   // Wraps a quarter second into a test.
   std::atomic<uint32_t> tick_{0xFFFFFF00u};
   std::chrono::system_clock::time_point now_;
-  int sleeps_ = 0;
-  uint32_t slept_ = 0;
+  std::atomic<int> sleeps_{0};
+  std::atomic<uint32_t> slept_{0};
 };
 
 }  // namespace tk571::testing

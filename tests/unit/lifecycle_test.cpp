@@ -5,10 +5,13 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "driver/thread_objects.h"
+#include "e2e/wire.h"
 #include "engine/run_log.h"
 #include "log/log_fixtures.h"
 #include "platform/gbk.h"
@@ -206,6 +209,35 @@ TEST_F(LifecycleTest, OnlyAnEventfdIsSignalledOnASevereFailure) {
   ASSERT_TRUE(poll_until_severe());
   EXPECT_GT(signals(), 0u);
   for (int fd : {file, pipe_ends[0], pipe_ends[1], event}) ::close(fd);
+}
+
+// The dialogue's pauses are the controller's time, spent on the line thread:
+// the test clock stands still, so the pause after the first "R" never ends by
+// itself, and still the host's calls and FreeDriver return.
+TEST_F(LifecycleTest, HostCallsAndFreeDriverDoNotWaitForADialoguePause) {
+  ASSERT_TRUE(Start({TagDef(1, "READ1:1"), TagDef(2, "READ_SETM1:1", TK571_VALUE_BOOL)}));
+  TTagValueRec write{};
+  write.TagID = 2;
+  write.ValueType = TK571_VALUE_BOOL;
+  write.Value.Bool = 1;
+  char* message = nullptr;
+  EXPECT_EQ(OnDataWrite(1, &write, &message), 1);
+  std::free(message);
+  bool paused = false;
+  for (int look = 0; look < 10000 && !paused; ++look) {
+    paused = testing::CountOf(testing::WriteRequests(line_.Trace()), "R\r\n") > 0;
+    if (!paused) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(paused) << "the dialogue never began";
+  const uint32_t tick = clock_.TickMs();
+  int32_t count = -1;
+  TTagValueRec records[2];
+  EXPECT_EQ(OnDataRead(&count, records, nullptr), 1);
+  EXPECT_EQ(OnDataWrite(1, &write, nullptr), 0) << "a repeated write is refused, not queued";
+  EXPECT_EQ(FreeDriver(), 1);
+  EXPECT_EQ(clock_.TickMs(), tick) << "nothing waited for the pause's time";
+  EXPECT_EQ(testing::CountOf(testing::WriteRequests(line_.Trace()), "SET\r\n"), 0)
+      << "a stopping line sends nothing more";
 }
 
 }  // namespace

@@ -1,0 +1,114 @@
+#include "protocol/line_thread.h"
+
+#include <chrono>
+
+#include "platform/clock.h"
+
+namespace tk571 {
+
+LineThread::LineThread(LineDriven& driven) : driven_(driven) {}
+
+LineThread::~LineThread() {
+  Stop();
+}
+
+void LineThread::Start() {
+  if (thread_.joinable()) return;
+  thread_ = std::thread([this] { Run(); });
+}
+
+void LineThread::Wake() {
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    host_work_ = true;
+  }
+  waiter_.Wake();
+}
+
+void LineThread::Stop() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    stopping_ = true;
+  }
+  waiter_.Wake();
+  thread_.join();
+}
+
+bool LineThread::Closing() {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return stopping_;
+}
+
+void LineThread::Run() {
+  platform::SetThreadLinePause(this);
+  std::unique_lock<std::mutex> held(object_);
+  held_ = &held;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(state_mutex_);
+      if (stopping_) break;
+      host_work_ = false;
+    }
+    const LineStepOutcome step = driven_.LineStep();
+    if (step.moved) continue;
+    WaitReleased(step.awaiting ? driven_.LinePort() : nullptr, platform::Tick(), kIdleStepMs,
+                 /*host_work_ends=*/true);
+  }
+  held_ = nullptr;
+  platform::SetThreadLinePause(nullptr);
+}
+
+platform::LineWake LineThread::WaitReleased(const platform::SerialPort* port, uint32_t since,
+                                            uint32_t ms, bool host_work_ends) {
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    if (stopping_ || (host_work_ends && host_work_)) return platform::LineWake::kWoken;
+    waiting_ = true;
+    wait_ends_on_host_work_ = host_work_ends;
+    wait_port_ = port;
+    wait_start_ = since;
+    wait_ms_ = ms;
+  }
+  state_changed_.notify_all();
+  held_->unlock();
+  const platform::LineWake woke = platform::GetClock().WaitLine(waiter_, port, since, ms);
+  held_->lock();
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    waiting_ = false;
+  }
+  return woke;
+}
+
+void LineThread::Pause(uint32_t ms) {
+  // The controller's own time: handed-over work waits for its end, a stop
+  // does not.
+  const uint32_t start = platform::Tick();
+  while (platform::TicksSince(start) < ms && !Closing())
+    WaitReleased(nullptr, start, ms, /*host_work_ends=*/false);
+}
+
+bool LineThread::AwaitBytes(const platform::SerialPort& port, uint32_t ms) {
+  const uint32_t start = platform::Tick();
+  while (platform::TicksSince(start) < ms && !Closing())
+    if (WaitReleased(&port, start, ms, /*host_work_ends=*/false) == platform::LineWake::kReadable)
+      return true;
+  return false;
+}
+
+void LineThread::RunUntilIdle() {
+  std::unique_lock<std::mutex> lock(state_mutex_);
+  for (;;) {
+    if (!thread_.joinable() || stopping_) return;
+    const bool time_left =
+        wait_ms_ == platform::kWaitForever || platform::TicksSince(wait_start_) < wait_ms_;
+    if (waiting_ && time_left && !(host_work_ && wait_ends_on_host_work_) &&
+        !platform::LineWaiter::HasBytes(wait_port_))
+      return;
+    // The test's clock moves without telling the line thread: look again soon.
+    state_changed_.wait_for(lock, std::chrono::milliseconds(1));
+  }
+}
+
+}  // namespace tk571
