@@ -6,6 +6,7 @@
 #include "config/device_pdb.h"
 #include "platform/clock.h"
 #include "platform/gbk.h"
+#include "platform/line_wait.h"
 
 namespace tk571 {
 namespace {
@@ -126,7 +127,8 @@ bool TCommClass::OpenDevice(uint32_t retry_ms) {
   for (;;) {
     last_open_ = port_.Open(device_path_);
     if (last_open_.result == platform::SerialOpenResult::kOpened) return true;
-    if (platform::TicksSince(start) >= retry_ms) return false;
+    // A stopping line thread's pauses end at once: its time no longer runs.
+    if (platform::TicksSince(start) >= retry_ms || platform::LineClosing()) return false;
     platform::SleepMs(kOpenRetryPauseMs);
   }
 }

@@ -1,5 +1,6 @@
 // Waits that end when the controller's answer is in, not after a fixed time.
 #include "platform/clock.h"
+#include "platform/line_wait.h"
 #include "protocol/custom_dll_object.h"
 
 namespace tk571 {
@@ -12,7 +13,8 @@ const std::string& TCustomDLLObject::AwaitReply(
   for (;;) {
     const std::string& received = Comm_->Receive();
     const uint32_t passed = platform::TicksSince(start);
-    if (complete(received) || passed >= limit_ms) return received;
+    // A stopping line thread's waits end at once: its time no longer runs.
+    if (complete(received) || passed >= limit_ms || platform::LineClosing()) return received;
     Comm_->AwaitBytes(limit_ms - passed);
   }
 }

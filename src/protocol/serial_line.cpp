@@ -55,6 +55,8 @@ class CommLine final : public SerialLine {
       const bool quiet = !arriving || platform::TicksSince(last_arrival_) >= gap_ms_;
       const uint32_t waited = platform::TicksSince(start);
       if ((quiet && waited >= guard_ms) || waited >= guard_ms + limit_ms) return stray;
+      // A stopping line thread's pauses end at once: its time no longer runs.
+      if (platform::LineClosing()) return stray;
       platform::SleepMs(1);
     }
   }

@@ -175,6 +175,8 @@ TEST_F(LifecycleTest, OnlyAnEventfdIsSignalledOnASevereFailure) {
   const std::string severe = ToGbk("严重故障：连续通讯失败，请检查线路和设备");
   auto poll_until_severe = [&] {
     for (int i = 0; i < 5000; ++i) {
+      // The exchanges run on the line thread: it takes the time just given.
+      if (LineThread* line = ThreadLine()) line->RunUntilIdle();
       int32_t count = 0;
       TTagValueRec record{};
       char* message = nullptr;
