@@ -16,6 +16,7 @@
 #include "platform/host_event.h"
 #include "platform/host_string.h"
 #include "platform/local_time.h"
+#include "platform/thread_slot.h"
 #include "tk571/driver.h"
 #ifdef TK571_HAVE_QT
 #include "ui/qt/ui_entry.h"
@@ -228,6 +229,10 @@ TK571_EXPORT TK571Bool TK571_CALL OnDataWrite(uint32_t count, TTagValueRec* reco
 TK571_EXPORT TK571Bool TK571_CALL OnDataRead(int32_t* count, TTagValueRec* records,
                                              char** message) {
   if (count) *count = 0;
+  // The poll no longer reads the port, which was where a host's cancellation
+  // of its polling thread took effect; the thread still ends in here, before
+  // it holds the object, and its slot's destructor stops the line thread.
+  platform::AcceptThreadCancel();
   const HeldObject object;
   if (!object || !records) {
     HandOver(message, NoObjectText());

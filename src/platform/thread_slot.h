@@ -20,4 +20,9 @@ class ThreadSlot {
   bool valid_;
 };
 
+// Acts on a cancellation the host requested for the calling thread: on POSIX
+// the thread unwinds from here and its slot's destructor runs. Windows has
+// no such request.
+void AcceptThreadCancel();
+
 }  // namespace tk571::platform

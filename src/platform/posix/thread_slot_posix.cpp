@@ -22,4 +22,8 @@ void ThreadSlot::Set(void* value) {
   if (valid_) pthread_setspecific(static_cast<pthread_key_t>(key_), value);
 }
 
+void AcceptThreadCancel() {
+  pthread_testcancel();
+}
+
 }  // namespace tk571::platform

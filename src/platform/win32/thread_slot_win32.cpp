@@ -55,4 +55,6 @@ void ThreadSlot::Set(void* value) {
   if (valid_) TlsSetValue(key_, value);
 }
 
+void AcceptThreadCancel() {}
+
 }  // namespace tk571::platform
