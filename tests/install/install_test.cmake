@@ -8,6 +8,7 @@
 # the library and the tools run without the ui component.
 #
 # -DBUILD_DIR -DCONSUMER_DIR -DWORK_DIR -DC_COMPILER -DHAVE_QT [-DEXTRA_C_FLAGS]
+cmake_policy(SET CMP0057 NEW)
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
