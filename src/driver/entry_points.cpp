@@ -9,6 +9,7 @@
 #include "driver/device_test.h"
 #include "driver/tag_kinds.h"
 #include "driver/thread_objects.h"
+#include "driver/ui_module.h"
 #include "engine/guarded.h"
 #include "engine/run_log.h"
 #include "platform/clock.h"
@@ -17,9 +18,6 @@
 #include "platform/host_string.h"
 #include "platform/local_time.h"
 #include "tk571/driver.h"
-#ifdef TK571_HAVE_QT
-#include "ui/qt/ui_entry.h"
-#endif
 
 using namespace tk571;
 
@@ -163,17 +161,15 @@ TK571_EXPORT int32_t TK571_CALL DLLEdDev(uintptr_t owner_window, void* pdb) {
   if (!pdb) return kCancelled;
   return CatchAll(
       [&] {
-#ifdef TK571_HAVE_QT
-        return ui::EditDevice(owner_window, pdb);
-#else
-        (void)owner_window;
+        if (const ui::UiModuleTable* module = UiModule()) {
+          return module->edit_device(owner_window, pdb);
+        }
         TDevicePDB block = TDevicePDB::Load(pdb);
         block.Normalize();
         block.Store(pdb);
         // Without the user interface the wizard cannot run: the user could not
         // confirm anything.
         return kCancelled;
-#endif
       },
       kCancelled);
 }
