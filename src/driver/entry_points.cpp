@@ -17,6 +17,9 @@
 #ifdef TK571_HAVE_QT
 #include "ui/qt/ui_entry.h"
 #endif
+#ifdef TK571_HAVE_WIN32_UI
+#include "ui/win32/ui_entry.h"
+#endif
 
 using namespace tk571;
 
@@ -156,8 +159,10 @@ TK571_EXPORT int32_t TK571_CALL DLLEdDev(uintptr_t owner_window, void* pdb) {
   if (!pdb) return kCancelled;
   return CatchAll(
       [&] {
-#ifdef TK571_HAVE_QT
+#if defined(TK571_HAVE_QT)
         return ui::EditDevice(owner_window, pdb);
+#elif defined(TK571_HAVE_WIN32_UI)
+        return ui::win32::EditDevice(owner_window, pdb);
 #else
         (void)owner_window;
         TDevicePDB block = TDevicePDB::Load(pdb);
