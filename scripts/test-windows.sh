@@ -125,10 +125,12 @@ grep -q ">> 53 45 54 0D 0A" "$work/trace.txt" || { echo "no SET on the line" >&2
 grep -A1 ">> 53 54 0D 0A" "$work/trace.txt" | grep -q "<< 59 45 53 0D 0A" ||
   { echo "no start answered YES on the line" >&2; exit 1; }
 
-# (4) The wizard driven through its controls; its pictures become the
-# repository's screenshots.
+# (4) The dialogs driven through their controls; their pictures become the
+# repository's screenshots. The interactive device test reads controller 1
+# of the simulated line on COM1.
 pictures=$work/pictures
 mkdir -p "$pictures"
+(cd "$win_build/tests/windows/bin" && timeout 120 wine sample_test_dialog_test.exe "Z:$pictures")
 (cd "$win_build/tests/windows/bin" && timeout 300 wine wizard_dialog_test.exe "Z:$pictures")
 python3 tests/windows/bmp_to_png.py "$pictures"/*.bmp
 mkdir -p docs/screenshots/windows

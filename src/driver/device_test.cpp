@@ -9,6 +9,9 @@
 #ifdef TK571_HAVE_QT
 #include "ui/qt/ui_entry.h"
 #endif
+#ifdef TK571_HAVE_WIN32_UI
+#include "ui/win32/ui_entry.h"
+#endif
 
 namespace tk571 {
 
@@ -155,10 +158,8 @@ bool RunDeviceTest(const void* host_block, bool interactive) {
     if (!interactive) return session.Begin(block) && session.ProbeSilently();
 #if defined(TK571_HAVE_QT)
     return ui::RunTestWindow(session, block);
-#elif defined(_WIN32)
-    // Until the native dialogs exist, a Windows host asking for the test
-    // window gets the answer of the silent probe.
-    return session.Begin(block) && session.ProbeSilently();
+#elif defined(TK571_HAVE_WIN32_UI)
+    return ui::win32::RunTestWindow(session, block);
 #else
     return false;
 #endif

@@ -37,6 +37,22 @@ enum ControlId : int {
   // TEndFrm
   kComArgMemo = 1501,
   kUsageMemo = 1502,
+  // TSampleTest
+  kStringGrid1 = 1601,
+  kSysMsg = 1602,
+  kCommMsg = 1603,
+  kAskMsg = 1604,
+  kAskBtn = 1605,
+  kAnswerMsg = 1606,
+  kTestDebugBtn = 1607,
+  kPauseBtn = 1608,
+  kExitBtn = 1609,
+  kAddrEd = 1610,
+  kAnalogType = 1611,  // the three type buttons follow in order
+  kReadCk = 1614,
+  kWriteCk = 1615,
+  kWValueMsg = 1616,
+  kWStrMsg = 1617,
 };
 
 }  // namespace tk571::ui::win32

@@ -110,6 +110,9 @@ INT_PTR CALLBACK Dialog::Proc(HWND window, UINT message, WPARAM wparam, LPARAM l
     case WM_NOTIFY:
       self->Notify(*reinterpret_cast<const NMHDR*>(lparam));
       return TRUE;
+    case WM_TIMER:
+      self->Timer(wparam);
+      return TRUE;
     default:
       return FALSE;
   }

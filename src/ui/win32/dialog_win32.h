@@ -34,6 +34,7 @@ class Dialog {
   // WM_COMMAND of a control; IDCANCEL also for Esc and the close box.
   virtual void Command(int id, int code) = 0;
   virtual void Notify(const NMHDR& /*header*/) {}
+  virtual void Timer(UINT_PTR /*id*/) {}
 
   // A child control in dialog units, with the dialog's font.
   HWND Add(const wchar_t* window_class, const std::string& text_gbk, DWORD style, int x, int y,

@@ -1,0 +1,95 @@
+// The interactive device test as a host starts it: DLLTestDev with the flag
+// set, against the controller simulator on COM1. The window must show the
+// read of the first device with the controller's answer, open its advanced
+// panel, and answer 1 when closed with 退出.
+//   sample_test_dialog_test <directory for the pictures>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dialog_pilot.h"
+#include "tk571/driver.h"
+
+namespace {
+
+using namespace tk571_test;
+
+// The simulator plays controllers 1 and 2 at 19200 baud, 7E1.
+std::vector<uint8_t> LineBlock(TK571_FullPDB full_pdb) {
+  std::vector<uint8_t> block(TK571_PDB_SIZE, 0);
+  full_pdb(block.data());
+  block[TK571_PDB_ENTRIES + TK571_PDB_ENTRY_TYPE_CODE] = 1;  // entry 0 unused
+  for (int d : {1, 2}) {
+    uint8_t* entry = &block[TK571_PDB_ENTRIES + static_cast<std::size_t>(d) * TK571_PDB_ENTRY_SIZE];
+    entry[TK571_PDB_ENTRY_TYPE_CODE] = 0;
+    entry[TK571_PDB_ENTRY_TYPE_NAME] = 5;
+    std::memcpy(entry + TK571_PDB_ENTRY_TYPE_NAME + 1, "TK571", 5);
+  }
+  block[TK571_PDB_PORT] = 0;        // Com1
+  block[TK571_PDB_BAUD_INDEX] = 8;  // 19200
+  return block;
+}
+
+std::wstring Cell(HWND window, int row, int column) {
+  wchar_t text[128] = {};
+  LVITEMW cell{};
+  cell.iSubItem = column;
+  cell.pszText = text;
+  cell.cchTextMax = 128;
+  SendMessageW(GetDlgItem(window, kStringGrid1), LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+               reinterpret_cast<LPARAM>(&cell));
+  return text;
+}
+
+void ReadAndClose(Pilot& pilot) {
+  HWND window = pilot.Await();
+  Check(GetDlgItem(window, kStringGrid1) != nullptr, "the test window opens");
+  // The timer reads until the controller's answer is in the window.
+  pilot.Until(
+      [&] { return !pilot.Text(window, kAnswerMsg).empty() && !Cell(window, 0, 1).empty(); });
+  Check(!Cell(window, 0, 0).empty(), "the test tag's address is in the table");
+  Check(Contains(pilot.Text(window, kAnswerMsg), L"<CR>"), "the answer shows its CR by name");
+  pilot.Picture(window, "09-device-test");
+  RECT compact{};
+  GetWindowRect(window, &compact);
+  pilot.Click(window, kTestDebugBtn);
+  RECT advanced{};
+  GetWindowRect(window, &advanced);
+  Check(advanced.bottom - advanced.top > compact.bottom - compact.top,
+        "the advanced panel makes the window taller");
+  pilot.Until([&] { return !pilot.Text(window, kAddrEd).empty(); });
+  pilot.Picture(window, "10-device-test-advanced");
+  pilot.PressLast(window, kExitBtn);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: sample_test_dialog_test <picture directory>\n");
+    return 2;
+  }
+  HMODULE library = LoadLibraryA("TK571_485.dll");
+  if (!library) {
+    std::fprintf(stderr, "TK571_485.dll not loaded\n");
+    return 1;
+  }
+  auto full_pdb =
+      reinterpret_cast<TK571_FullPDB>(reinterpret_cast<void*>(GetProcAddress(library, "FullPDB")));
+  auto dll_test_dev = reinterpret_cast<TK571_DLLTestDev>(
+      reinterpret_cast<void*>(GetProcAddress(library, "DLLTestDev")));
+  if (!full_pdb || !dll_test_dev) return 1;
+  std::vector<uint8_t> block = LineBlock(full_pdb);
+  std::thread pilot_thread(
+      [&](DWORD thread) {
+        Pilot pilot(thread, argv[1]);
+        ReadAndClose(pilot);
+      },
+      GetCurrentThreadId());
+  const TK571Bool answered = dll_test_dev(block.data(), 1);
+  pilot_thread.join();
+  Check(answered == 1, "the device test answers 1 when the controller answered");
+  if (g_failures == 0) std::printf("device test dialog test passed\n");
+  return g_failures == 0 ? 0 : 1;
+}
