@@ -1,7 +1,8 @@
 // The interactive device test as a host starts it: DLLTestDev with the flag
 // set, against the controller simulator on COM1. The window must show the
 // read of the first device with the controller's answer, open its advanced
-// panel, and answer 1 when closed with 退出.
+// panel, and answer 1 when closed with 退出. Then the log viewer of the
+// wizard's start page shows the run log the test wrote.
 //   sample_test_dialog_test <directory for the pictures>
 #include <cstring>
 #include <string>
@@ -28,6 +29,9 @@ std::vector<uint8_t> LineBlock(TK571_FullPDB full_pdb) {
   }
   block[TK571_PDB_PORT] = 0;        // Com1
   block[TK571_PDB_BAUD_INDEX] = 8;  // 19200
+  block[TK571_PDB_DEBUG_ENABLED] = 1;
+  block[TK571_PDB_LOG_ERRORS] = 1;
+  block[TK571_PDB_LOG_TRACE] = 1;
   return block;
 }
 
@@ -63,6 +67,24 @@ void ReadAndClose(Pilot& pilot) {
   pilot.PressLast(window, kExitBtn);
 }
 
+// 调试设置 on the start page: the viewer loads today's run log.
+void ViewLogAndCancel(Pilot& pilot) {
+  HWND page = pilot.Await();
+  pilot.Click(page, kNewOp);
+  PostMessageW(GetDlgItem(page, kDebugBtn), BM_CLICK, 0, 0);
+  HWND viewer = pilot.AwaitAbove(page);
+  Check(GetDlgItem(viewer, kLogMemo) != nullptr, "调试设置 opens the log viewer");
+  Check(IsDlgButtonChecked(viewer, kEnDebugChk) == BST_CHECKED,
+        "the block's debug switch is shown");
+  pilot.Until([&] { return !pilot.Text(viewer, kLogMemo).empty(); });
+  Check(IsWindowEnabled(GetDlgItem(viewer, kSaveBtn)) != FALSE,
+        "saving is offered with the switch on");
+  pilot.Picture(viewer, "11-log-viewer");
+  SendMessageW(GetDlgItem(viewer, kCloseViewerBtn), BM_CLICK, 0, 0);
+  page = pilot.Await(viewer);
+  pilot.PressLast(page, kCancelBtn);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,7 +101,9 @@ int main(int argc, char** argv) {
       reinterpret_cast<TK571_FullPDB>(reinterpret_cast<void*>(GetProcAddress(library, "FullPDB")));
   auto dll_test_dev = reinterpret_cast<TK571_DLLTestDev>(
       reinterpret_cast<void*>(GetProcAddress(library, "DLLTestDev")));
-  if (!full_pdb || !dll_test_dev) return 1;
+  auto dll_ed_dev = reinterpret_cast<TK571_DLLEdDev>(
+      reinterpret_cast<void*>(GetProcAddress(library, "DLLEdDev")));
+  if (!full_pdb || !dll_test_dev || !dll_ed_dev) return 1;
   std::vector<uint8_t> block = LineBlock(full_pdb);
   std::thread pilot_thread(
       [&](DWORD thread) {
@@ -90,6 +114,15 @@ int main(int argc, char** argv) {
   const TK571Bool answered = dll_test_dev(block.data(), 1);
   pilot_thread.join();
   Check(answered == 1, "the device test answers 1 when the controller answered");
+
+  std::thread viewer_thread(
+      [&](DWORD thread) {
+        Pilot pilot(thread, argv[1]);
+        ViewLogAndCancel(pilot);
+      },
+      GetCurrentThreadId());
+  Check(dll_ed_dev(0, block.data()) == 2, "the wizard cancelled after the viewer answers 2");
+  viewer_thread.join();
   if (g_failures == 0) std::printf("device test dialog test passed\n");
   return g_failures == 0 ? 0 : 1;
 }

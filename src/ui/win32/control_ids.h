@@ -53,6 +53,17 @@ enum ControlId : int {
   kWriteCk = 1615,
   kWValueMsg = 1616,
   kWStrMsg = 1617,
+  // TDebugFrm
+  kEnDebugChk = 1701,
+  kErrorChk = 1702,
+  kTraceChk = 1703,
+  kLabel2 = 1704,
+  kLoadBar = 1705,
+  kLogMemo = 1706,
+  kSaveBtn = 1707,
+  kSaveChangesBtn = 1708,
+  kLogPrnBtn = 1709,
+  kCloseViewerBtn = 1710,
 };
 
 }  // namespace tk571::ui::win32

@@ -11,8 +11,9 @@
 #include "platform/gbk.h"
 #include "ui/driver_info.h"
 #include "ui/win32/control_ids.h"
+#include "ui/win32/debug_viewer_win32.h"
 #include "ui/win32/dialog_win32.h"
-#include "ui/win32/summary_print_win32.h"
+#include "ui/win32/print_lines_win32.h"
 #include "ui/wizard_pages.h"
 
 namespace tk571::ui::win32 {
@@ -160,6 +161,7 @@ class TStartFrm : public WizardPage {
 
   std::vector<ButtonSpec> Buttons() const override {
     return {{kVersionBtn, TK571_GBK("帮助信息"), 44},
+            {kDebugBtn, TK571_GBK("调试设置"), 44},
             {kDownloadBtn, TK571_GBK("下载最新驱动"), 58},
             {kNextBtn, NextText(), 44},
             {kCancelBtn, CancelText(), 44}};
@@ -169,6 +171,10 @@ class TStartFrm : public WizardPage {
     switch (id) {
       case kVersionBtn:
         ShowMessage(hwnd(), VersionMessage(info_));
+        break;
+      case kDebugBtn:
+        logic_.OpenDebugViewer();
+        RunDebugViewer(session_, info_, hwnd());
         break;
       case kDownloadBtn:
         ShellExecuteW(hwnd(), L"open", Wide(DownloadAddress(info_)).c_str(), nullptr, nullptr,
@@ -521,9 +527,13 @@ class TEndFrm : public WizardPage {
 
   void PageCommand(int id, int /*code*/) override {
     if (id == kPrnBtn) {
-      PrintSummary(hwnd(), PageTitle(info_, TK571_GBK("向导：完成配置")),
-                   SerialSummaryLines(session_.Work()),
-                   DeviceListLogic(session_, kPageSummary).Nodes());
+      const std::string title = PageTitle(info_, TK571_GBK("向导：完成配置"));
+      std::vector<std::string> lines{title, ""};
+      for (const std::string& line : SerialSummaryLines(session_.Work())) lines.push_back(line);
+      lines.emplace_back();
+      for (const DeviceNode& node : DeviceListLogic(session_, kPageSummary).Nodes())
+        lines.push_back(node.text);
+      PrintLines(hwnd(), title, lines);
     } else if (id == kFinishBtn) {
       SummaryLogic(session_).Finish();
       Close(IDOK);

@@ -1,4 +1,4 @@
-#include "ui/win32/summary_print_win32.h"
+#include "ui/win32/print_lines_win32.h"
 
 #include <commdlg.h>
 
@@ -25,9 +25,7 @@ class PrinterDc {
 
 }  // namespace
 
-bool PrintSummary(HWND owner, const std::string& title_gbk,
-                  const std::vector<std::string>& serial_lines_gbk,
-                  const std::vector<DeviceNode>& devices) {
+bool PrintLines(HWND owner, const std::string& title_gbk, const std::vector<std::string>& lines) {
   PRINTDLGW choice{};
   choice.lStructSize = sizeof(choice);
   choice.hwndOwner = owner;
@@ -36,11 +34,6 @@ bool PrintSummary(HWND owner, const std::string& title_gbk,
   if (choice.hDevMode) GlobalFree(choice.hDevMode);
   if (choice.hDevNames) GlobalFree(choice.hDevNames);
   const PrinterDc printer(choice.hDC);
-
-  std::vector<std::string> lines{title_gbk, ""};
-  lines.insert(lines.end(), serial_lines_gbk.begin(), serial_lines_gbk.end());
-  lines.emplace_back();
-  for (const DeviceNode& node : devices) lines.push_back(node.text);
 
   const std::wstring document = Wide(title_gbk);
   DOCINFOW job{};
