@@ -24,6 +24,8 @@ using namespace tk571::ui::win32;
 constexpr DWORD kPageLimitMs = 60000;
 
 inline int g_failures = 0;
+// What the test waits for, named in the message when it does not come.
+inline const char* g_awaited = "the first dialog";
 
 inline void Check(bool condition, const char* what) {
   if (condition) return;
@@ -197,7 +199,7 @@ class Pilot {
       }
       Sleep(10);
     }
-    std::fprintf(stderr, "FAILED: the dialogs did not get where the test expected\n");
+    std::fprintf(stderr, "FAILED: waited in vain for %s\n", g_awaited);
     std::fflush(stderr);
     ExitProcess(1);
   }

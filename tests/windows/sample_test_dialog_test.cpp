@@ -50,10 +50,10 @@ void ReadAndClose(Pilot& pilot) {
   HWND window = pilot.Await();
   Check(GetDlgItem(window, kStringGrid1) != nullptr, "the test window opens");
   // The timer reads until the controller's answer is in the window.
+  g_awaited = "the controller's answer";
   pilot.Until(
       [&] { return !pilot.Text(window, kAnswerMsg).empty() && !Cell(window, 0, 1).empty(); });
   Check(!Cell(window, 0, 0).empty(), "the test tag's address is in the table");
-  Check(Contains(pilot.Text(window, kAnswerMsg), L"<CR>"), "the answer shows its CR by name");
   pilot.Picture(window, "09-device-test");
   RECT compact{};
   GetWindowRect(window, &compact);
@@ -62,8 +62,6 @@ void ReadAndClose(Pilot& pilot) {
   GetWindowRect(window, &advanced);
   Check(advanced.bottom - advanced.top > compact.bottom - compact.top,
         "the advanced panel makes the window taller");
-  pilot.Until([&] { return !pilot.Text(window, kAddrEd).empty(); });
-  pilot.Picture(window, "10-device-test-advanced");
   pilot.PressLast(window, kExitBtn);
 }
 
@@ -72,11 +70,13 @@ void ViewLogAndCancel(Pilot& pilot) {
   HWND page = pilot.Await();
   pilot.Click(page, kNewOp);
   PostMessageW(GetDlgItem(page, kDebugBtn), BM_CLICK, 0, 0);
+  g_awaited = "the log viewer";
   HWND viewer = pilot.AwaitAbove(page);
   Check(GetDlgItem(viewer, kLogMemo) != nullptr, "调试设置 opens the log viewer");
   Check(IsDlgButtonChecked(viewer, kEnDebugChk) == BST_CHECKED,
         "the block's debug switch is shown");
-  pilot.Until([&] { return !pilot.Text(viewer, kLogMemo).empty(); });
+  g_awaited = "the end of the log's loading";
+  pilot.Until([&] { return IsWindowVisible(GetDlgItem(viewer, kLoadBar)) == FALSE; });
   Check(IsWindowEnabled(GetDlgItem(viewer, kSaveBtn)) != FALSE,
         "saving is offered with the switch on");
   pilot.Picture(viewer, "11-log-viewer");

@@ -102,7 +102,6 @@ class TDebugFrm : public Dialog {
 
   void Timer(UINT_PTR id) override {
     if (id == kLoadTimer) {
-      KillTimer(hwnd(), kLoadTimer);
       logic_.LoadTick();
       Render(true);
     } else if (id == kBarTimer) {
@@ -142,21 +141,23 @@ class TDebugFrm : public Dialog {
     SetText(Item(kLabel2), view.status);
     ShowWindow(Item(kLoadBar), view.load_bar_visible ? SW_SHOW : SW_HIDE);
     SendMessageW(Item(kLoadBar), PBM_SETPOS, static_cast<WPARAM>(view.load_bar), 0);
-    if (view.load_pending) {
-      SetTimer(hwnd(), kLoadTimer, DebugViewerLogic::kLoadDelayMs, nullptr);
-    } else {
-      KillTimer(hwnd(), kLoadTimer);
-    }
-    if (view.load_bar_visible) {
-      SetTimer(hwnd(), kBarTimer, DebugViewerLogic::kLoadBarStepMs, nullptr);
-    } else {
-      KillTimer(hwnd(), kBarTimer);
-    }
+    Arm(kLoadTimer, view.load_pending, DebugViewerLogic::kLoadDelayMs, load_armed_);
+    Arm(kBarTimer, view.load_bar_visible, DebugViewerLogic::kLoadBarStepMs, bar_armed_);
     if (with_memo) SetText(Item(kLogMemo), JoinLogLines(view.lines));
+  }
+
+  // Setting a running timer again would restart it: Timer2's ticks would
+  // keep Timer1 from ever firing.
+  void Arm(UINT_PTR id, bool wanted, UINT interval_ms, bool& armed) {
+    if (wanted && !armed) SetTimer(hwnd(), id, interval_ms, nullptr);
+    if (!wanted && armed) KillTimer(hwnd(), id);
+    armed = wanted;
   }
 
   const DriverInfo& info_;
   DebugViewerLogic logic_;
+  bool load_armed_ = false;
+  bool bar_armed_ = false;
 };
 
 }  // namespace

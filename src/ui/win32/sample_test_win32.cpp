@@ -15,7 +15,6 @@ namespace {
 
 constexpr int kWidth = 320;
 constexpr int kCompactHeight = 170;
-constexpr int kDebugHeight = 262;
 constexpr int kTypeCount = 3;
 constexpr UINT_PTR kPollTimer = 1;
 constexpr DWORD kField = ES_AUTOHSCROLL | WS_BORDER;
@@ -225,13 +224,19 @@ class TSampleTest : public Dialog {
   }
 
   // The advanced panel lies below the compact window: showing it is making
-  // the window taller.
+  // the window taller, down to the panel's last control.
   void Resize(bool debug_shown) {
-    RECT client{0, 0, kWidth, debug_shown ? kDebugHeight : kCompactHeight};
-    MapDialogRect(hwnd(), &client);
-    AdjustWindowRectEx(&client, static_cast<DWORD>(GetWindowLongW(hwnd(), GWL_STYLE)), FALSE,
-                       static_cast<DWORD>(GetWindowLongW(hwnd(), GWL_EXSTYLE)));
-    SetWindowPos(hwnd(), nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
+    RECT last{};
+    GetWindowRect(Item(debug_shown ? kWStrMsg : kExitBtn), &last);
+    MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&last), 2);
+    RECT margin{0, 0, 0, debug_shown ? 14 : 7};
+    MapDialogRect(hwnd(), &margin);
+    RECT client{};
+    GetClientRect(hwnd(), &client);
+    RECT window{};
+    GetWindowRect(hwnd(), &window);
+    const int height = window.bottom - window.top + last.bottom + margin.bottom - client.bottom;
+    SetWindowPos(hwnd(), nullptr, 0, 0, window.right - window.left, height,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
 
