@@ -146,6 +146,11 @@ class Pilot {
   void Picture(HWND window, const char* name) {
     RedrawWindow(window, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    // The window and every control have painted; the round trips after that
+    // let the UI thread put its drawing on the screen.
+    g_awaited = "the window's paint";
+    WaitFor([&](HWND) { return !Unpainted(window); }, nullptr);
+    SendMessageW(window, WM_NULL, 0, 0);
     SendMessageW(window, WM_NULL, 0, 0);
     RECT area{};
     GetWindowRect(window, &area);
@@ -186,6 +191,18 @@ class Pilot {
   }
 
  private:
+  static BOOL CALLBACK FindUnpainted(HWND child, LPARAM found) {
+    if (!GetUpdateRect(child, nullptr, FALSE)) return TRUE;
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;
+  }
+
+  static bool Unpainted(HWND window) {
+    bool found = GetUpdateRect(window, nullptr, FALSE) != FALSE;
+    if (!found) EnumChildWindows(window, FindUnpainted, reinterpret_cast<LPARAM>(&found));
+    return found;
+  }
+
   template <typename Done>
   HWND WaitFor(Done done, HWND skip) {
     const DWORD start = GetTickCount();
