@@ -7,6 +7,9 @@
 #include "platform/host_string.h"
 #include "tk571/driver.h"
 #include "ui/device_test_logic.h"
+#ifdef TK571_HAVE_WIN32_UI
+#include "ui/win32/ui_entry.h"
+#endif
 
 namespace tk571 {
 
@@ -151,10 +154,8 @@ bool RunDeviceTest(const void* host_block, bool interactive) {
     ui::DeviceTestSession session(driver);
     // The silent probe shows no window, not even its message boxes.
     if (!interactive) return session.Begin(block) && session.ProbeSilently();
-#if defined(_WIN32)
-    // Until the native dialogs exist, a Windows host asking for the test
-    // window gets the answer of the silent probe.
-    return session.Begin(block) && session.ProbeSilently();
+#if defined(TK571_HAVE_WIN32_UI)
+    return ui::win32::RunTestWindow(session, block);
 #else
     const ui::UiModuleTable* module = UiModule();
     return module && module->run_test_window(&session, &block);

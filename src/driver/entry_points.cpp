@@ -18,6 +18,9 @@
 #include "platform/host_string.h"
 #include "platform/local_time.h"
 #include "tk571/driver.h"
+#ifdef TK571_HAVE_WIN32_UI
+#include "ui/win32/ui_entry.h"
+#endif
 
 using namespace tk571;
 
@@ -161,9 +164,13 @@ TK571_EXPORT int32_t TK571_CALL DLLEdDev(uintptr_t owner_window, void* pdb) {
   if (!pdb) return kCancelled;
   return CatchAll(
       [&] {
+#if defined(TK571_HAVE_WIN32_UI)
+        return ui::win32::EditDevice(owner_window, pdb);
+#else
         if (const ui::UiModuleTable* module = UiModule()) {
           return module->edit_device(owner_window, pdb);
         }
+#endif
         TDevicePDB block = TDevicePDB::Load(pdb);
         block.Normalize();
         block.Store(pdb);
