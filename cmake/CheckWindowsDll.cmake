@@ -35,7 +35,8 @@ if(NOT exported STREQUAL expected)
 endif()
 
 # Imports: the system's DLLs only.
-set(system_dlls ADVAPI32.dll KERNEL32.dll msvcrt.dll USER32.dll GDI32.dll VERSION.dll)
+set(system_dlls ADVAPI32.dll KERNEL32.dll msvcrt.dll USER32.dll GDI32.dll VERSION.dll
+    COMCTL32.dll comdlg32.dll SHELL32.dll)
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 foreach(import IN LISTS imports)
   string(REPLACE "DLL Name: " "" name "${import}")

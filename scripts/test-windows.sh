@@ -4,7 +4,9 @@
 # host that loads the DLL by name and by ordinal, with the export and import
 # table check, and (3) the serial port on a pseudo-terminal and a Windows host
 # against the Linux controller simulator: the simulator on a pseudo-terminal,
-# the wine prefix's COM1 mapped onto its slave. Installs the cross compiler and wine (i386) when missing; uses a
+# the wine prefix's COM1 mapped onto its slave, and (4) the native dialogs on a
+# virtual display (Xvfb), whose pictures can replace docs/screenshots/windows/.
+# Installs the cross compiler, wine (i386) and Xvfb when missing; uses a
 # throw-away wine prefix.
 #   scripts/test-windows.sh [windows build dir, default build-win] [linux build dir, default build]
 set -euo pipefail
@@ -18,7 +20,7 @@ started=$(date +%s)
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
 missing=()
-for p in wine wine32:i386 python3; do
+for p in wine wine32:i386 python3 xvfb fonts-noto-cjk; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -41,7 +43,9 @@ fi
 work=$(mktemp -d /tmp/tk571-wine.XXXXXX)
 sim_pid=
 quiet_pid=
+xvfb_pid=
 cleanup() {
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   [ -n "$quiet_pid" ] && kill "$quiet_pid" 2>/dev/null || true
   WINEPREFIX=$work/prefix wineserver -k 2>/dev/null || true
@@ -57,9 +61,25 @@ export WINEDLLOVERRIDES="mscoree=;mshtml="
 start_wine_server() {
   wineserver -p >/dev/null 2>&1
 }
+# A virtual display of its own for the dialogs: the first free number.
+display=57
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
+  display=$((display + 1))
+done
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY=:$display
 mkdir -p "$WINEPREFIX"
 start_wine_server
 wineboot -i >/dev/null 2>&1
+# The dialog font has no Chinese glyphs under wine: it is mapped onto a CJK
+# font. Without a window manager wine draws the captions itself.
+printf '%s\r\n' 'REGEDIT4' '' \
+  '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]' \
+  '"MS Shell Dlg"="Noto Sans CJK SC"' '"MS Shell Dlg 2"="Noto Sans CJK SC"' '' \
+  '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' '"Managed"="N"' '"Decorated"="N"' \
+  >"$work/display.reg"
+wine regedit "$work/display.reg"
 
 # (1) and (2): everything ctest knows of the Windows build.
 ctest --test-dir "$win_build" --output-on-failure -j"$jobs" --timeout 300
@@ -104,5 +124,20 @@ mkdir -p "$work/host"
 grep -q ">> 53 45 54 0D 0A" "$work/trace.txt" || { echo "no SET on the line" >&2; exit 1; }
 grep -A1 ">> 53 54 0D 0A" "$work/trace.txt" | grep -q "<< 59 45 53 0D 0A" ||
   { echo "no start answered YES on the line" >&2; exit 1; }
+
+# (4) The dialogs driven through their controls; their pictures become the
+# repository's screenshots. The interactive device test reads controller 1
+# of the simulated line on COM1.
+pictures=$work/pictures
+mkdir -p "$pictures"
+(cd "$win_build/tests/windows/bin" && timeout 120 wine sample_test_dialog_test.exe "Z:$pictures")
+(cd "$win_build/tests/windows/bin" && timeout 300 wine wizard_dialog_test.exe "Z:$pictures")
+# The pictures replace the repository's screenshots only when asked for
+# (TK571_UPDATE_SCREENSHOTS=1): look at each before committing it.
+if [ "${TK571_UPDATE_SCREENSHOTS:-0}" = 1 ]; then
+  python3 tests/windows/bmp_to_png.py "$pictures"/*.bmp
+  mkdir -p docs/screenshots/windows
+  cp "$pictures"/*.png docs/screenshots/windows/
+fi
 
 echo "windows tests passed under wine in $(($(date +%s) - started)) s"

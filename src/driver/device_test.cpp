@@ -1,13 +1,14 @@
 #include "driver/device_test.h"
 
 #include "driver/thread_objects.h"
+#include "driver/ui_module.h"
 #include "engine/guarded.h"
 #include "platform/gbk.h"
 #include "platform/host_string.h"
 #include "tk571/driver.h"
 #include "ui/device_test_logic.h"
-#ifdef TK571_HAVE_QT
-#include "ui/qt/ui_entry.h"
+#ifdef TK571_HAVE_WIN32_UI
+#include "ui/win32/ui_entry.h"
 #endif
 
 namespace tk571 {
@@ -155,14 +156,11 @@ bool RunDeviceTest(const void* host_block, bool interactive) {
     ui::DeviceTestSession session(driver);
     // The silent probe shows no window, not even its message boxes.
     if (!interactive) return session.Begin(block) && session.ProbeSilently();
-#if defined(TK571_HAVE_QT)
-    return ui::RunTestWindow(session, block);
-#elif defined(_WIN32)
-    // Until the native dialogs exist, a Windows host asking for the test
-    // window gets the answer of the silent probe.
-    return session.Begin(block) && session.ProbeSilently();
+#if defined(TK571_HAVE_WIN32_UI)
+    return ui::win32::RunTestWindow(session, block);
 #else
-    return false;
+    const ui::UiModuleTable* module = UiModule();
+    return module && module->run_test_window(&session, &block);
 #endif
   });
   DestroyThreadObject();

@@ -9,6 +9,7 @@
 #include "driver/device_test.h"
 #include "driver/tag_kinds.h"
 #include "driver/thread_objects.h"
+#include "driver/ui_module.h"
 #include "engine/guarded.h"
 #include "engine/run_log.h"
 #include "platform/clock.h"
@@ -18,8 +19,8 @@
 #include "platform/local_time.h"
 #include "platform/thread_slot.h"
 #include "tk571/driver.h"
-#ifdef TK571_HAVE_QT
-#include "ui/qt/ui_entry.h"
+#ifdef TK571_HAVE_WIN32_UI
+#include "ui/win32/ui_entry.h"
 #endif
 
 using namespace tk571;
@@ -164,17 +165,19 @@ TK571_EXPORT int32_t TK571_CALL DLLEdDev(uintptr_t owner_window, void* pdb) {
   if (!pdb) return kCancelled;
   return CatchAll(
       [&] {
-#ifdef TK571_HAVE_QT
-        return ui::EditDevice(owner_window, pdb);
+#if defined(TK571_HAVE_WIN32_UI)
+        return ui::win32::EditDevice(owner_window, pdb);
 #else
-        (void)owner_window;
+        if (const ui::UiModuleTable* module = UiModule()) {
+          return module->edit_device(owner_window, pdb);
+        }
+#endif
         TDevicePDB block = TDevicePDB::Load(pdb);
         block.Normalize();
         block.Store(pdb);
         // Without the user interface the wizard cannot run: the user could not
         // confirm anything.
         return kCancelled;
-#endif
       },
       kCancelled);
 }

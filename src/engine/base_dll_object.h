@@ -374,8 +374,14 @@ class TBaseDLLObject {
   void LogExchangeFailure(const std::string& what, const TCommand& command);
   void LogReplyEntries(const TCommand& command);
   // Gives up the running write: failure quality on its first tag, counters,
-  // release. Used by opClrWriteError_Exec and the exception fall-back.
-  void GiveUpRunningWrite(TCommand& command);
+  // release. Used by opClrWriteError_Exec and the exception fall-back;
+  // `line_failure` adds the failure entries of an exchange to the log.
+  void GiveUpRunningWrite(TCommand& command, bool line_failure);
+  // Ends the current write with the write-failed quality, without another
+  // attempt and without a line failure in the log: the write cannot be
+  // carried out as given, and the caller has logged why.
+  void RefuseCurrentWrite();
+  void EndCurrentWrite(const char* operation, bool line_failure);
   // Releases the chain that begins at `head`, wherever it is owned.
   void ReleaseChain(TCommand* head);
   // Releases every command list and clears the current command; for Stop.
@@ -402,6 +408,10 @@ class TBaseDLLObject {
   uint8_t RunState_ = rsIdle;
   uint8_t RunEvent_ = opNone;
   uint32_t WriteFailTotal_ = 0;
+  // The host has been told once that the run log cannot be written.
+  bool LogUnwritableReported_ = false;
+  // A message for the host that waits until the pending one has been taken.
+  std::string HeldNotice_;
   uint32_t ReadFailTotal_ = 0;
   std::array<uint8_t, kDeviceCount> DevLinkStatus_{};
   std::array<uint32_t, kDeviceCount> DevFailCount_{};

@@ -1,6 +1,9 @@
 // Run log properties of the driver object.
+#include <utility>
+
 #include "engine/base_dll_object.h"
 #include "engine/run_log.h"
+#include "platform/gbk.h"
 
 namespace tk571 {
 
@@ -9,7 +12,10 @@ void TBaseDLLObject::MaintainLogFiles() {
 }
 
 void TBaseDLLObject::WriteCommEvent(const std::string& text) {
-  Guarded(this, "WriteCommEvent", [&] { sErrEvent_ = text; });
+  Guarded(this, "WriteCommEvent", [&] {
+    sErrEvent_ = text;
+    if (sErrEvent_.empty()) sErrEvent_ = std::exchange(HeldNotice_, std::string());
+  });
 }
 
 void TBaseDLLObject::WriteDevMsg(const std::string& text) {
@@ -17,7 +23,15 @@ void TBaseDLLObject::WriteDevMsg(const std::string& text) {
 }
 
 void TBaseDLLObject::SetLogMsg(const std::string& text) {
-  WriteLogText(text);
+  if (WriteLogText(text) || LogUnwritableReported_) return;
+  // A line also drops while another process holds the file; only a log that
+  // cannot be opened at all (its directory cannot be made, the file is
+  // refused) is the host's business, once.
+  if (OpenLogStream()) return;
+  LogUnwritableReported_ = true;
+  // Held until the host has taken the message before it: the start's own
+  // messages would overwrite it.
+  HeldNotice_ = TK571_GBK("运行日志无法写入：") + LogFileName();
 }
 
 // An object whose creation lines could not all be written never switches

@@ -231,7 +231,7 @@ void TBaseDLLObject::LogExchangeFailure(const std::string& what, const TCommand&
   LogReplyEntries(command);
 }
 
-void TBaseDLLObject::GiveUpRunningWrite(TCommand& command) {
+void TBaseDLLObject::GiveUpRunningWrite(TCommand& command, bool line_failure) {
   if (command.HasFlag(command_flags::kTagBound) && !command.Indexes.empty())
     if (TDLLTag* first = TagAt(command.Indexes.front())) first->Quality = kQualityWriteFailed;
   for (int32_t index : command.Indexes) {
@@ -240,7 +240,7 @@ void TBaseDLLObject::GiveUpRunningWrite(TCommand& command) {
       ++tag->WriteFailCount;
     }
   }
-  if (LogErrorsOn()) LogExchangeFailure(TK571_GBK("通讯写失败"), command);
+  if (line_failure && LogErrorsOn()) LogExchangeFailure(TK571_GBK("通讯写失败"), command);
 }
 
 void TBaseDLLObject::FallBackToReady() {
@@ -251,7 +251,7 @@ void TBaseDLLObject::FallBackToReady() {
       ++WriteFailTotal_;
       TCommand* write =
           (CurrentCommand_ && CurrentCommand_->IsWrite) ? CurrentCommand_ : RunningWrite_.get();
-      GiveUpRunningWrite(*write);
+      GiveUpRunningWrite(*write, true);
     });
     RunningWrite_.reset();
   }
@@ -754,11 +754,19 @@ void TBaseDLLObject::opWriteNAK_Exec() {
 }
 
 void TBaseDLLObject::opClrWriteError_Exec() {
-  GuardExchange("opClrWriteError_Exec", [&] {
+  EndCurrentWrite("opClrWriteError_Exec", true);
+}
+
+void TBaseDLLObject::RefuseCurrentWrite() {
+  EndCurrentWrite("RefuseCurrentWrite", false);
+}
+
+void TBaseDLLObject::EndCurrentWrite(const char* operation, bool line_failure) {
+  GuardExchange(operation, [&] {
     RunEvent_ = opNone;
     ++WriteFailTotal_;
     if (!CurrentCommand_) return EnterMissingCommand();
-    GiveUpRunningWrite(*CurrentCommand_);
+    GiveUpRunningWrite(*CurrentCommand_, line_failure);
     ReleaseChain(CurrentHead_ ? CurrentHead_ : CurrentCommand_);
     CurrentCommand_ = nullptr;
     CurrentHead_ = nullptr;

@@ -297,6 +297,13 @@ void TDLLObject::opInitNAK_Exec() {
 void TDLLObject::opWriteCmd_Exec() {
   const bool done = Guarded(this, "opWriteCmd_Exec", [&] {
     TCommand* command = CurrentCommand();
+    // Retrying cannot mend a recipe: the write ends here, before anything
+    // reaches the line.
+    if (command && command->TypeIndex == kTypeLOAD_SETM && RecipeRefused(*command)) {
+      EnterState(rsWriting, opClrWriteError);
+      RefuseCurrentWrite();
+      return;
+    }
     // A write repeated after a select that never reached the line must not
     // go to the controller still selected: select first.
     if (command && LineSelectedDevice() != command->DevNo) {

@@ -58,6 +58,9 @@ class TDLLObject : public TCustomDLLObject {
   void opWriteNAK_Exec() override;
   bool CheckResult(const std::string& reply) override;
 
+  // A recipe to load that breaks FINAL > COARSE > FINE for a material, which
+  // the controller must not get: logged with the material's values, true.
+  bool RecipeRefused(const TCommand& command);
   // The dialogues with the controller, run for the current command.
   bool SendSetpoints();
   bool SendSetpointItem();

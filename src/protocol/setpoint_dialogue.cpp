@@ -85,17 +85,29 @@ void TDLLObject::LogPromptFault(const std::string&, const char* operation) {
   LogExceptionLine(this, operation);
 }
 
-bool TDLLObject::SendSetpoints() {
-  return Guarded(this, "SendSetpoints", false, [&] {
-    TCommand* command = CurrentCommand();
-    if (!command) return false;
-    const TSetpoints& table = Setpoints(command->DevNo);
+bool TDLLObject::RecipeRefused(const TCommand& command) {
+  return Guarded(this, "RecipeRefused", false, [&] {
+    const TSetpoints& table = Setpoints(command.DevNo);
     // The controller doses coarse up to COARSE, fine up to FINAL - FINE; any
     // other order is a recipe it must not get. (A NaN fails every comparison.)
     for (int m = 0; m < kMaterials; ++m) {
       const auto i = static_cast<std::size_t>(m);
-      if (!(table.Final[i] > table.Coarse[i] && table.Coarse[i] > table.Fine[i])) return false;
+      if (table.Final[i] > table.Coarse[i] && table.Coarse[i] > table.Fine[i]) continue;
+      const auto value = [&](float v) { return FloatText(static_cast<double>(v)); };
+      SetLogMsg(tk571::LogLine(
+          TK571_GBK("：配方下传被拒绝：物料") + std::to_string(m + 1) +
+          " FINAL=" + value(table.Final[i]) + " COARSE=" + value(table.Coarse[i]) +
+          " FINE=" + value(table.Fine[i]) + TK571_GBK("，须 FINAL > COARSE > FINE")));
+      return true;
     }
+    return false;
+  });
+}
+
+bool TDLLObject::SendSetpoints() {
+  return Guarded(this, "SendSetpoints", false, [&] {
+    TCommand* command = CurrentCommand();
+    if (!command) return false;
     SendReturn();
     if (command->TypeIndex == kTypeLOAD_SETM) {
       SendText("SET" + std::string(kCrLf));

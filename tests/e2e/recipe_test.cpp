@@ -135,20 +135,53 @@ TEST(RecipeTest, LoadedWithLoadSetmAndReadBackWithReadSetm) {
 }
 
 // A recipe whose set-points are out of order never reaches the controller:
-// nothing of the dialogue is sent, the weights keep coming, and once the
-// set-points are put right the next LOAD_SETM loads.
+// nothing of the dialogue is sent, the write is not tried again, the LOAD_SETM
+// tag gets the write-failed quality, the run log names the material and its
+// values (and no communication failure), the weights keep coming, and once
+// the set-points are put right the next LOAD_SETM loads.
 TEST(RecipeTest, OutOfOrderRecipeIsRefusedBeforeAnythingIsSent) {
   struct Case {
     const char* what;
     int material;
     Setpoints bad;
+    const char* log_line;
   };
   const Case cases[] = {
-      {"FINAL equal to COARSE", 2, {100, 100, 10}},
-      {"FINAL below COARSE", 1, {100, 150, 10}},
-      {"COARSE equal to FINE", 4, {100, 10, 10}},
+      {"FINAL equal to COARSE",
+       2,
+       {100, 100, 10},
+       "：配方下传被拒绝：物料2 FINAL=100 COARSE=100 FINE=10，须 FINAL > COARSE > FINE\r\n"},
+      {"FINAL below COARSE",
+       1,
+       {100, 150, 10},
+       "：配方下传被拒绝：物料1 FINAL=100 COARSE=150 FINE=10，须 FINAL > COARSE > FINE\r\n"},
+      {"COARSE equal to FINE",
+       4,
+       {100, 10, 10},
+       "：配方下传被拒绝：物料4 FINAL=100 COARSE=10 FINE=10，须 FINAL > COARSE > FINE\r\n"},
+      {"FINE above COARSE",
+       3,
+       {100, 10, 20.5},
+       "：配方下传被拒绝：物料3 FINAL=100 COARSE=10 FINE=20.5，须 FINAL > COARSE > FINE\r\n"},
+  };
+  testing::TempDir dir;
+  const std::string log_file = dir / "TK571_485.Log";
+  SetLogFileName(log_file);
+  auto count_in_log = [&](const std::string& utf8) {
+    const std::string log = testing::ReadFile(log_file);
+    const std::string gbk = platform::ToGbk(utf8);
+    int n = 0;
+    for (auto at = log.find(gbk); at != std::string::npos; at = log.find(gbk, at + 1)) ++n;
+    return n;
   };
   const HostRecipe good{{{500, 400, 20}, {300, 250, 5}, {120, 100, 1}, {60, 40, 2}}};
+  const auto LoadTagQuality = [] {
+    TDLLObject* object = ThreadObject();
+    for (int32_t i = 0; object && i < object->TagCount(); ++i) {
+      if (object->TagAt(i)->TagID == kLoad) return object->TagAt(i)->Quality;
+    }
+    return uint32_t{0};
+  };
 
   sim::Line line(SimSettings());
   line.AddController(1);
@@ -161,14 +194,22 @@ TEST(RecipeTest, OutOfOrderRecipeIsRefusedBeforeAnythingIsSent) {
     recipe[static_cast<std::size_t>(c.material - 1)] = c.bad;
     WriteRecipe(host, recipe);
     line.ClearTrace();
+    const int refusals = count_in_log("配方下传被拒绝");
     ASSERT_TRUE(host.Write(kLoad, 1, TK571_VALUE_BOOL));
+    ASSERT_TRUE(host.PollUntil([&] { return count_in_log("配方下传被拒绝") > refusals; }));
+    // The refusal ends the write as a failed one; the host is told of the
+    // quality with the tag's next change of value.
+    EXPECT_EQ(LoadTagQuality(), TK571_QUALITY_WRITE_FAILED);
     host.PollFor(std::chrono::milliseconds(200));
     weight += 1.25;
     line.WithController(1, [&](sim::Controller& ctl, auto) { ctl.SetGrossWeight(weight); });
     EXPECT_TRUE(host.PollUntil([&] { return host.Number(kRead) == weight; }));
     EXPECT_EQ(WriteRequests(line.Trace()), std::vector<std::string>());
     EXPECT_EQ(line.GetRecipe(1), sim::Recipe{});
+    EXPECT_EQ(count_in_log(c.log_line), 1) << platform::FromGbk(testing::ReadFile(log_file));
+    EXPECT_EQ(count_in_log("配方下传被拒绝"), refusals + 1) << "refused once, not retried";
   }
+  EXPECT_EQ(count_in_log("通讯写失败"), 0);
 
   WriteRecipe(host, good);
   ASSERT_TRUE(host.Write(kLoad, 1, TK571_VALUE_BOOL));

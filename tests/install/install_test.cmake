@@ -3,7 +3,12 @@
 # runs the installed tk571-host, which finds the library beside it by its
 # runtime name.
 #
-# -DBUILD_DIR -DCONSUMER_DIR -DWORK_DIR -DC_COMPILER [-DEXTRA_C_FLAGS]
+# The components install apart: runtime (the library alone), ui (the dialog
+# module), development (header, CMake package, pkg-config file) and tools;
+# the library and the tools run without the ui component.
+#
+# -DBUILD_DIR -DCONSUMER_DIR -DWORK_DIR -DC_COMPILER -DHAVE_QT [-DEXTRA_C_FLAGS]
+cmake_policy(SET CMP0057 NEW)
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
@@ -80,6 +85,51 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=TK571_LIBRARY
 # (A library installed for the whole system may answer the runtime name.)
 if(out MATCHES "${BUILD_DIR}" OR (NOT result EQUAL 0 AND NOT err MATCHES "cannot load libtk571_485.so.1"))
   message(FATAL_ERROR "tk571-host without an installed library (${result}):\n${out}\n${err}")
+endif()
+
+# Component by component: what each puts in place, and nothing else.
+set(parts ${WORK_DIR}/parts)
+set(runtime_files "lib/libtk571_485.so.1;lib/libtk571_485.so.1.0.0")
+set(ui_files "")
+if(HAVE_QT)
+  set(ui_files "lib/libtk571_485_ui.so")
+endif()
+set(development_files "include/tk571/driver.h;lib/libtk571_485.so;lib/pkgconfig/tk571.pc;lib/cmake/tk571/tk571Config.cmake")
+set(tools_files "bin/tk571-host;bin/tk571-sim;share/man/man1/tk571-host.1")
+foreach(component runtime ui development tools)
+  run("install ${component}" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${parts}/${component}
+      --component ${component})
+  file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE ${parts}/${component}
+       ${parts}/${component}/*)
+  string(REGEX REPLACE "(^|;)lib[^/;]*/" "\\1lib/" installed "${installed}")
+  foreach(path IN LISTS ${component}_files)
+    if(NOT path IN_LIST installed)
+      message(FATAL_ERROR "component ${component} does not install ${path}: ${installed}")
+    endif()
+  endforeach()
+  foreach(path IN LISTS installed)
+    if(path MATCHES "libtk571_485" AND NOT path IN_LIST ${component}_files)
+      message(FATAL_ERROR "component ${component} installs ${path} too")
+    endif()
+  endforeach()
+endforeach()
+
+# The runtime and the tools without the dialog module: the host still runs.
+set(headless ${WORK_DIR}/headless)
+foreach(component runtime tools)
+  run("install ${component}" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${headless}
+      --component ${component})
+endforeach()
+file(GLOB headless_ui ${headless}/lib*/libtk571_485_ui.so)
+if(headless_ui)
+  message(FATAL_ERROR "the runtime or tools component installs the dialog module")
+endif()
+run("tk571-host without the dialog module" ${CMAKE_COMMAND} -E env --unset=TK571_LIBRARY
+    ${headless}/bin/tk571-host kinds)
+if(NOT output MATCHES "libtk571_485.so.1
+" OR NOT output MATCHES "START_UP")
+  message(FATAL_ERROR "tk571-host without the dialog module said:
+${output}")
 endif()
 
 # The manual pages go with the tools.

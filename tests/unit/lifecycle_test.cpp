@@ -5,8 +5,10 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -240,6 +242,39 @@ TEST_F(LifecycleTest, HostCallsAndFreeDriverDoNotWaitForADialoguePause) {
   EXPECT_EQ(clock_.TickMs(), tick) << "nothing waited for the pause's time";
   EXPECT_EQ(testing::CountOf(testing::WriteRequests(line_.Trace()), "SET\r\n"), 0)
       << "a stopping line sends nothing more";
+}
+
+// A run log that cannot be written (its directory cannot be made: a file is
+// in the way) is reported once, through the message the host collects; the
+// driver runs on.
+TEST_F(LifecycleTest, AnUnwritableLogIsReportedOnceThroughTheMessage) {
+  testing::WriteFile(dir_ / "Debug", "not a directory");
+  const std::string log_file = dir_ / "Debug/TK571_485.Log";
+  SetLogFileName(log_file);
+  const std::string report = ToGbk("运行日志无法写入：") + log_file;
+  std::vector<std::string> messages;
+  std::string message;
+  ASSERT_TRUE(Start({TagDef(1, "READ1:1", 0, 100, "weight")}, &message));
+  messages.push_back(message);
+  auto collect = [&] {
+    int32_t count = -1;
+    TTagValueRec records[4];
+    char* text = nullptr;
+    OnDataRead(&count, records, &text);
+    messages.emplace_back(text ? text : "");
+    std::free(text);
+    text = nullptr;
+    GetDeviceStatus(&text);
+    messages.emplace_back(text ? text : "");
+    std::free(text);
+  };
+  for (int i = 0; i < 5; ++i) collect();
+  FreeDriver();
+  collect();
+  std::string seen;
+  for (const std::string& m : messages) seen += platform::FromGbk(m) + "|";
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), report), 1) << seen;
+  EXPECT_FALSE(std::filesystem::exists(log_file));
 }
 
 }  // namespace

@@ -230,10 +230,9 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // Without the dialogs the interactive test is the silent probe: the
-  // simulated controllers answer it.
+  // The silent probe: the simulated controllers answer it.
   std::vector<uint8_t> probe_block = PlantBlock();
-  if (!g_driver.dll_test_dev(probe_block.data(), 1)) {
+  if (!g_driver.dll_test_dev(probe_block.data(), 0)) {
     std::fprintf(stderr, "the device test found no controller\n");
     return 1;
   }

@@ -132,9 +132,13 @@ namespace {
 
 nlohmann::json JsonValue(const TTagValueRec& record) {
   switch (record.ValueType) {
-    case TK571_VALUE_FLOAT:
-      if (!std::isfinite(record.Value.Float)) return nullptr;
-      return record.Value.Float;
+    case TK571_VALUE_FLOAT: {
+      // A copy: the record is packed, and the JSON value would bind a
+      // reference to the unaligned field.
+      const double value = record.Value.Float;
+      if (!std::isfinite(value)) return nullptr;
+      return value;
+    }
     case TK571_VALUE_BOOL:
       return record.Value.Bool != 0;
     default:

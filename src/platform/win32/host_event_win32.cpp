@@ -5,6 +5,12 @@
 
 namespace tk571::platform {
 
+bool IsHostEvent(uint32_t handle) {
+  DWORD flags = 0;
+  return handle != 0 &&
+         GetHandleInformation(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)), &flags);
+}
+
 void SignalHostEvent(uint32_t handle) {
   if (handle == 0) return;
   // A handle that is closed or not an event is the host's affair.

@@ -1,0 +1,22 @@
+# The driver library needs no toolkit: neither its own dependencies
+# (readelf -d) nor what the loader resolves for it (ldd) name Qt or X11.
+# -DLIBRARY
+find_program(READELF readelf REQUIRED)
+find_program(LDD ldd REQUIRED)
+execute_process(COMMAND ${READELF} -d ${LIBRARY} OUTPUT_VARIABLE dynamic RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "readelf -d ${LIBRARY} failed")
+endif()
+string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*" needed "${dynamic}")
+if(NOT needed MATCHES "libc\\.so")
+  message(FATAL_ERROR "no NEEDED entries read from ${LIBRARY}:\n${dynamic}")
+endif()
+if(dynamic MATCHES "NODELETE")
+  message(FATAL_ERROR "${LIBRARY} is marked nodelete:\n${dynamic}")
+endif()
+execute_process(COMMAND ${LDD} ${LIBRARY} OUTPUT_VARIABLE resolved RESULT_VARIABLE rc)
+foreach(text IN ITEMS "${needed}" "${resolved}")
+  if(text MATCHES "Qt|libX11|libxcb|libGL|libicu")
+    message(FATAL_ERROR "${LIBRARY} depends on a toolkit:\n${text}")
+  endif()
+endforeach()
