@@ -471,7 +471,7 @@ bool TCustomDLLObject::GetResult() {
     AnswerBegin_ = 0;
     AnswerEnd_ = reply.size();
     if (!CheckResult(reply)) return false;
-    if (AnswerEnd_ == reply.size() && AnswerBegin_ == 0) Consumed_ = reply.size();
+    Consumed_ = std::max(Consumed_, AnswerEnd_);
     if (!command->IsWrite) {
       CommAnalyze(std::string(AcceptedAnswer(reply)), *command, Tags());
       // A part of the answer that had to be fetched separately was unusable.
