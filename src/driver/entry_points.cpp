@@ -325,8 +325,11 @@ TK571_EXPORT TK571Bool TK571_CALL IniDriver(int32_t tag_count, TTagInfo** tags, 
     HandOver(message, TakeMessage(object));
     return result;
   });
-  if (started) StartThreadLine();
-  return started ? 1 : 0;
+  if (!started) return 0;
+  // An object whose line never runs would show its tags for ever.
+  if (StartThreadLine()) return 1;
+  DestroyThreadObject();
+  return 0;
 }
 
 }  // extern "C"

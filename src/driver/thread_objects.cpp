@@ -1,45 +1,90 @@
 #include "driver/thread_objects.h"
 
 #include <atomic>
+#include <mutex>
+#include <set>
 
+#include "platform/library_unload.h"
 #include "platform/thread_slot.h"
 
 namespace tk571 {
 
 namespace {
 
+struct LibraryState;
+LibraryState* g_state = nullptr;
+
+// Every line thread that runs. A line thread must end before the library's
+// code goes, whichever thread owns its object.
+class LiveLines {
+ public:
+  void Add(LineThread* line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.insert(line);
+  }
+  void Remove(LineThread* line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.erase(line);
+  }
+  void StopAtUnload() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (LineThread* line : lines_) line->StopAtUnload();
+    lines_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::set<LineThread*> lines_;
+};
+
 // A host thread's driver object and its line thread. The line thread ends
 // before the object (and with it the port) goes.
 struct Hosted {
   std::unique_ptr<TDLLObject> object;
   std::unique_ptr<LineThread> line;
-  ~Hosted() { line.reset(); }
+  ~Hosted() { EndLine(); }
+  void EndLine();
 };
 
 void DestroyAtThreadEnd(void* hosted) {
   delete static_cast<Hosted*>(hosted);
 }
 
-// Lives exactly as long as the library is loaded. Threads that are still
-// running when it unloads keep their objects: only the unloading thread's
-// object can be destroyed safely.
-struct LibraryState;
-LibraryState* g_state = nullptr;
+void StopLinesAtUnload();
 
+// Lives exactly as long as the library is loaded. Threads that are still
+// running when it unloads keep their objects, but not their line threads:
+// only the unloading thread's object can be destroyed safely.
 struct LibraryState {
   platform::ThreadSlot slot{&DestroyAtThreadEnd};
   platform::AutoResetEvent gate{true};
-  LibraryState() { g_state = this; }
+  LiveLines lines;
+  LibraryState() {
+    g_state = this;
+    platform::SetUnloadHook(&StopLinesAtUnload);
+  }
   ~LibraryState() {
+    lines.StopAtUnload();
     g_state = nullptr;
     if (auto* hosted = static_cast<Hosted*>(slot.Get())) {
-      hosted->line.reset();
       hosted->object->ReleaseAtUnload();
       delete hosted;
     }
     slot.Set(nullptr);
   }
 };
+
+// The line threads run the library's code on the library's static objects:
+// they end before the first of these goes.
+void StopLinesAtUnload() {
+  if (g_state) g_state->lines.StopAtUnload();
+}
+
+void Hosted::EndLine() {
+  if (!line) return;
+  if (g_state) g_state->lines.Remove(line.get());
+  line.reset();
+}
 
 LibraryState g_library;
 
@@ -71,15 +116,21 @@ void SetThreadObject(std::unique_ptr<TDLLObject> object) {
   g_state->slot.Set(hosted.release());
 }
 
-void StartThreadLine() {
+bool StartThreadLine() {
   Hosted* hosted = ThreadHosted();
-  if (!hosted || hosted->line || t_stepped_by_caller) return;
+  if (!hosted) return false;
+  if (hosted->line || t_stepped_by_caller) return true;
   hosted->line = std::make_unique<LineThread>(*hosted->object);
-  hosted->line->Start();
+  if (!hosted->line->Start()) {
+    hosted->line.reset();
+    return false;
+  }
+  g_state->lines.Add(hosted->line.get());
+  return true;
 }
 
 void StopThreadLine() {
-  if (Hosted* hosted = ThreadHosted()) hosted->line.reset();
+  if (Hosted* hosted = ThreadHosted()) hosted->EndLine();
 }
 
 void DestroyThreadObject() {

@@ -18,8 +18,9 @@ LineThread* ThreadLine();
 // Installs an object for the calling thread; an earlier one is stopped and
 // destroyed first, so its serial port is free and nothing leaks.
 void SetThreadObject(std::unique_ptr<TDLLObject> object);
-// Starts the line thread of the calling thread's object.
-void StartThreadLine();
+// Starts the line thread of the calling thread's object; false when the
+// system gave no thread. A start stepped by its caller needs none.
+bool StartThreadLine();
 // Ends the line thread of the calling thread's object and joins it; the
 // object keeps its port until it is stopped.
 void StopThreadLine();

@@ -90,6 +90,9 @@ class SerialPort {
   void* handle_ = nullptr;  // opened for overlapped I/O
   void* event_ = nullptr;   // manual-reset completion event of reads and writes
   bool rs485_ = false;      // RTS toggles around each write
+  // The first byte of a reply, taken off the port by the line thread's wait
+  // (an overlapped read); -1 for none. Reads deliver it first.
+  int held_ = -1;
 #else
   int fd_ = -1;
 #endif

@@ -6,7 +6,9 @@ namespace tk571::platform {
 class ThreadSlot {
  public:
   using Destructor = void (*)(void*);
-  // `destroy` runs on a thread's non-null value when that thread ends.
+  // `destroy` runs on a thread's non-null value when that thread ends: on
+  // POSIX on the ending thread, on Windows on a thread of its own, as the
+  // ending thread holds the loader lock.
   explicit ThreadSlot(Destructor destroy);
   ~ThreadSlot();
   ThreadSlot(const ThreadSlot&) = delete;

@@ -12,9 +12,8 @@ LineThread::~LineThread() {
   Stop();
 }
 
-void LineThread::Start() {
-  if (thread_.joinable()) return;
-  thread_ = std::thread([this] { Run(); });
+bool LineThread::Start() {
+  return thread_.Running() || thread_.Start([this] { Run(); });
 }
 
 void LineThread::Wake() {
@@ -25,14 +24,22 @@ void LineThread::Wake() {
   waiter_.Wake();
 }
 
-void LineThread::Stop() {
-  if (!thread_.joinable()) return;
+void LineThread::AskToStop() {
   {
     std::lock_guard<std::mutex> lock(state_mutex_);
     stopping_ = true;
   }
   waiter_.Wake();
-  thread_.join();
+}
+
+void LineThread::Stop() {
+  if (!thread_.Running()) return;
+  AskToStop();
+  thread_.Join();
+}
+
+void LineThread::StopAtUnload() {
+  thread_.EndAtUnload([this] { AskToStop(); });
 }
 
 bool LineThread::Closing() {
@@ -100,7 +107,7 @@ bool LineThread::AwaitBytes(const platform::SerialPort& port, uint32_t ms) {
 void LineThread::RunUntilIdle() {
   std::unique_lock<std::mutex> lock(state_mutex_);
   for (;;) {
-    if (!thread_.joinable() || stopping_) return;
+    if (!thread_.Running() || stopping_) return;
     const bool time_left =
         wait_ms_ == platform::kWaitForever || platform::TicksSince(wait_start_) < wait_ms_;
     if (waiting_ && time_left && !(host_work_ && wait_ends_on_host_work_) &&

@@ -9,10 +9,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 
 #include "engine/run_state.h"
 #include "platform/line_wait.h"
+#include "platform/worker_thread.h"
 
 namespace tk571 {
 
@@ -38,7 +38,8 @@ class LineThread final : private platform::LinePause {
   LineThread(const LineThread&) = delete;
   LineThread& operator=(const LineThread&) = delete;
 
-  void Start();
+  // False when the system gave no thread.
+  bool Start();
   // The driver object for a host call; held until the lock is released.
   std::unique_lock<std::mutex> Hold() { return std::unique_lock<std::mutex>(object_); }
   // The host handed over work (a write): the next step comes at once.
@@ -46,6 +47,8 @@ class LineThread final : private platform::LinePause {
   // Ends the line thread and joins it; a pause or wait in progress ends at
   // once. The caller must not hold the driver object.
   void Stop();
+  // The same while the library unloads, where the thread cannot be joined.
+  void StopAtUnload();
   // Returns once the line thread waits for a wake-up, for bytes that have not
   // come, or for time the clock has not yet given. For tests that move a test
   // clock.
@@ -53,6 +56,7 @@ class LineThread final : private platform::LinePause {
 
  private:
   void Run();
+  void AskToStop();
   // Waits without the driver object until `ms` have passed since the tick
   // `since`; `host_work_ends` lets handed-over work end the wait.
   platform::LineWake WaitReleased(const platform::SerialPort* port, uint32_t since, uint32_t ms,
@@ -79,7 +83,7 @@ class LineThread final : private platform::LinePause {
   uint32_t wait_start_ = 0;
   uint32_t wait_ms_ = 0;
 
-  std::thread thread_;
+  platform::WorkerThread thread_;
 };
 
 }  // namespace tk571

@@ -2,7 +2,9 @@
 // behind wine): the device test run, two controllers polled, a recipe loaded
 // into one and a batch started there, set-points read back from the other.
 // Before that, a thread that started the driver ends without FreeDriver: its
-// object must go with it, stop report and all.
+// object must go with it, stop report and all. At the end the library is
+// unloaded under a running driver object and loaded again: the object's line
+// thread must end without hanging the unload, and the port must be free.
 //   plant_host <recipe of controller 2: FINAL of material 1>
 #include <cstdio>
 #include <cstdlib>
@@ -197,6 +199,35 @@ int StopReportsInLog() {
   return count;
 }
 
+HMODULE LoadDriver() {
+  HMODULE library = LoadLibraryA("TK571_485.dll");
+  if (!library) {
+    std::fprintf(stderr, "LoadLibrary: error %lu\n", GetLastError());
+    return nullptr;
+  }
+  if (!Bind(library, "IniDriver", g_driver.ini_driver) ||
+      !Bind(library, "FreeDriver", g_driver.free_driver) ||
+      !Bind(library, "OnDataRead", g_driver.on_data_read) ||
+      !Bind(library, "OnDataWrite", g_driver.on_data_write) ||
+      !Bind(library, "DetectScanTime", g_driver.detect_scan_time) ||
+      !Bind(library, "GetDeviceStatus", g_driver.get_device_status) ||
+      !Bind(library, "FullPDB", g_driver.full_pdb) ||
+      !Bind(library, "DLLTestDev", g_driver.dll_test_dev)) {
+    FreeLibrary(library);
+    return nullptr;
+  }
+  return library;
+}
+
+// Polls the run log until it holds `count` stop reports.
+bool AwaitStopReports(int count) {
+  for (DWORD waited = 0; waited < kStepLimitMs; waited += 50) {
+    if (StopReportsInLog() >= count) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
 // A polling thread that ends without stopping its driver object.
 DWORD WINAPI ShortLivedPoller(void*) {
   std::vector<uint8_t> block = PlantBlock();
@@ -214,21 +245,8 @@ DWORD WINAPI ShortLivedPoller(void*) {
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const double final2 = std::atof(argv[1]);
-  HMODULE library = LoadLibraryA("TK571_485.dll");
-  if (!library) {
-    std::fprintf(stderr, "LoadLibrary: error %lu\n", GetLastError());
-    return 1;
-  }
-  if (!Bind(library, "IniDriver", g_driver.ini_driver) ||
-      !Bind(library, "FreeDriver", g_driver.free_driver) ||
-      !Bind(library, "OnDataRead", g_driver.on_data_read) ||
-      !Bind(library, "OnDataWrite", g_driver.on_data_write) ||
-      !Bind(library, "DetectScanTime", g_driver.detect_scan_time) ||
-      !Bind(library, "GetDeviceStatus", g_driver.get_device_status) ||
-      !Bind(library, "FullPDB", g_driver.full_pdb) ||
-      !Bind(library, "DLLTestDev", g_driver.dll_test_dev)) {
-    return 1;
-  }
+  HMODULE library = LoadDriver();
+  if (!library) return 1;
 
   // The silent probe: the simulated controllers answer it.
   std::vector<uint8_t> probe_block = PlantBlock();
@@ -249,7 +267,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   // Its object went with the thread and wrote its stop report.
-  if (StopReportsInLog() != reports_before + 1) {
+  if (!AwaitStopReports(reports_before + 1)) {
     std::fprintf(stderr, "the ended thread's driver object was not stopped\n");
     return 1;
   }
@@ -288,6 +306,28 @@ int main(int argc, char** argv) {
                 host.Value(AmountId(3)), host.Value(AmountId(4)));
   }
   g_driver.free_driver();
+  if (!ok) return 1;
+
+  // Unloaded under a running object, loaded again: the port is free.
+  std::vector<uint8_t> again = PlantBlock();
+  Host unloaded;
+  ok = unloaded.Start(again);
+  for (int i = 0; ok && i < 10; ++i) {
+    unloaded.PollOnce();
+    Sleep(g_driver.detect_scan_time());
+  }
   FreeLibrary(library);
+  library = ok ? LoadDriver() : nullptr;
+  if (!library) {
+    std::fprintf(stderr, "the driver did not start before the unload or did not load again\n");
+    return 1;
+  }
+  again = PlantBlock();
+  Host reloaded;
+  ok = reloaded.Start(again) && reloaded.PollUntil("controller 1 answers after the unload",
+                                                   [&] { return reloaded.Value(kRead1) > 0; });
+  g_driver.free_driver();
+  FreeLibrary(library);
+  if (ok) std::printf("unloaded under a running object and loaded again\n");
   return ok ? 0 : 1;
 }

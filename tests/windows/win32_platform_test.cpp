@@ -368,14 +368,25 @@ TEST(HostStringTest, WithoutAMemoryManagerStringsComeFromTheProcessHeap) {
   FreeHostString(nullptr);
 }
 
-TEST(ThreadSlotTest, AThreadsValueIsDestroyedWhenThatThreadDetaches) {
-  static std::vector<int> destroyed;
-  destroyed.clear();
-  ThreadSlot slot([](void* value) { destroyed.push_back(*static_cast<int*>(value)); });
+TEST(ThreadSlotTest, AThreadsValueIsDestroyedOffTheLoaderLockWhenThatThreadDetaches) {
+  // The loader lock is held while a thread detaches: the value goes on a
+  // thread of its own, where its destructor may wait for other threads.
+  static HANDLE done;
+  static int destroyed;
+  static DWORD destroyed_on;
+  done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  destroyed = 0;
+  ThreadSlot slot([](void* value) {
+    destroyed = *static_cast<int*>(value);
+    destroyed_on = GetCurrentThreadId();
+    SetEvent(done);
+  });
   int mine = 1;
   int theirs = 2;
   slot.Set(&mine);
+  DWORD ending = 0;
   std::thread other([&] {
+    ending = GetCurrentThreadId();
     EXPECT_EQ(slot.Get(), nullptr);
     slot.Set(&theirs);
     // What the loader runs for a thread that ends.
@@ -383,9 +394,13 @@ TEST(ThreadSlotTest, AThreadsValueIsDestroyedWhenThatThreadDetaches) {
     EXPECT_EQ(slot.Get(), nullptr);
   });
   other.join();
-  EXPECT_EQ(destroyed, std::vector<int>{2});
+  ASSERT_EQ(WaitForSingleObject(done, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(destroyed, 2);
+  EXPECT_NE(destroyed_on, ending);
+  EXPECT_NE(destroyed_on, GetCurrentThreadId());
   EXPECT_EQ(slot.Get(), &mine);
   slot.Set(nullptr);
+  CloseHandle(done);
 }
 
 TEST(HostEventTest, TheHostsEventIsSet) {

@@ -1,6 +1,9 @@
 // The line thread's wait on Windows: an auto-reset event for the wake-up and,
-// while a port is watched, an overlapped WaitCommEvent for its first byte,
-// both under one WaitForMultipleObjects.
+// while a port is watched, an overlapped read of its first byte, both under
+// one WaitForMultipleObjects. The byte read is held by the port until the
+// next read. (A mask wait, WaitCommEvent, would do as well on Windows; under
+// wine a cancelled one leaves the serial driver writing into the library
+// after it has been unloaded.)
 #include <cstdint>
 
 #include "platform/line_wait.h"
@@ -36,44 +39,43 @@ void LineWaiter::Wake() {
 }
 
 bool LineWaiter::HasBytes(const SerialPort* port) {
-  return port && port->handle_ && Queued(static_cast<HANDLE>(port->handle_));
+  return port && port->handle_ && (port->held_ >= 0 || Queued(static_cast<HANDLE>(port->handle_)));
 }
 
 LineWake LineWaiter::Wait(const SerialPort* port, uint32_t timeout_ms) {
   const DWORD timeout = timeout_ms == kWaitForever ? INFINITE : timeout_ms;
   const HANDLE wake = AsHandle(event_);
-  const HANDLE device = port ? static_cast<HANDLE>(port->handle_) : nullptr;
-  if (!device) {
+  if (!port || !port->handle_) {
     const DWORD woke = WaitForSingleObject(wake, timeout);
     return woke == WAIT_OBJECT_0 ? LineWake::kWoken : LineWake::kTimedOut;
   }
-  if (Queued(device)) return LineWake::kReadable;
-  // The port's own event belongs to its reads and writes: the mask wait
-  // has one of its own.
-  OVERLAPPED arrival{};
-  arrival.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  DWORD mask = 0;
+  if (HasBytes(port)) return LineWake::kReadable;
+  // Only the line thread reads the port, so its completion event is free.
+  auto& held = const_cast<SerialPort&>(*port);
+  const HANDLE device = static_cast<HANDLE>(held.handle_);
+  const HANDLE done = static_cast<HANDLE>(held.event_);
+  uint8_t byte = 0;
+  OVERLAPPED first{};
+  first.hEvent = done;
+  ResetEvent(done);
   LineWake result = LineWake::kTimedOut;
-  if (arrival.hEvent && SetCommMask(device, EV_RXCHAR)) {
-    if (WaitCommEvent(device, &mask, &arrival)) {
-      result = LineWake::kReadable;
-    } else if (GetLastError() == ERROR_IO_PENDING) {
-      const HANDLE events[2] = {wake, arrival.hEvent};
-      const DWORD woke = WaitForMultipleObjects(2, events, FALSE, timeout);
-      if (woke == WAIT_OBJECT_0) result = LineWake::kWoken;
-      if (woke == WAIT_OBJECT_0 + 1) result = LineWake::kReadable;
-      if (woke != WAIT_OBJECT_0 + 1) {
-        CancelIoEx(device, &arrival);
-        DWORD ignored = 0;
-        GetOverlappedResult(device, &arrival, &ignored, TRUE);
-      }
-    } else {
-      // A device that refuses the wait (gone): sleep out the time, wakeable.
-      const DWORD woke = WaitForSingleObject(wake, timeout);
-      result = woke == WAIT_OBJECT_0 ? LineWake::kWoken : LineWake::kTimedOut;
-    }
+  if (!ReadFile(device, &byte, 1, nullptr, &first) && GetLastError() != ERROR_IO_PENDING) {
+    // A device that refuses the read (gone): sleep out the time, wakeable.
+    const DWORD woke = WaitForSingleObject(wake, timeout);
+    return woke == WAIT_OBJECT_0 ? LineWake::kWoken : LineWake::kTimedOut;
   }
-  if (arrival.hEvent) CloseHandle(arrival.hEvent);
+  const HANDLE events[2] = {wake, done};
+  const DWORD woke = WaitForMultipleObjects(2, events, FALSE, timeout);
+  if (woke == WAIT_OBJECT_0) result = LineWake::kWoken;
+  // The read ends before its buffer goes; a byte that came meanwhile counts.
+  if (woke != WAIT_OBJECT_0 + 1) CancelIoEx(device, &first);
+  DWORD got = 0;
+  GetOverlappedResult(device, &first, &got, TRUE);
+  ResetEvent(done);
+  if (got == 1) {
+    held.held_ = byte;
+    result = LineWake::kReadable;
+  }
   return result;
 }
 

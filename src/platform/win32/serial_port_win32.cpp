@@ -14,6 +14,9 @@ constexpr DWORD kQueueBytes = 2048;
 // bound only matters for a port driver that misbehaves.
 constexpr DWORD kReadTimeoutMs = 1000;
 constexpr DWORD kWriteTotalTimeoutMs = 5000;
+// How long a read that finds nothing queued waits for a first byte. The line
+// thread's wait cancels its read before this when its own time ends.
+constexpr DWORD kAnyByteTimeoutMs = 60000;
 
 HANDLE AsHandle(void* handle) {
   return static_cast<HANDLE>(handle);
@@ -128,6 +131,7 @@ void SerialPort::Close() {
   handle_ = nullptr;
   event_ = nullptr;
   rs485_ = false;
+  held_ = -1;
 }
 
 SerialIo SerialPort::Configure(const SerialSettings& settings) {
@@ -146,8 +150,13 @@ SerialIo SerialPort::Configure(const SerialSettings& settings) {
     if (!SetCommState(port, const_cast<DCB*>(&plain))) return FromLastError();
   }
   // Reads return at once with what is queued; writes end within 5 s.
+  // A read returns at once with what is queued, or, when nothing is, with the
+  // first byte that comes (the line thread's wait), at the latest after the
+  // constant.
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+  timeouts.ReadTotalTimeoutConstant = kAnyByteTimeoutMs;
   timeouts.WriteTotalTimeoutConstant = kWriteTotalTimeoutMs;
   if (!SetCommTimeouts(port, &timeouts)) return FromLastError();
   if (!SetupComm(port, kQueueBytes, kQueueBytes)) return FromLastError();
@@ -175,7 +184,7 @@ SerialIo SerialPort::Available(std::size_t& count) {
   COMSTAT status{};
   // Also clears the line's error state, which would otherwise stop reads.
   if (!ClearCommError(AsHandle(handle_), &errors, &status)) return FromLastError();
-  count = status.cbInQue;
+  count = status.cbInQue + (held_ >= 0 ? 1 : 0);
   return SerialIo::kOk;
 }
 
@@ -187,11 +196,17 @@ SerialIo SerialPort::Read(uint8_t* buffer, std::size_t size, std::size_t& count)
   if (const SerialIo status = Available(queued); status != SerialIo::kOk) return status;
   size = std::min(size, queued);
   if (size == 0) return SerialIo::kOk;
+  if (held_ >= 0) {
+    *buffer++ = static_cast<uint8_t>(held_);
+    held_ = -1;
+    count = 1;
+    if (--size == 0) return SerialIo::kOk;
+  }
   DWORD got = 0;
   const SerialIo result = Overlapped(AsHandle(handle_), AsHandle(event_), false, buffer,
                                      static_cast<DWORD>(size), kReadTimeoutMs, got);
-  count = got;
-  return result;
+  count += got;
+  return count > 0 && result == SerialIo::kTimeout ? SerialIo::kOk : result;
 }
 
 SerialIo SerialPort::Write(const uint8_t* buffer, std::size_t size, uint32_t timeout_ms,
@@ -210,6 +225,7 @@ SerialIo SerialPort::Write(const uint8_t* buffer, std::size_t size, uint32_t tim
 
 SerialIo SerialPort::PurgeInput() {
   if (!handle_) return SerialIo::kFailed;
+  held_ = -1;
   if (!PurgeComm(AsHandle(handle_), PURGE_RXABORT | PURGE_RXCLEAR)) return FromLastError();
   return SerialIo::kOk;
 }

@@ -16,6 +16,41 @@ constexpr std::size_t kTlsIndexes = TLS_MINIMUM_AVAILABLE + 1024;
 // ours.
 std::array<std::atomic<ThreadSlot::Destructor>, kTlsIndexes> g_destructors{};
 
+// A value of an ending thread, destroyed on a thread of its own: the ending
+// thread holds the loader lock, and a destructor may have to wait for
+// another thread (an object's line thread). The disposing thread holds the
+// library loaded until it is done.
+struct Disposal {
+  ThreadSlot::Destructor destroy;
+  void* value;
+  HMODULE library;
+};
+
+DWORD WINAPI Dispose(LPVOID param) {
+  auto* disposal = static_cast<Disposal*>(param);
+  disposal->destroy(disposal->value);
+  const HMODULE library = disposal->library;
+  delete disposal;
+  FreeLibraryAndExitThread(library, 0);
+}
+
+void DestroyElsewhere(ThreadSlot::Destructor destroy, void* value) {
+  HMODULE library = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(&Dispose), &library))
+    return;
+  auto* disposal = new Disposal{destroy, value, library};
+  const HANDLE thread = CreateThread(nullptr, 0, Dispose, disposal, 0, nullptr);
+  if (thread) {
+    CloseHandle(thread);
+    return;
+  }
+  // Without a thread the value stays: destroying it here could wait for
+  // ever.
+  delete disposal;
+  FreeLibrary(library);
+}
+
 }  // namespace
 
 namespace win32 {
@@ -28,7 +63,7 @@ void DestroyThreadValues() {
     void* value = TlsGetValue(tls);
     if (!value) continue;
     TlsSetValue(tls, nullptr);
-    destroy(value);
+    DestroyElsewhere(destroy, value);
   }
 }
 

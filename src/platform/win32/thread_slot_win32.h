@@ -4,8 +4,8 @@
 
 namespace tk571::platform::win32 {
 
-// Destroys the calling thread's values of every live slot. Runs under the
-// loader lock: a destructor must not wait for another thread.
+// Hands the calling thread's values of every live slot to their destructors,
+// which run on a thread of their own: this runs under the loader lock.
 void DestroyThreadValues();
 
 }  // namespace tk571::platform::win32
