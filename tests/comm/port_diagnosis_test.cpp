@@ -163,6 +163,8 @@ const DiagnosisCase kCases[] = {
        WriteFile(s.link, "x");
      },
      false, "not a serial device"},
+    {"a character device that is no terminal, which other programs hold",
+     [](Scene& s, auto&) { PointLink(s.link, "/dev/null"); }, false, "not a serial device"},
     {"held without any lock",
      [](Scene& s, auto& other) {
        const std::string slave = s.slave;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -126,6 +127,36 @@ std::string WithName(int pid) {
   return std::to_string(pid) + (name.empty() ? "" : " (" + name + ")");
 }
 
+// A character device of the terminal subsystem, told apart without opening it
+// (opening a serial port raises its modem lines): sysfs names the subsystem
+// of every device but the pseudo-terminal slaves, whose major /proc/devices
+// names "pts". Without sysfs nothing can be told, and the device counts as a
+// terminal.
+bool IsTerminalDevice(dev_t device) {
+  const std::string numbers = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+  char target[256];
+  const ssize_t length =
+      readlink(("/sys/dev/char/" + numbers + "/subsystem").c_str(), target, sizeof target - 1);
+  if (length > 0) {
+    target[length] = '\0';
+    const char* name = std::strrchr(target, '/');
+    return std::strcmp(name ? name + 1 : target, "tty") == 0;
+  }
+  std::ifstream devices("/proc/devices");
+  std::string line;
+  bool character = false;
+  while (std::getline(devices, line)) {
+    if (line.rfind("Character", 0) == 0) character = true;
+    if (line.rfind("Block", 0) == 0) character = false;
+    unsigned number = 0;
+    char name[64] = "";
+    if (character && std::sscanf(line.c_str(), "%u %63s", &number, name) == 2 &&
+        number == major(device) && std::strcmp(name, "pts") == 0)
+      return true;
+  }
+  return access("/sys/dev/char", F_OK) != 0;
+}
+
 }  // namespace
 
 std::string UucpLockDirectory() {
@@ -185,7 +216,7 @@ SerialOpenOutcome CheckSerialDevice(const std::string& device_path) {
     outcome.result = errno == EACCES ? SerialOpenResult::kNoAccess : SerialOpenResult::kMissing;
     return outcome;
   }
-  if (!S_ISCHR(st.st_mode)) {
+  if (!S_ISCHR(st.st_mode) || !IsTerminalDevice(st.st_rdev)) {
     outcome.result = SerialOpenResult::kNotSerial;
     return outcome;
   }
