@@ -16,16 +16,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "check.h"
 #include "tk571/driver.h"
-
-static int failures = 0;
-#define CHECK(cond)                                                            \
-  do {                                                                         \
-    if (!(cond)) {                                                             \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                              \
-    }                                                                          \
-  } while (0)
 
 /* Guards against a hang only; nothing here depends on speed. */
 enum { kHangGuardSeconds = 60 };
@@ -187,6 +179,5 @@ int main(int argc, char** argv) {
 
   free(pdb);
   close(master);
-  if (failures) fprintf(stderr, "%d check(s) failed\n", failures);
-  return failures ? 1 : 0;
+  return CheckResult();
 }

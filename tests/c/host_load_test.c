@@ -6,16 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "check.h"
 #include "tk571/driver.h"
-
-static int failures = 0;
-#define CHECK(cond)                                                            \
-  do {                                                                         \
-    if (!(cond)) {                                                             \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                              \
-    }                                                                          \
-  } while (0)
 
 /* "通讯设备初始化失败" in code page 936. */
 static const char kNoObject[] =
@@ -143,6 +135,5 @@ int main(int argc, char** argv) {
   /* Nothing above opened a dialog: closing the library unmaps it. */
   CHECK(dlclose(library) == 0);
   CHECK(dlopen(argv[1], RTLD_NOW | RTLD_NOLOAD) == NULL);
-  if (failures) fprintf(stderr, "%d check(s) failed\n", failures);
-  return failures ? 1 : 0;
+  return CheckResult();
 }

@@ -14,16 +14,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "check.h"
 #include "tk571/driver.h"
-
-static int failures = 0;
-#define CHECK(cond)                                                            \
-  do {                                                                         \
-    if (!(cond)) {                                                             \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                              \
-    }                                                                          \
-  } while (0)
 
 static const char kLogFile[] = "Debug/TK571_485.Log";
 /* "用户界面模块" in code page 936: the line that says why there are no dialogs. */
@@ -104,6 +96,5 @@ int main(int argc, char** argv) {
     CHECK(DialogsThenClose(argv[1], 0));
     CHECK(CountInLog(kNoModuleLine) == 1);
   }
-  if (failures) fprintf(stderr, "%d check(s) failed\n", failures);
-  return failures ? 1 : 0;
+  return CheckResult();
 }

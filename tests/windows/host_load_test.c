@@ -7,16 +7,8 @@
 #include <wchar.h>
 #include <windows.h>
 
+#include "../c/check.h"
 #include "tk571/driver.h"
-
-static int failures = 0;
-#define CHECK(cond)                                                            \
-  do {                                                                         \
-    if (!(cond)) {                                                             \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                              \
-    }                                                                          \
-  } while (0)
 
 /* "通讯设备初始化失败" in code page 936. */
 static const char kNoObject[] =
@@ -212,6 +204,5 @@ int main(int argc, char** argv) {
   }
   HeapFree(GetProcessHeap(), 0, pdb);
   CHECK(FreeLibrary(library));
-  if (failures) fprintf(stderr, "%d check(s) failed\n", failures);
-  return failures ? 1 : 0;
+  return CheckResult();
 }
