@@ -37,4 +37,13 @@ void WizardSession::CommitToHost() {
   host.Store(host_block_);
 }
 
+void WizardSession::RunPages(const std::function<bool(uint8_t page)>& show) {
+  uint8_t page = kPageStart;
+  while (!EndsWizard(page)) {
+    SetNextPage(kPageEnd);
+    if (!show(page)) return;
+    page = NextPage();
+  }
+}
+
 }  // namespace tk571::ui

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "config/device_pdb.h"
 
@@ -41,6 +42,12 @@ class WizardSession {
   uint8_t NextPage() const { return next_page_; }
   void SetNextPage(uint8_t page) { next_page_ = page; }
   static bool EndsWizard(uint8_t page) { return page == kPageLeave || page >= kPageEnd; }
+
+  // The page loop, from the start page until a page ends the wizard: `show`
+  // shows the page modally and answers false when there is no such page. A
+  // page that chooses no next page (closed by its window frame) ends the
+  // wizard.
+  void RunPages(const std::function<bool(uint8_t page)>& show);
 
   // "下一步" records the page being left; "上一步" returns to the last one.
   void Push(uint8_t page);

@@ -74,6 +74,34 @@ TEST(WizardSessionTest, HistoryReturnsPagesInReverseAndSurvivesOverflowAndUnderf
   EXPECT_EQ(session.NextPage(), WizardSession::kHistoryDepth + 4);
 }
 
+TEST(WizardSessionTest, PageLoopShowsTheChosenPagesUntilOneEndsTheWizard) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> next;  // what each shown page chooses; 0xFF: nothing
+    std::vector<uint8_t> shown;
+  };
+  for (const Case& c :
+       {Case{"through to the summary",
+             {kPageStep1, kPageSerial, kPageSummary, kPageEnd},
+             {kPageStart, kPageStep1, kPageSerial, kPageSummary}},
+        Case{"left from the start page", {kPageLeave}, {kPageStart}},
+        Case{"closed by its window frame", {kPageStep1, 0xFF}, {kPageStart, kPageStep1}},
+        Case{"a page the dialogs do not have", {kPageModify, kPageSummary}, {kPageStart}}}) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> host = DefaultHostBlock();
+    WizardSession session(host.data());
+    std::vector<uint8_t> shown;
+    session.RunPages([&](uint8_t page) {
+      if (page == kPageModify) return false;
+      const std::size_t at = shown.size();
+      shown.push_back(page);
+      if (at < c.next.size() && c.next[at] != 0xFF) session.SetNextPage(c.next[at]);
+      return true;
+    });
+    EXPECT_EQ(shown, c.shown);
+  }
+}
+
 TEST(WizardPagesTest, DeviceNumbersAreClampedToTheBlock) {
   const struct {
     const char* text;

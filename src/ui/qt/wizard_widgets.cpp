@@ -112,12 +112,9 @@ std::unique_ptr<QDialog> CreatePage(uint8_t page, WizardSession& session, const 
 void RunWizard(WizardSession& session, uintptr_t owner_window) {
   const DriverInfo info = CurrentDriverInfo();
   const std::unique_ptr<QWindow> owner = ForeignOwner(owner_window);
-  uint8_t page = kPageStart;
-  while (!WizardSession::EndsWizard(page)) {
-    // A page closed by its window frame ends the wizard.
-    session.SetNextPage(kPageEnd);
+  session.RunPages([&](uint8_t page) {
     std::unique_ptr<QDialog> dialog = CreatePage(page, session, info);
-    if (!dialog) break;
+    if (!dialog) return false;
     dialog->setModal(true);
     CenterOnScreen(dialog.get());
     if (owner) {
@@ -125,9 +122,8 @@ void RunWizard(WizardSession& session, uintptr_t owner_window) {
       dialog->windowHandle()->setTransientParent(owner.get());
     }
     dialog->exec();
-    dialog.reset();
-    page = session.NextPage();
-  }
+    return true;
+  });
 }
 
 TStartFrm::TStartFrm(WizardSession& session, const DriverInfo& info)

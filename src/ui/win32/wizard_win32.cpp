@@ -566,14 +566,11 @@ std::unique_ptr<WizardPage> CreatePage(uint8_t page, WizardSession& session,
 
 void RunWizard(WizardSession& session, HWND owner) {
   const DriverInfo info = CurrentDriverInfo();
-  uint8_t page = kPageStart;
-  while (!WizardSession::EndsWizard(page)) {
-    session.SetNextPage(kPageEnd);
-    std::unique_ptr<WizardPage> dialog = CreatePage(page, session, info);
-    if (!dialog) break;
-    dialog->Show(owner);
-    page = session.NextPage();
-  }
+  session.RunPages([&](uint8_t page) {
+    const std::unique_ptr<WizardPage> dialog = CreatePage(page, session, info);
+    if (dialog) dialog->Show(owner);
+    return dialog != nullptr;
+  });
 }
 
 }  // namespace tk571::ui::win32
