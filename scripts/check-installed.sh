@@ -19,6 +19,7 @@ command -v debootstrap >/dev/null || {
 }
 
 root=$(mktemp -d /tmp/tk571-debian12.XXXXXX)
+chmod 755 "$root"
 cleanup() {
   for m in dev/pts dev sys proc; do umount -l "$root/$m" 2>/dev/null || true; done
   rm -rf --one-file-system "$root"
@@ -35,7 +36,7 @@ mount -t sysfs sysfs "$root/sys"
 mount --bind /dev "$root/dev"
 mount --bind /dev/pts "$root/dev/pts"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
-in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/root "$@"; }
+in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/local/bin:/usr/local/sbin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root "$@"; }
 in_root ldconfig
 in_root sh -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
   apt-get install -y -qq --no-install-recommends libmosquitto1 >/dev/null'
@@ -71,7 +72,7 @@ line=$(head -n 1 "$root/tmp/sim.out")
 line_opts=(--device "$line" --data-bits 7 --parity even)
 expect "scan finds the answering devices" "1, 2\|1 2\|devices: 1" \
   in_root tk571-host "${line_opts[@]}" scan
-printf '1 W1 READ1:1 2 0\n2 W2 READ2:1 2 0\n' >"$root/tmp/tags.txt"
+printf '1 W1 READ1:1 2 100ms\n2 W2 READ2:1 2 100ms\n' >"$root/tmp/tags.txt"
 expect "a one-shot read gives both weights as JSON" '"address":"READ2:1"' \
   in_root tk571-host "${line_opts[@]}" --devices 1,2 --tags /tmp/tags.txt --once --format json
 if in_root tk571-host "${line_opts[@]}" --devices 1,2,3 --tags /tmp/tags.txt --once >/dev/null 2>&1; then
