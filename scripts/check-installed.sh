@@ -73,9 +73,11 @@ line_opts=(--device "$line" --data-bits 7 --parity even)
 expect "scan finds the answering devices" "1, 2\|1 2\|devices: 1" \
   in_root tk571-host "${line_opts[@]}" scan
 printf '1 W1 READ1:1 2 100ms\n2 W2 READ2:1 2 100ms\n' >"$root/tmp/tags.txt"
+printf '3 W3 READ3:1 2 100ms\n' >>"$root/tmp/tags3.txt"
+cat "$root/tmp/tags.txt" >>"$root/tmp/tags3.txt"
 expect "a one-shot read gives both weights as JSON" '"address":"READ2:1"' \
   in_root tk571-host "${line_opts[@]}" --devices 1,2 --tags /tmp/tags.txt --once --format json
-if in_root tk571-host "${line_opts[@]}" --devices 1,2,3 --tags /tmp/tags.txt --once >/dev/null 2>&1; then
+if in_root tk571-host "${line_opts[@]}" --devices 1,2,3 --tags /tmp/tags3.txt --once >/dev/null 2>&1; then
   echo "FAILED: a one-shot read with a silent device ended with 0" >&2
   failures=$((failures + 1))
 else
@@ -93,7 +95,8 @@ in_root sh -c "mkdir -p /var/lock && sleep 600 & printf '%10d\n' \$! >/var/lock/
 expect "a live UUCP lock file" "locked by process" in_root tk571-host --device "$line" ports
 in_root sh -c "kill \$(cat /var/lock/$lock_name); rm -f /var/lock/$lock_name"
 in_root sh -c 'groupadd -f dialout; useradd -m plant 2>/dev/null || true'
-in_root sh -c 'mknod -m 660 /tmp/ttyS9 c 4 73 && chgrp dialout /tmp/ttyS9'
+# A node of the first on-board UART's device numbers, owned by dialout.
+in_root sh -c 'mknod -m 660 /tmp/ttyS9 c 4 64 && chgrp dialout /tmp/ttyS9'
 expect "permission denied, with the group to join" "add the user to group dialout" \
   in_root su plant -s /bin/sh -c 'tk571-host --device /tmp/ttyS9 ports'
 

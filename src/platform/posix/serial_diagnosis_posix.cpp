@@ -129,9 +129,10 @@ std::string WithName(int pid) {
 
 // A character device of the terminal subsystem, told apart without opening it
 // (opening a serial port raises its modem lines): sysfs names the subsystem
-// of every device but the pseudo-terminal slaves, whose major /proc/devices
-// names "pts". Without sysfs nothing can be told, and the device counts as a
-// terminal.
+// of every device that exists, but not of pseudo-terminal slaves, nor of a
+// node whose device is absent; for those the driver name of the major in
+// /proc/devices tells ("pts", "ttyS", "ttyUSB", ...). Without either nothing
+// can be told, and the device counts as a terminal.
 bool IsTerminalDevice(dev_t device) {
   const std::string numbers = std::to_string(major(device)) + ":" + std::to_string(minor(device));
   char target[256];
@@ -143,6 +144,7 @@ bool IsTerminalDevice(dev_t device) {
     return std::strcmp(name ? name + 1 : target, "tty") == 0;
   }
   std::ifstream devices("/proc/devices");
+  if (!devices) return true;
   std::string line;
   bool character = false;
   while (std::getline(devices, line)) {
@@ -150,11 +152,14 @@ bool IsTerminalDevice(dev_t device) {
     if (line.rfind("Block", 0) == 0) character = false;
     unsigned number = 0;
     char name[64] = "";
-    if (character && std::sscanf(line.c_str(), "%u %63s", &number, name) == 2 &&
-        number == major(device) && std::strcmp(name, "pts") == 0)
+    if (!character || std::sscanf(line.c_str(), "%u %63s", &number, name) != 2 ||
+        number != major(device))
+      continue;
+    const std::string driver = name;
+    if (driver == "pts" || driver.rfind("tty", 0) == 0 || driver.rfind("/dev/tty", 0) == 0)
       return true;
   }
-  return access("/sys/dev/char", F_OK) != 0;
+  return false;
 }
 
 }  // namespace
