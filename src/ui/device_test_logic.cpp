@@ -26,6 +26,11 @@ constexpr uint16_t kVariantInt32 = 3;
 constexpr uint16_t kVariantBool = 11;
 constexpr uint16_t kVariantGbkString = 0x100;
 
+const char* const kControlNames[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                       "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                       "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                       "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+
 void SetField(char* field, std::size_t size, const std::string& text) {
   std::memset(field, 0, size);
   std::memcpy(field, text.data(), std::min(text.size(), size - 1));
@@ -52,6 +57,32 @@ std::string ValueText(uint8_t data_kind, const TagValue& value) {
 }
 
 }  // namespace
+
+// Bytes below 32 are never part of a GBK double-byte character (trail bytes
+// start at 0x40), so the request is named byte by byte.
+std::string ShownBytes(const std::string& gbk) {
+  std::string out;
+  for (const char c : gbk) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 32) {
+      out += '<';
+      out += kControlNames[byte];
+      out += '>';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string OneLine(const std::string& gbk) {
+  std::string out;
+  for (std::size_t i = 0; i < gbk.size(); ++i) {
+    if (gbk[i] == '\r' && i + 1 < gbk.size() && gbk[i + 1] == '\n') ++i;
+    out += gbk[i] == '\r' || gbk[i] == '\n' ? ' ' : gbk[i];
+  }
+  return Trim(out);
+}
 
 TTagInfo DefaultTestTag(const TDevicePDB& block) {
   TTagInfo tag{};

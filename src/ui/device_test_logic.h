@@ -63,6 +63,12 @@ class TestDriver {
 // 1, an analog value scanned every 500 ms.
 TTagInfo DefaultTestTag(const TDevicePDB& block);
 
+// A request or answer with its control characters shown by name (<CR>).
+std::string ShownBytes(const std::string& gbk);
+// A message on one line: CR LF, CR and LF each become one blank; blanks
+// and tabs at either end go.
+std::string OneLine(const std::string& gbk);
+
 class DeviceTestSession {
  public:
   static constexpr int kGridRows = 100;

@@ -82,6 +82,28 @@ int TypePositionOfCode(uint8_t type_code) {
   return -1;
 }
 
+const std::string& PageCaption(uint8_t page) {
+  static const std::string none;
+  switch (page) {
+    case kPageStart:
+      return TK571_GBK("向导：选择操作");
+    case kPageStep1:
+      return TK571_GBK("向导：选择创建方式");
+    case kPageModify:
+      return TK571_GBK("向导：修改设备");
+    case kPageSingle:
+      return TK571_GBK("向导：创建单个设备");
+    case kPageMulti:
+      return TK571_GBK("向导：创建多个设备");
+    case kPageSerial:
+      return TK571_GBK("向导：设置串口参数");
+    case kPageSummary:
+      return TK571_GBK("向导：完成配置");
+    default:
+      return none;
+  }
+}
+
 std::string PageTitle(const DriverInfo& info, std::string_view caption) {
   return info.DeviceName + std::string(caption);
 }

@@ -24,6 +24,10 @@ long long ParseInteger(std::string_view text, long long fallback);
 // Drop-down position of a device type code, -1 when the drop-down has none.
 int TypePositionOfCode(uint8_t type_code);
 
+// The caption a wizard page adds to the driver's name in its title;
+// empty for the numbers that end the wizard.
+const std::string& PageCaption(uint8_t page);
+
 // Texts composed from the driver's labels.
 std::string PageTitle(const DriverInfo& info, std::string_view caption);
 std::string WelcomeHeading(const DriverInfo& info);

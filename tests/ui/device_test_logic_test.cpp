@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "fake_test_driver.h"
 #include "platform/gbk.h"
 #include "support/fake_clock.h"
@@ -29,6 +31,59 @@ class DeviceTestLogicTest : public ::testing::Test {
 
 std::string U8(const std::string& gbk) {
   return platform::FromGbk(gbk);
+}
+
+TEST(DeviceTestTextTest, ControlBytesAreShownByName) {
+  const struct {
+    std::string bytes;
+    std::string shown;
+  } cases[] = {
+      {"", ""},
+      {"READ1:1\r", "READ1:1<CR>"},
+      {"\x02"
+       "01RW\x03\r\n",
+       "<STX>01RW<ETX><CR><LF>"},
+      {std::string("\0\x01", 2), "<NUL><SOH>"},
+      {"\x1b\x1f \x7f", "<ESC><US> \x7f"},
+      // Both bytes of a double-byte character stay as they are.
+      {platform::ToGbk("通讯正常!\r"), platform::ToGbk("通讯正常!<CR>")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shown);
+    EXPECT_EQ(ShownBytes(c.bytes), c.shown);
+  }
+  // Every byte below 32 has a name of its own.
+  std::set<std::string> names;
+  for (int byte = 0; byte < 32; ++byte) {
+    const std::string shown = ShownBytes(std::string(1, static_cast<char>(byte)));
+    EXPECT_EQ(shown.front(), '<') << byte;
+    EXPECT_EQ(shown.back(), '>') << byte;
+    EXPECT_GT(shown.size(), 3u) << byte;
+    names.insert(shown);
+  }
+  EXPECT_EQ(names.size(), 32u);
+}
+
+TEST(DeviceTestTextTest, MessagesAreShownOnOneLine) {
+  const struct {
+    std::string message;
+    std::string shown;
+  } cases[] = {
+      {"", ""},
+      {"\r\n", ""},
+      {"ok\r\n", "ok"},
+      {"a\r\nb", "a b"},
+      {"a\rb", "a b"},
+      {"a\nb", "a b"},
+      {"a\n\rb", "a  b"},
+      {"a\r\n\r\nb", "a  b"},
+      {"  a b  \r\n", "a b"},
+      {platform::ToGbk("通讯正常!\r\n串口打开"), platform::ToGbk("通讯正常! 串口打开")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    EXPECT_EQ(OneLine(c.message), c.shown);
+  }
 }
 
 TEST_F(DeviceTestLogicTest, TheTestStartsWithReadOfTheFirstConfiguredDevice) {

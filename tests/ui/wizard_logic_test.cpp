@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "platform/gbk.h"
+#include "ui/dialog_texts.h"
 #include "ui/wizard_pages.h"
 
 namespace tk571::ui {
@@ -386,6 +388,98 @@ TEST(SummaryTest, FinishWritesTheBlockAsTheCopyRoutineDoes) {
   expected.Store(expected_bytes.data());
   EXPECT_EQ(host, expected_bytes);
   EXPECT_EQ(TDevicePDB::Load(host.data()).TypeName(7), "TK571");
+}
+
+TEST(WizardPagesTest, EveryPageHasItsCaption) {
+  const struct {
+    uint8_t page;
+    const char* caption;
+  } cases[] = {
+      {kPageLeave, ""},
+      {kPageStart, "向导：选择操作"},
+      {kPageStep1, "向导：选择创建方式"},
+      {kPageModify, "向导：修改设备"},
+      {kPageSingle, "向导：创建单个设备"},
+      {kPageMulti, "向导：创建多个设备"},
+      {kPageSerial, "向导：设置串口参数"},
+      {kPageSummary, "向导：完成配置"},
+      {kPageEnd, ""},
+      {9, ""},
+      {255, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.page));
+    EXPECT_EQ(U8(PageCaption(c.page)), c.caption);
+  }
+  // The host shows the title in code page 936.
+  EXPECT_EQ(PageCaption(kPageStart), "\xcf\xf2\xb5\xbc\xa3\xba\xd1\xa1\xd4\xf1\xb2\xd9\xd7\xf7");
+  EXPECT_EQ(U8(PageTitle(CurrentDriverInfo(), PageCaption(kPageSerial))),
+            "TK571配料控制器(RS485)向导：设置串口参数");
+}
+
+// A character code page 936 cannot hold would reach the window as '?'.
+TEST(DialogTextsTest, EveryTextIsGbkAndNamesOneText) {
+  using namespace texts;  // NOLINT(build/namespaces)
+  const std::vector<const std::string*> all = {
+      &Previous(),
+      &Next(),
+      &Cancel(),
+      &Finish(),
+      &ChooseOperation(),
+      &NewDevice(),
+      &ModifyDevice(),
+      &BrowseDevices(),
+      &HelpInfo(),
+      &DebugSettings(),
+      &DownloadDriver(),
+      &ChooseCreateMode(),
+      &TagType(),
+      &AddDevice(),
+      &DeleteDevice(),
+      &SerialSettings(),
+      &Port(),
+      &BaudRate(),
+      &DataBits(),
+      &StopBits(),
+      &Parity(),
+      &Usage(),
+      &PrintConfiguration(),
+      &DeviceTestCaption(),
+      &TagAddress(),
+      &TagValueColumn(),
+      &TagOperation(),
+      &HostCommand(),
+      &StartInfo(),
+      &CommInfo(),
+      &DeviceAnswer(),
+      &SendCommand(),
+      &Exit(),
+      &AdvancedDebug(),
+      &ReadOperation(),
+      &WriteOperation(),
+      &WriteCommand(),
+      &DebugViewerCaption(),
+      &DebugSwitch(),
+      &ErrorOutput(),
+      &TraceOutput(),
+      &SaveAs(),
+      &SaveChanges(),
+      &Print(),
+      &CloseWindow(),
+      &TagTypeNames()[0],
+      &TagTypeNames()[1],
+      &TagTypeNames()[2],
+  };
+  std::set<std::string> distinct;
+  for (const std::string* text : all) {
+    SCOPED_TRACE(U8(*text));
+    EXPECT_FALSE(text->empty());
+    EXPECT_EQ(text->find('?'), std::string::npos);
+    distinct.insert(*text);
+  }
+  EXPECT_EQ(distinct.size(), all.size());
+  EXPECT_EQ(TagTypeNames().size(), 3u);
+  EXPECT_EQ(U8(DebugViewerCaption()), "向导：设置调试选项");
 }
 
 TEST(WizardPagesTest, HelpAndDownloadAddresses) {

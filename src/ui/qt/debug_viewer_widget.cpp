@@ -13,7 +13,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "platform/gbk.h"
+#include "ui/dialog_texts.h"
 #include "ui/qt/widget_common.h"
 #include "ui/wizard_pages.h"
 
@@ -32,13 +32,13 @@ TDebugFrm::TDebugFrm(WizardSession& session, const DriverInfo& info, std::string
     : QDialog(parent), logic_(session, std::move(log_path)) {
   setObjectName(QStringLiteral("TDebugFrm"));
   setModal(true);
-  const PageFrame frame = BuildPageFrame(this, info, platform::ToGbk("向导：设置调试选项"));
+  const PageFrame frame = BuildPageFrame(this, info, texts::DebugViewerCaption());
   auto* switches = new QHBoxLayout;
-  debug_chk_ = new QCheckBox(U("调试开关"), this);
+  debug_chk_ = new QCheckBox(Qs(texts::DebugSwitch()), this);
   debug_chk_->setObjectName(QStringLiteral("EnDebugChk"));
-  error_chk_ = new QCheckBox(U("输出错误信息"), this);
+  error_chk_ = new QCheckBox(Qs(texts::ErrorOutput()), this);
   error_chk_->setObjectName(QStringLiteral("ErrorChk"));
-  trace_chk_ = new QCheckBox(U("输出跟踪信息"), this);
+  trace_chk_ = new QCheckBox(Qs(texts::TraceOutput()), this);
   trace_chk_->setObjectName(QStringLiteral("TraceChk"));
   switches->addWidget(debug_chk_);
   switches->addWidget(error_chk_);
@@ -60,10 +60,10 @@ TDebugFrm::TDebugFrm(WizardSession& session, const DriverInfo& info, std::string
   memo_->setMinimumSize(560, 260);
   frame.content->addWidget(memo_, 1);
 
-  save_btn_ = AddButton(frame.buttons, "SaveBtn", U("另存为"));
-  save_changes_btn_ = AddButton(frame.buttons, "SpeedButton1", U("保存修改"));
-  print_btn_ = AddButton(frame.buttons, "PrnBtn", U("打印"));
-  auto* finish = AddButton(frame.buttons, "FinishBtn", U("关闭窗口"));
+  save_btn_ = AddButton(frame.buttons, "SaveBtn", Qs(texts::SaveAs()));
+  save_changes_btn_ = AddButton(frame.buttons, "SpeedButton1", Qs(texts::SaveChanges()));
+  print_btn_ = AddButton(frame.buttons, "PrnBtn", Qs(texts::Print()));
+  auto* finish = AddButton(frame.buttons, "FinishBtn", Qs(texts::CloseWindow()));
 
   load_timer_ = new QTimer(this);
   load_timer_->setObjectName(QStringLiteral("Timer1"));
@@ -98,7 +98,7 @@ TDebugFrm::TDebugFrm(WizardSession& session, const DriverInfo& info, std::string
     Render(false);
   });
   connect(save_btn_, &QPushButton::clicked, this, [this] {
-    QFileDialog dialog(this, U("另存为"));
+    QFileDialog dialog(this, Qs(texts::SaveAs()));
     dialog.setObjectName(QStringLiteral("SaveDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilter(U("调试日志文件 (*.log *.Log)"));

@@ -15,15 +15,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "ui/dialog_texts.h"
 #include "ui/qt/widget_common.h"
 
 namespace tk571::ui {
 
 namespace {
-
-QString U(const char* utf8) {
-  return QString::fromUtf8(utf8);
-}
 
 QLineEdit* ReadOnlyEdit(const char* name, QWidget* parent) {
   auto* edit = new QLineEdit(parent);
@@ -41,14 +38,15 @@ void SetTextIfChanged(QLineEdit* edit, const QString& text) {
 TSampleTest::TSampleTest(DeviceTestSession& session, QWidget* parent)
     : QDialog(parent), session_(session) {
   setObjectName(QStringLiteral("TSampleTest"));
-  setWindowTitle(U("设备测试窗口"));
+  setWindowTitle(Qs(texts::DeviceTestCaption()));
   setModal(true);
   setMinimumWidth(620);
   auto* outer = new QVBoxLayout(this);
 
   grid_ = new QTableWidget(DeviceTestSession::kGridRows - 1, DeviceTestSession::kGridColumns, this);
   grid_->setObjectName(QStringLiteral("StringGrid1"));
-  grid_->setHorizontalHeaderLabels({U("标签地址"), U("标签值"), U("标签操作"), U("主机命令")});
+  grid_->setHorizontalHeaderLabels({Qs(texts::TagAddress()), Qs(texts::TagValueColumn()),
+                                    Qs(texts::TagOperation()), Qs(texts::HostCommand())});
   grid_->verticalHeader()->setVisible(false);
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid_->horizontalHeader()->setStretchLastSection(true);
@@ -63,18 +61,18 @@ TSampleTest::TSampleTest(DeviceTestSession& session, QWidget* parent)
   comm_msg_ = ReadOnlyEdit("CommMsg", this);
   ask_ed_ = new QLineEdit(this);
   ask_ed_->setObjectName(QStringLiteral("AskMsg"));
-  auto* ask_btn = new QPushButton(U("发送命令"), this);
+  auto* ask_btn = new QPushButton(Qs(texts::SendCommand()), this);
   ask_btn->setObjectName(QStringLiteral("AskBtn"));
   ask_btn->setAutoDefault(false);
   answer_ = ReadOnlyEdit("AnswerMsg", this);
-  messages->addWidget(new QLabel(U("启动信息"), this), 0, 0);
+  messages->addWidget(new QLabel(Qs(texts::StartInfo()), this), 0, 0);
   messages->addWidget(sys_msg_, 0, 1, 1, 2);
-  messages->addWidget(new QLabel(U("通讯信息"), this), 1, 0);
+  messages->addWidget(new QLabel(Qs(texts::CommInfo()), this), 1, 0);
   messages->addWidget(comm_msg_, 1, 1, 1, 2);
-  messages->addWidget(new QLabel(U("主机命令"), this), 2, 0);
+  messages->addWidget(new QLabel(Qs(texts::HostCommand()), this), 2, 0);
   messages->addWidget(ask_ed_, 2, 1);
   messages->addWidget(ask_btn, 2, 2);
-  messages->addWidget(new QLabel(U("设备应答"), this), 3, 0);
+  messages->addWidget(new QLabel(Qs(texts::DeviceAnswer()), this), 3, 0);
   messages->addWidget(answer_, 3, 1, 1, 2);
   outer->addLayout(messages);
 
@@ -84,7 +82,7 @@ TSampleTest::TSampleTest(DeviceTestSession& session, QWidget* parent)
   debug_btn_->setObjectName(QStringLiteral("DebugBtn"));
   pause_btn_ = new QPushButton(this);
   pause_btn_->setObjectName(QStringLiteral("PauseBtn"));
-  auto* exit_btn = new QPushButton(U("退出"), this);
+  auto* exit_btn = new QPushButton(Qs(texts::Exit()), this);
   exit_btn->setObjectName(QStringLiteral("ExitBtn"));
   for (QPushButton* button : {debug_btn_, pause_btn_, exit_btn}) {
     button->setAutoDefault(false);
@@ -92,27 +90,27 @@ TSampleTest::TSampleTest(DeviceTestSession& session, QWidget* parent)
   }
   outer->addLayout(buttons);
 
-  advanced_ = new QGroupBox(U("高级调试"), this);
+  advanced_ = new QGroupBox(Qs(texts::AdvancedDebug()), this);
   advanced_->setObjectName(QStringLiteral("AdvancedPanel"));
   auto* panel = new QGridLayout(advanced_);
   addr_ed_ = new QLineEdit(advanced_);
   addr_ed_->setObjectName(QStringLiteral("AddrEd"));
-  panel->addWidget(new QLabel(U("标签地址"), advanced_), 0, 0);
+  panel->addWidget(new QLabel(Qs(texts::TagAddress()), advanced_), 0, 0);
   panel->addWidget(addr_ed_, 0, 1);
-  auto* type_group = new QGroupBox(U("标签类型"), advanced_);
+  auto* type_group = new QGroupBox(Qs(texts::TagType()), advanced_);
   type_group->setObjectName(QStringLiteral("TypeGroup"));
   auto* type_row = new QHBoxLayout(type_group);
   auto* type_buttons = new QButtonGroup(this);
-  const char* type_names[3] = {"模拟量", "开关量", "字符串"};
   for (int i = 0; i < 3; ++i) {
-    type_buttons_[i] = new QRadioButton(U(type_names[i]), type_group);
+    type_buttons_[i] =
+        new QRadioButton(Qs(texts::TagTypeNames()[static_cast<std::size_t>(i)]), type_group);
     type_row->addWidget(type_buttons_[i]);
     type_buttons->addButton(type_buttons_[i], i);
   }
   panel->addWidget(type_group, 1, 0, 1, 2);
-  read_ck_ = new QCheckBox(U("读操作"), advanced_);
+  read_ck_ = new QCheckBox(Qs(texts::ReadOperation()), advanced_);
   read_ck_->setObjectName(QStringLiteral("ReadCk"));
-  write_ck_ = new QCheckBox(U("写操作"), advanced_);
+  write_ck_ = new QCheckBox(Qs(texts::WriteOperation()), advanced_);
   write_ck_->setObjectName(QStringLiteral("WriteCk"));
   value_ed_ = new QLineEdit(advanced_);
   value_ed_->setObjectName(QStringLiteral("wValueMsg"));
@@ -120,7 +118,7 @@ TSampleTest::TSampleTest(DeviceTestSession& session, QWidget* parent)
   panel->addWidget(read_ck_, 2, 0);
   panel->addWidget(write_ck_, 3, 0);
   panel->addWidget(value_ed_, 3, 1);
-  panel->addWidget(new QLabel(U("写命令"), advanced_), 4, 0);
+  panel->addWidget(new QLabel(Qs(texts::WriteCommand()), advanced_), 4, 0);
   panel->addWidget(write_request_, 4, 1);
   outer->addWidget(advanced_);
 
@@ -157,7 +155,7 @@ void TSampleTest::Render() {
     for (int column = 0; column < DeviceTestSession::kGridColumns; ++column) {
       const std::string& cell =
           view.grid[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
-      const QString text = column == 3 ? ShownBytes(cell) : Qs(cell);
+      const QString text = Qs(column == 3 ? ShownBytes(cell) : cell);
       QTableWidgetItem* item = grid_->item(row - 1, column);
       if (!item) {
         if (text.isEmpty()) continue;
@@ -167,13 +165,13 @@ void TSampleTest::Render() {
       if (item->text() != text) item->setText(text);
     }
   }
-  SetTextIfChanged(sys_msg_, OneLine(view.sys_msg));
-  SetTextIfChanged(comm_msg_, OneLine(view.comm_msg));
+  SetTextIfChanged(sys_msg_, Qs(OneLine(view.sys_msg)));
+  SetTextIfChanged(comm_msg_, Qs(OneLine(view.comm_msg)));
   SetTextIfChanged(addr_ed_, Qs(view.address));
   SetTextIfChanged(value_ed_, Qs(view.write_value));
-  SetTextIfChanged(write_request_, ShownBytes(view.write_request));
+  SetTextIfChanged(write_request_, Qs(ShownBytes(view.write_request)));
   SetTextIfChanged(ask_ed_, Qs(view.ask));
-  SetTextIfChanged(answer_, ShownBytes(view.answer));
+  SetTextIfChanged(answer_, Qs(ShownBytes(view.answer)));
   if (view.type_group >= 0 && view.type_group < 3) type_buttons_[view.type_group]->setChecked(true);
   read_ck_->setChecked(view.read_checked);
   write_ck_->setChecked(view.write_checked);

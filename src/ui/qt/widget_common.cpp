@@ -23,40 +23,12 @@
 
 namespace tk571::ui {
 
-namespace {
-
-const char* const kControlNames[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
-                                       "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
-                                       "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
-                                       "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
-
-}  // namespace
-
 QString Qs(const std::string& gbk) {
   return QString::fromStdString(platform::FromGbk(gbk));
 }
 
 std::string Gbk(const QString& text) {
   return platform::ToGbk(text.toStdString());
-}
-
-QString ShownBytes(const std::string& gbk) {
-  QString out;
-  for (const QChar c : Qs(gbk)) {
-    if (c.unicode() < 32)
-      out += QStringLiteral("<%1>").arg(QLatin1String(kControlNames[c.unicode()]));
-    else
-      out += c;
-  }
-  return out;
-}
-
-QString OneLine(const std::string& gbk) {
-  QString text = Qs(gbk);
-  text.replace(QLatin1String("\r\n"), QLatin1String(" "));
-  text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-  text.replace(QLatin1Char('\r'), QLatin1Char(' '));
-  return text.trimmed();
 }
 
 void ShowMessage(QWidget* parent, const std::string& text_gbk) {

@@ -22,10 +22,6 @@ namespace tk571::ui {
 // GBK text for display, and a displayed text back to GBK.
 QString Qs(const std::string& gbk);
 std::string Gbk(const QString& text);
-// A request or answer with its control characters shown by name (<CR>).
-QString ShownBytes(const std::string& gbk);
-// A message on one line: line breaks become blanks.
-QString OneLine(const std::string& gbk);
 
 void ShowMessage(QWidget* parent, const std::string& text_gbk);
 void CenterOnScreen(QWidget* window);

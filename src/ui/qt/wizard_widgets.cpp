@@ -18,7 +18,7 @@
 #include <QWindow>
 #include <memory>
 
-#include "platform/gbk.h"
+#include "ui/dialog_texts.h"
 #include "ui/qt/debug_viewer_widget.h"
 #include "ui/qt/widget_common.h"
 
@@ -28,10 +28,6 @@ namespace {
 
 QString U(const char* utf8) {
   return QString::fromUtf8(utf8);
-}
-
-std::string Caption(const char* utf8) {
-  return platform::ToGbk(utf8);
 }
 
 void FillDeviceTypes(QComboBox* box) {
@@ -48,14 +44,14 @@ void FillList(QComboBox* box, const std::vector<std::string>& items, int current
 // Later pages share 上一步 and 取消.
 void AddBackAndCancel(QDialog* page, WizardSession& session, QHBoxLayout* row,
                       QPushButton* before_cancel) {
-  auto* last = AddButton(row, "LastBtn", U("上一步"));
+  auto* last = AddButton(row, "LastBtn", Qs(texts::Previous()));
   row->removeWidget(last);
   row->insertWidget(row->indexOf(before_cancel), last);
   QObject::connect(last, &QPushButton::clicked, page, [page, &session] {
     GoBack(session);
     page->accept();
   });
-  auto* cancel = AddButton(row, "CancelBtn", U("取消"));
+  auto* cancel = AddButton(row, "CancelBtn", Qs(texts::Cancel()));
   QObject::connect(cancel, &QPushButton::clicked, page, [page, &session] {
     CancelWizard(session);
     page->reject();
@@ -129,14 +125,14 @@ void RunWizard(WizardSession& session, uintptr_t owner_window) {
 TStartFrm::TStartFrm(WizardSession& session, const DriverInfo& info)
     : session_(session), info_(info), logic_(session) {
   setObjectName(QStringLiteral("TStartFrm"));
-  const PageFrame frame = BuildPageFrame(this, info, Caption("向导：选择操作"));
-  auto* group = new QGroupBox(U("请选择要进行的操作"), this);
+  const PageFrame frame = BuildPageFrame(this, info, PageCaption(kPageStart));
+  auto* group = new QGroupBox(Qs(texts::ChooseOperation()), this);
   auto* column = new QVBoxLayout(group);
-  new_op_ = new QRadioButton(U("新建设备"), group);
+  new_op_ = new QRadioButton(Qs(texts::NewDevice()), group);
   new_op_->setObjectName(QStringLiteral("NewOp"));
-  modify_op_ = new QRadioButton(U("修改设备"), group);
+  modify_op_ = new QRadioButton(Qs(texts::ModifyDevice()), group);
   modify_op_->setObjectName(QStringLiteral("ModifyOp"));
-  browse_op_ = new QRadioButton(U("察看设备"), group);
+  browse_op_ = new QRadioButton(Qs(texts::BrowseDevices()), group);
   browse_op_->setObjectName(QStringLiteral("BrowseOp"));
   for (QRadioButton* radio : {new_op_, modify_op_, browse_op_}) {
     column->addWidget(radio);
@@ -146,23 +142,23 @@ TStartFrm::TStartFrm(WizardSession& session, const DriverInfo& info)
   frame.content->addWidget(group);
   frame.content->addStretch(1);
 
-  auto* version = AddButton(frame.buttons, "VersionBtn", U("帮助信息"));
+  auto* version = AddButton(frame.buttons, "VersionBtn", Qs(texts::HelpInfo()));
   connect(version, &QPushButton::clicked, this, [this] {
     ShowMessage(this, VersionMessage(info_));
     OpenHelpFile(info_);
   });
-  auto* debug = AddButton(frame.buttons, "DebugBtn", U("调试设置"));
+  auto* debug = AddButton(frame.buttons, "DebugBtn", Qs(texts::DebugSettings()));
   connect(debug, &QPushButton::clicked, this, [this] {
     logic_.OpenDebugViewer();
     TDebugFrm viewer(session_, info_, RunLogPath(), this);
     viewer.exec();
   });
-  auto* download = AddButton(frame.buttons, "DownloadBtn", U("下载最新驱动"));
+  auto* download = AddButton(frame.buttons, "DownloadBtn", Qs(texts::DownloadDriver()));
   connect(download, &QPushButton::clicked, this, [this] { OpenDownloadPage(info_); });
-  auto* next = AddButton(frame.buttons, "NextBtn", U("下一步"));
+  auto* next = AddButton(frame.buttons, "NextBtn", Qs(texts::Next()));
   next->setDefault(true);
   connect(next, &QPushButton::clicked, this, [this] { Next(); });
-  auto* cancel = AddButton(frame.buttons, "CancelBtn", U("取消"));
+  auto* cancel = AddButton(frame.buttons, "CancelBtn", Qs(texts::Cancel()));
   connect(cancel, &QPushButton::clicked, this, [this] {
     logic_.Cancel();
     reject();
@@ -193,8 +189,8 @@ bool TStartFrm::eventFilter(QObject* watched, QEvent* event) {
 
 TStep1Frm::TStep1Frm(WizardSession& session, const DriverInfo& info) {
   setObjectName(QStringLiteral("TStep1Frm"));
-  const PageFrame frame = BuildPageFrame(this, info, Caption("向导：选择创建方式"));
-  auto* group = new QGroupBox(U("请选择创建设备的方式"), this);
+  const PageFrame frame = BuildPageFrame(this, info, PageCaption(kPageStep1));
+  auto* group = new QGroupBox(Qs(texts::ChooseCreateMode()), this);
   auto* column = new QVBoxLayout(group);
   auto* single = new QRadioButton(Qs(SingleCreateCaption(info)), group);
   single->setObjectName(QStringLiteral("SingleCreate"));
@@ -206,7 +202,7 @@ TStep1Frm::TStep1Frm(WizardSession& session, const DriverInfo& info) {
   frame.content->addWidget(group);
   frame.content->addStretch(1);
 
-  auto* next = AddButton(frame.buttons, "NextBtn", U("下一步"));
+  auto* next = AddButton(frame.buttons, "NextBtn", Qs(texts::Next()));
   next->setDefault(true);
   connect(next, &QPushButton::clicked, this, [this, &session, single] {
     CreateModeLogic(session).Next(single->isChecked() ? CreateModeLogic::Choice::kSingle
@@ -218,7 +214,7 @@ TStep1Frm::TStep1Frm(WizardSession& session, const DriverInfo& info) {
 
 TStep11Frm::TStep11Frm(WizardSession& session, const DriverInfo& info) {
   setObjectName(QStringLiteral("TStep11Frm"));
-  const PageFrame frame = BuildPageFrame(this, info, Caption("向导：创建单个设备"));
+  const PageFrame frame = BuildPageFrame(this, info, PageCaption(kPageSingle));
   auto* row = new QHBoxLayout;
   row->addWidget(new QLabel(Qs(info.DevIDName), this));
   auto* id_ed = new QLineEdit(QStringLiteral("0"), this);
@@ -233,7 +229,7 @@ TStep11Frm::TStep11Frm(WizardSession& session, const DriverInfo& info) {
   auto* hint = new QLabel(Qs(DeviceNumberRangeHint(info)), this);
   hint->setObjectName(QStringLiteral("HintLabel"));
   frame.content->addWidget(hint);
-  auto* box = new QGroupBox(U("标签类型"), this);
+  auto* box = new QGroupBox(Qs(texts::TagType()), this);
   auto* box_layout = new QVBoxLayout(box);
   auto* description = new QLabel(Qs(TypeDescriptionText(0)), box);
   description->setObjectName(QStringLiteral("TypeMemo"));
@@ -248,7 +244,7 @@ TStep11Frm::TStep11Frm(WizardSession& session, const DriverInfo& info) {
   });
   connect(type_ed, &QComboBox::currentIndexChanged, this,
           [description](int position) { description->setText(Qs(TypeDescriptionText(position))); });
-  auto* next = AddButton(frame.buttons, "NextBtn", U("下一步"));
+  auto* next = AddButton(frame.buttons, "NextBtn", Qs(texts::Next()));
   // No default button: Enter in IDEd confirms the number, not the page.
   connect(next, &QPushButton::clicked, this, [this, &session, id_ed, type_ed] {
     SingleDeviceLogic(session).Next(id_ed->text().toStdString(), type_ed->currentIndex());
@@ -261,8 +257,7 @@ DeviceListPage::DeviceListPage(WizardSession& session, const DriverInfo& info, u
     : info_(info), logic_(session, own_page) {
   const bool modify = own_page == kPageModify;
   setObjectName(modify ? QStringLiteral("TStep2Frm") : QStringLiteral("TStep12Frm"));
-  const PageFrame frame =
-      BuildPageFrame(this, info, Caption(modify ? "向导：修改设备" : "向导：创建多个设备"));
+  const PageFrame frame = BuildPageFrame(this, info, PageCaption(own_page));
   auto* row = new QHBoxLayout;
   tree_ = NewDeviceTree(this);
   tree_->installEventFilter(this);
@@ -277,11 +272,11 @@ DeviceListPage::DeviceListPage(WizardSession& session, const DriverInfo& info, u
   type_ed_->setObjectName(QStringLiteral("DevTypeEd"));
   FillDeviceTypes(type_ed_);
   side->addWidget(type_ed_);
-  auto* add = new QPushButton(U("添加"), this);
+  auto* add = new QPushButton(Qs(texts::AddDevice()), this);
   add->setObjectName(QStringLiteral("AddBtn"));
   add->setAutoDefault(false);
   side->addWidget(add);
-  auto* del = new QPushButton(U("删除"), this);
+  auto* del = new QPushButton(Qs(texts::DeleteDevice()), this);
   del->setObjectName(QStringLiteral("DelBtn"));
   del->setAutoDefault(false);
   side->addWidget(del);
@@ -317,7 +312,7 @@ DeviceListPage::DeviceListPage(WizardSession& session, const DriverInfo& info, u
       item->setText(0, Qs(logic_.NodeText(entry)));
   });
 
-  auto* next = AddButton(frame.buttons, "NextBtn", U("下一步"));
+  auto* next = AddButton(frame.buttons, "NextBtn", Qs(texts::Next()));
   // No default button: Enter in IDEd confirms the number, not the page.
   connect(next, &QPushButton::clicked, this, [this] {
     logic_.Next();
@@ -396,15 +391,15 @@ TStep12Frm::TStep12Frm(WizardSession& session, const DriverInfo& info)
 
 TStep4Frm::TStep4Frm(WizardSession& session, const DriverInfo& info) {
   setObjectName(QStringLiteral("TStep4Frm"));
-  const PageFrame frame = BuildPageFrame(this, info, Caption("向导：设置串口参数"));
+  const PageFrame frame = BuildPageFrame(this, info, PageCaption(kPageSerial));
   auto logic = std::make_shared<SerialLogic>(session);
   const SerialLogic::View view = logic->Initial();
-  auto* group = new QGroupBox(U("串口参数"), this);
+  auto* group = new QGroupBox(Qs(texts::SerialSettings()), this);
   auto* grid = new QGridLayout(group);
-  auto add_combo = [&](int row, const char* label, const char* name,
+  auto add_combo = [&](int row, const std::string& label, const char* name,
                        const std::vector<std::string>& items, int current,
                        void (SerialLogic::*setter)(int)) {
-    grid->addWidget(new QLabel(U(label), group), row, 0);
+    grid->addWidget(new QLabel(Qs(label), group), row, 0);
     auto* box = new QComboBox(group);
     box->setObjectName(QLatin1String(name));
     FillList(box, items, current);
@@ -412,11 +407,13 @@ TStep4Frm::TStep4Frm(WizardSession& session, const DriverInfo& info) {
     connect(box, &QComboBox::activated, this,
             [logic, setter](int position) { ((*logic).*setter)(position); });
   };
-  add_combo(0, "串口", "ComEd", PortNames(), view.port, &SerialLogic::SetPort);
-  add_combo(1, "波特率", "BautEd", BaudRateTexts(), view.baud, &SerialLogic::SetBaud);
-  add_combo(2, "数据位", "DataBitED", DataBitsChoices(), view.data_bits, &SerialLogic::SetDataBits);
-  add_combo(3, "停止位", "StopBitED", StopBitsTexts(), view.stop_bits, &SerialLogic::SetStopBits);
-  add_combo(4, "校验", "ParityEd", ParityTexts(), view.parity, &SerialLogic::SetParity);
+  add_combo(0, texts::Port(), "ComEd", PortNames(), view.port, &SerialLogic::SetPort);
+  add_combo(1, texts::BaudRate(), "BautEd", BaudRateTexts(), view.baud, &SerialLogic::SetBaud);
+  add_combo(2, texts::DataBits(), "DataBitED", DataBitsChoices(), view.data_bits,
+            &SerialLogic::SetDataBits);
+  add_combo(3, texts::StopBits(), "StopBitED", StopBitsTexts(), view.stop_bits,
+            &SerialLogic::SetStopBits);
+  add_combo(4, texts::Parity(), "ParityEd", ParityTexts(), view.parity, &SerialLogic::SetParity);
   frame.content->addWidget(group);
 
   // The advanced settings and the modem string are kept in the block but
@@ -453,7 +450,7 @@ TStep4Frm::TStep4Frm(WizardSession& session, const DriverInfo& info) {
   connect(init, &QLineEdit::editingFinished, this,
           [logic, init] { init->setText(Qs(logic->SetModemInit(Gbk(init->text())))); });
 
-  auto* next = AddButton(frame.buttons, "NextBtn", U("下一步"));
+  auto* next = AddButton(frame.buttons, "NextBtn", Qs(texts::Next()));
   connect(next, &QPushButton::clicked, this, [this, logic] {
     logic->Next();
     accept();
@@ -463,7 +460,7 @@ TStep4Frm::TStep4Frm(WizardSession& session, const DriverInfo& info) {
 
 TEndFrm::TEndFrm(WizardSession& session, const DriverInfo& info) {
   setObjectName(QStringLiteral("TEndFrm"));
-  const PageFrame frame = BuildPageFrame(this, info, Caption("向导：完成配置"));
+  const PageFrame frame = BuildPageFrame(this, info, PageCaption(kPageSummary));
   auto* row = new QHBoxLayout;
   auto* left = new QVBoxLayout;
   auto* serial = new QPlainTextEdit(this);
@@ -477,7 +474,7 @@ TEndFrm::TEndFrm(WizardSession& session, const DriverInfo& info) {
   serial->setFixedHeight(serial->fontMetrics().lineSpacing() * 3 + 16);
   serial->setMinimumWidth(serial->fontMetrics().horizontalAdvance(serial->toPlainText()) / 2 + 40);
   serial->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  left->addWidget(new QLabel(U("串口参数"), this));
+  left->addWidget(new QLabel(Qs(texts::SerialSettings()), this));
   left->addWidget(serial);
   auto* usage = new QPlainTextEdit(this);
   usage->setObjectName(QStringLiteral("UsageMemo"));
@@ -485,7 +482,7 @@ TEndFrm::TEndFrm(WizardSession& session, const DriverInfo& info) {
   QStringList usage_lines;
   for (const std::string& line : UsageLines(info)) usage_lines << Qs(line);
   usage->setPlainText(usage_lines.join(QLatin1Char('\n')));
-  left->addWidget(new QLabel(U("使用说明"), this));
+  left->addWidget(new QLabel(Qs(texts::Usage()), this));
   left->addWidget(usage);
   row->addLayout(left, 2);
   auto* tree = NewDeviceTree(this);
@@ -493,13 +490,13 @@ TEndFrm::TEndFrm(WizardSession& session, const DriverInfo& info) {
   row->addWidget(tree, 1);
   frame.content->addLayout(row);
 
-  auto* print = AddButton(frame.buttons, "PrnBtn", U("打印配置"));
+  auto* print = AddButton(frame.buttons, "PrnBtn", Qs(texts::PrintConfiguration()));
   connect(print, &QPushButton::clicked, this, [this] {
     QPrinter printer(QPrinter::HighResolution);
     QPrintDialog dialog(&printer, this);
     if (dialog.exec() == QDialog::Accepted) PrintWidget(this, printer);
   });
-  auto* finish = AddButton(frame.buttons, "FinishBtn", U("完成"));
+  auto* finish = AddButton(frame.buttons, "FinishBtn", Qs(texts::Finish()));
   finish->setDefault(true);
   connect(finish, &QPushButton::clicked, this, [this, &session] {
     SummaryLogic(session).Finish();

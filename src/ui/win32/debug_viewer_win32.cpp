@@ -8,6 +8,7 @@
 
 #include "platform/gbk.h"
 #include "ui/debug_viewer_logic.h"
+#include "ui/dialog_texts.h"
 #include "ui/win32/control_ids.h"
 #include "ui/win32/dialog_win32.h"
 #include "ui/win32/print_lines_win32.h"
@@ -28,14 +29,14 @@ class TDebugFrm : public Dialog {
       : info_(info), logic_(session, RunLogPath()) {}
 
   void Show(HWND owner) {
-    Run(owner, kWidth, kHeight, PageTitle(info_, TK571_GBK("向导：设置调试选项")));
+    Run(owner, kWidth, kHeight, PageTitle(info_, texts::DebugViewerCaption()));
   }
 
  private:
   void Build() override {
-    Add(L"BUTTON", TK571_GBK("调试开关"), BS_CHECKBOX | WS_TABSTOP, 7, 7, 70, 12, kEnDebugChk);
-    Add(L"BUTTON", TK571_GBK("输出错误信息"), BS_CHECKBOX | WS_TABSTOP, 82, 7, 80, 12, kErrorChk);
-    Add(L"BUTTON", TK571_GBK("输出跟踪信息"), BS_CHECKBOX | WS_TABSTOP, 167, 7, 80, 12, kTraceChk);
+    Add(L"BUTTON", texts::DebugSwitch(), BS_CHECKBOX | WS_TABSTOP, 7, 7, 70, 12, kEnDebugChk);
+    Add(L"BUTTON", texts::ErrorOutput(), BS_CHECKBOX | WS_TABSTOP, 82, 7, 80, 12, kErrorChk);
+    Add(L"BUTTON", texts::TraceOutput(), BS_CHECKBOX | WS_TABSTOP, 167, 7, 80, 12, kTraceChk);
     Add(L"STATIC", "", SS_LEFT, 7, 23, kWidth - 14, 10, kLabel2);
     HWND bar = Add(PROGRESS_CLASSW, "", 0, 7, 35, kWidth - 14, 8, kLoadBar);
     SendMessageW(bar, PBM_SETRANGE32, 0, DebugViewerLogic::kLoadBarMax);
@@ -46,10 +47,10 @@ class TDebugFrm : public Dialog {
     const struct {
       int id;
       const std::string& text;
-    } buttons[] = {{kSaveBtn, TK571_GBK("另存为")},
-                   {kSaveChangesBtn, TK571_GBK("保存修改")},
-                   {kLogPrnBtn, TK571_GBK("打印")},
-                   {kCloseViewerBtn, TK571_GBK("关闭窗口")}};
+    } buttons[] = {{kSaveBtn, texts::SaveAs()},
+                   {kSaveChangesBtn, texts::SaveChanges()},
+                   {kLogPrnBtn, texts::Print()},
+                   {kCloseViewerBtn, texts::CloseWindow()}};
     int x = kWidth - 7 - 4 * 50 - 3 * 4;
     for (const auto& button : buttons) {
       Add(L"BUTTON", button.text, BS_PUSHBUTTON | WS_TABSTOP, x, 229, 50, 14, button.id);
@@ -113,7 +114,7 @@ class TDebugFrm : public Dialog {
   void SaveAs() {
     const std::wstring filter =
         Wide(TK571_GBK("调试日志文件 (*.log)")) + L'\0' + L"*.log" + L'\0' + L'\0';
-    const std::wstring title = Wide(TK571_GBK("另存为"));
+    const std::wstring title = Wide(texts::SaveAs());
     wchar_t path[MAX_PATH] = {};
     OPENFILENAMEW choice{};
     choice.lStructSize = sizeof(choice);

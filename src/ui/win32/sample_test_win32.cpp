@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "platform/gbk.h"
+#include "ui/dialog_texts.h"
 #include "ui/win32/control_ids.h"
 #include "ui/win32/dialog_win32.h"
 
@@ -19,36 +19,12 @@ constexpr int kTypeCount = 3;
 constexpr UINT_PTR kPollTimer = 1;
 constexpr DWORD kField = ES_AUTOHSCROLL | WS_BORDER;
 
-const char* const kControlNames[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
-                                       "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
-                                       "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
-                                       "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
-
-// A request or answer with its control characters shown by name (<CR>).
-std::string ShownBytes(const std::string& gbk) {
-  std::string out;
-  for (const char c : gbk) {
-    const auto byte = static_cast<unsigned char>(c);
-    out += byte < 32 ? std::string("<") + kControlNames[byte] + ">" : std::string(1, c);
-  }
-  return out;
-}
-
-// A message on one line: line breaks become blanks.
-std::string OneLine(const std::string& gbk) {
-  std::string out;
-  for (const char c : gbk) out += (c == '\r' || c == '\n') ? ' ' : c;
-  const auto first = out.find_first_not_of(' ');
-  if (first == std::string::npos) return std::string();
-  return out.substr(first, out.find_last_not_of(' ') - first + 1);
-}
-
 class TSampleTest : public Dialog {
  public:
   explicit TSampleTest(DeviceTestSession& session) : session_(session) {}
 
   bool Show(HWND owner) {
-    Run(owner, kWidth, kCompactHeight, TK571_GBK("设备测试窗口"));
+    Run(owner, kWidth, kCompactHeight, texts::DeviceTestCaption());
     return answered_;
   }
 
@@ -57,10 +33,10 @@ class TSampleTest : public Dialog {
     HWND grid = Add(WC_LISTVIEWW, "", LVS_REPORT | LVS_SINGLESEL | WS_TABSTOP, 7, 7, kWidth - 14,
                     70, kStringGrid1, WS_EX_CLIENTEDGE);
     const std::array<std::pair<const std::string*, int>, DeviceTestSession::kGridColumns> columns{{
-        {&TK571_GBK("标签地址"), 70},
-        {&TK571_GBK("标签值"), 65},
-        {&TK571_GBK("标签操作"), 50},
-        {&TK571_GBK("主机命令"), 110},
+        {&texts::TagAddress(), 70},
+        {&texts::TagValueColumn(), 65},
+        {&texts::TagOperation(), 50},
+        {&texts::HostCommand(), 110},
     }};
     for (int column = 0; column < DeviceTestSession::kGridColumns; ++column) {
       std::wstring title = Wide(*columns[static_cast<std::size_t>(column)].first);
@@ -77,10 +53,10 @@ class TSampleTest : public Dialog {
       const std::string& label;
       int id;
       DWORD style;
-    } rows[] = {{TK571_GBK("启动信息"), kSysMsg, ES_READONLY},
-                {TK571_GBK("通讯信息"), kCommMsg, ES_READONLY},
-                {TK571_GBK("主机命令"), kAskMsg, WS_TABSTOP},
-                {TK571_GBK("设备应答"), kAnswerMsg, ES_READONLY}};
+    } rows[] = {{texts::StartInfo(), kSysMsg, ES_READONLY},
+                {texts::CommInfo(), kCommMsg, ES_READONLY},
+                {texts::HostCommand(), kAskMsg, WS_TABSTOP},
+                {texts::DeviceAnswer(), kAnswerMsg, ES_READONLY}};
     int y = 84;
     for (const auto& row : rows) {
       Add(L"STATIC", row.label, SS_LEFT, 7, y + 2, 45, 10);
@@ -88,24 +64,23 @@ class TSampleTest : public Dialog {
           row.id);
       y += 16;
     }
-    Add(L"BUTTON", TK571_GBK("发送命令"), BS_PUSHBUTTON | WS_TABSTOP, 260, 116, 53, 13, kAskBtn);
+    Add(L"BUTTON", texts::SendCommand(), BS_PUSHBUTTON | WS_TABSTOP, 260, 116, 53, 13, kAskBtn);
     Add(L"BUTTON", "", BS_PUSHBUTTON | WS_TABSTOP, 157, 150, 50, 14, kTestDebugBtn);
     Add(L"BUTTON", "", BS_PUSHBUTTON | WS_TABSTOP, 210, 150, 50, 14, kPauseBtn);
-    Add(L"BUTTON", TK571_GBK("退出"), BS_PUSHBUTTON | WS_TABSTOP, 263, 150, 50, 14, kExitBtn);
+    Add(L"BUTTON", texts::Exit(), BS_PUSHBUTTON | WS_TABSTOP, 263, 150, 50, 14, kExitBtn);
 
-    Add(L"BUTTON", TK571_GBK("高级调试"), BS_GROUPBOX, 7, 170, kWidth - 14, 86);
-    Add(L"STATIC", TK571_GBK("标签地址"), SS_LEFT, 14, 184, 45, 10);
+    Add(L"BUTTON", texts::AdvancedDebug(), BS_GROUPBOX, 7, 170, kWidth - 14, 86);
+    Add(L"STATIC", texts::TagAddress(), SS_LEFT, 14, 184, 45, 10);
     Add(L"EDIT", "", kField | WS_TABSTOP, 62, 182, 120, 13, kAddrEd);
-    Add(L"BUTTON", TK571_GBK("标签类型"), BS_GROUPBOX, 190, 176, 116, 24);
-    const char* type_names[kTypeCount] = {"模拟量", "开关量", "字符串"};
+    Add(L"BUTTON", texts::TagType(), BS_GROUPBOX, 190, 176, 116, 24);
     for (int i = 0; i < kTypeCount; ++i)
-      Add(L"BUTTON", platform::ToGbk(type_names[i]),
+      Add(L"BUTTON", texts::TagTypeNames()[static_cast<std::size_t>(i)],
           BS_AUTORADIOBUTTON | (i == 0 ? WS_GROUP | WS_TABSTOP : 0), 195 + i * 37, 186, 36, 10,
           kAnalogType + i);
-    Add(L"BUTTON", TK571_GBK("读操作"), BS_CHECKBOX | WS_TABSTOP, 14, 202, 60, 12, kReadCk);
-    Add(L"BUTTON", TK571_GBK("写操作"), BS_CHECKBOX | WS_TABSTOP, 14, 218, 60, 12, kWriteCk);
+    Add(L"BUTTON", texts::ReadOperation(), BS_CHECKBOX | WS_TABSTOP, 14, 202, 60, 12, kReadCk);
+    Add(L"BUTTON", texts::WriteOperation(), BS_CHECKBOX | WS_TABSTOP, 14, 218, 60, 12, kWriteCk);
     Add(L"EDIT", "", kField | WS_TABSTOP, 62, 217, 120, 13, kWValueMsg);
-    Add(L"STATIC", TK571_GBK("写命令"), SS_LEFT, 14, 237, 45, 10);
+    Add(L"STATIC", texts::WriteCommand(), SS_LEFT, 14, 237, 45, 10);
     Add(L"EDIT", "", kField | ES_READONLY, 62, 235, 237, 13, kWStrMsg);
     Render();
   }

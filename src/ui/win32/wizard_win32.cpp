@@ -5,10 +5,9 @@
 
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "platform/gbk.h"
+#include "ui/dialog_texts.h"
 #include "ui/driver_info.h"
 #include "ui/win32/control_ids.h"
 #include "ui/win32/debug_viewer_win32.h"
@@ -80,10 +79,12 @@ void FillDeviceTree(HWND tree, const std::vector<DeviceNode>& nodes) {
 // behave alike on every page that has them.
 class WizardPage : public Dialog {
  public:
-  WizardPage(WizardSession& session, const DriverInfo& info, std::string caption_gbk)
-      : session_(session), info_(info), caption_(std::move(caption_gbk)) {}
+  WizardPage(WizardSession& session, const DriverInfo& info, uint8_t page)
+      : session_(session), info_(info), page_(page) {}
 
-  void Show(HWND owner) { Run(owner, kPageWidth, kPageHeight, PageTitle(info_, caption_)); }
+  void Show(HWND owner) {
+    Run(owner, kPageWidth, kPageHeight, PageTitle(info_, PageCaption(page_)));
+  }
 
  protected:
   virtual void BuildContent() = 0;
@@ -130,41 +131,44 @@ class WizardPage : public Dialog {
     }
   }
 
-  static const std::string& NextText() { return TK571_GBK("下一步"); }
-  static const std::string& LastText() { return TK571_GBK("上一步"); }
-  static const std::string& CancelText() { return TK571_GBK("取消"); }
+  // The buttons of the pages between the start page and the summary.
+  static std::vector<ButtonSpec> BackNextCancel() {
+    return {{kLastBtn, texts::Previous(), 44},
+            {kNextBtn, texts::Next(), 44},
+            {kCancelBtn, texts::Cancel(), 44}};
+  }
 
   WizardSession& session_;
   const DriverInfo& info_;
 
  private:
-  std::string caption_;
+  uint8_t page_;
 };
 
 class TStartFrm : public WizardPage {
  public:
   TStartFrm(WizardSession& session, const DriverInfo& info)
-      : WizardPage(session, info, TK571_GBK("向导：选择操作")), logic_(session) {}
+      : WizardPage(session, info, kPageStart), logic_(session) {}
 
  private:
   void BuildContent() override {
-    Add(L"BUTTON", TK571_GBK("请选择要进行的操作"), BS_GROUPBOX, kContentLeft, kContentTop,
-        kContentWidth, 70);
-    Add(L"BUTTON", TK571_GBK("新建设备"), BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP,
+    Add(L"BUTTON", texts::ChooseOperation(), BS_GROUPBOX, kContentLeft, kContentTop, kContentWidth,
+        70);
+    Add(L"BUTTON", texts::NewDevice(), BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP,
         kContentLeft + 10, kContentTop + 14, 150, 12, kNewOp);
-    Add(L"BUTTON", TK571_GBK("修改设备"), BS_AUTORADIOBUTTON, kContentLeft + 10, kContentTop + 31,
+    Add(L"BUTTON", texts::ModifyDevice(), BS_AUTORADIOBUTTON, kContentLeft + 10, kContentTop + 31,
         150, 12, kModifyOp);
-    Add(L"BUTTON", TK571_GBK("察看设备"), BS_AUTORADIOBUTTON, kContentLeft + 10, kContentTop + 48,
+    Add(L"BUTTON", texts::BrowseDevices(), BS_AUTORADIOBUTTON, kContentLeft + 10, kContentTop + 48,
         150, 12, kBrowseOp);
     CheckRadioButton(hwnd(), kNewOp, kBrowseOp, kNewOp);
   }
 
   std::vector<ButtonSpec> Buttons() const override {
-    return {{kVersionBtn, TK571_GBK("帮助信息"), 44},
-            {kDebugBtn, TK571_GBK("调试设置"), 44},
-            {kDownloadBtn, TK571_GBK("下载最新驱动"), 58},
-            {kNextBtn, NextText(), 44},
-            {kCancelBtn, CancelText(), 44}};
+    return {{kVersionBtn, texts::HelpInfo(), 44},
+            {kDebugBtn, texts::DebugSettings(), 44},
+            {kDownloadBtn, texts::DownloadDriver(), 58},
+            {kNextBtn, texts::Next(), 44},
+            {kCancelBtn, texts::Cancel(), 44}};
   }
 
   void PageCommand(int id, int code) override {
@@ -210,12 +214,12 @@ class TStartFrm : public WizardPage {
 class TStep1Frm : public WizardPage {
  public:
   TStep1Frm(WizardSession& session, const DriverInfo& info)
-      : WizardPage(session, info, TK571_GBK("向导：选择创建方式")) {}
+      : WizardPage(session, info, kPageStep1) {}
 
  private:
   void BuildContent() override {
-    Add(L"BUTTON", TK571_GBK("请选择创建设备的方式"), BS_GROUPBOX, kContentLeft, kContentTop,
-        kContentWidth, 54);
+    Add(L"BUTTON", texts::ChooseCreateMode(), BS_GROUPBOX, kContentLeft, kContentTop, kContentWidth,
+        54);
     Add(L"BUTTON", SingleCreateCaption(info_), BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP,
         kContentLeft + 10, kContentTop + 14, kContentWidth - 20, 12, kSingleCreate);
     Add(L"BUTTON", MultiCreateCaption(info_), BS_AUTORADIOBUTTON, kContentLeft + 10,
@@ -223,9 +227,7 @@ class TStep1Frm : public WizardPage {
     CheckRadioButton(hwnd(), kSingleCreate, kMulCreate, kMulCreate);
   }
 
-  std::vector<ButtonSpec> Buttons() const override {
-    return {{kLastBtn, LastText(), 44}, {kNextBtn, NextText(), 44}, {kCancelBtn, CancelText(), 44}};
-  }
+  std::vector<ButtonSpec> Buttons() const override { return BackNextCancel(); }
 
   void PageCommand(int id, int /*code*/) override {
     if (id != kNextBtn) return;
@@ -239,7 +241,7 @@ class TStep1Frm : public WizardPage {
 class TStep11Frm : public WizardPage {
  public:
   TStep11Frm(WizardSession& session, const DriverInfo& info)
-      : WizardPage(session, info, TK571_GBK("向导：创建单个设备")) {}
+      : WizardPage(session, info, kPageSingle) {}
 
  private:
   void BuildContent() override {
@@ -251,15 +253,13 @@ class TStep11Frm : public WizardPage {
         DeviceTypeNames(), 0);
     Add(L"STATIC", DeviceNumberRangeHint(info_), SS_LEFT, kContentLeft, kContentTop + 20,
         kContentWidth, 10);
-    Add(L"BUTTON", TK571_GBK("标签类型"), BS_GROUPBOX, kContentLeft, kContentTop + 34,
-        kContentWidth, 80);
+    Add(L"BUTTON", texts::TagType(), BS_GROUPBOX, kContentLeft, kContentTop + 34, kContentWidth,
+        80);
     Add(L"STATIC", TypeDescriptionText(0), SS_LEFT, kContentLeft + 8, kContentTop + 46,
         kContentWidth - 16, 64, kTypeMemo);
   }
 
-  std::vector<ButtonSpec> Buttons() const override {
-    return {{kLastBtn, LastText(), 44}, {kNextBtn, NextText(), 44}, {kCancelBtn, CancelText(), 44}};
-  }
+  std::vector<ButtonSpec> Buttons() const override { return BackNextCancel(); }
 
   void PageCommand(int id, int code) override {
     if (id == kIDEd && code == EN_CHANGE) {
@@ -280,10 +280,7 @@ class TStep11Frm : public WizardPage {
 class DeviceListPage : public WizardPage {
  public:
   DeviceListPage(WizardSession& session, const DriverInfo& info, uint8_t own_page)
-      : WizardPage(session, info,
-                   own_page == kPageModify ? TK571_GBK("向导：修改设备")
-                                           : TK571_GBK("向导：创建多个设备")),
-        logic_(session, own_page) {}
+      : WizardPage(session, info, own_page), logic_(session, own_page) {}
 
  private:
   void BuildContent() override {
@@ -295,18 +292,16 @@ class DeviceListPage : public WizardPage {
     Add(L"STATIC", info_.DevTypeName, SS_LEFT, kSide, kContentTop + 29, 90, 10);
     FillCombo(Add(L"COMBOBOX", "", kDropDown, kSide, kContentTop + 40, 99, 120, kDevTypeEd),
               DeviceTypeNames(), 0);
-    Add(L"BUTTON", TK571_GBK("添加"), BS_PUSHBUTTON | WS_TABSTOP, kSide, kContentTop + 60, 48,
+    Add(L"BUTTON", texts::AddDevice(), BS_PUSHBUTTON | WS_TABSTOP, kSide, kContentTop + 60, 48,
         kButtonHeight, kAddBtn);
-    Add(L"BUTTON", TK571_GBK("删除"), BS_PUSHBUTTON | WS_TABSTOP, kSide + 51, kContentTop + 60, 48,
-        kButtonHeight, kDelBtn);
+    Add(L"BUTTON", texts::DeleteDevice(), BS_PUSHBUTTON | WS_TABSTOP, kSide + 51, kContentTop + 60,
+        48, kButtonHeight, kDelBtn);
     Add(L"STATIC", DeviceNumberRangeHint(info_), SS_LEFT, kSide, kContentTop + 80, 99, 36);
     Rebuild();
     SetNumber(logic_.FirstFreeNumber());
   }
 
-  std::vector<ButtonSpec> Buttons() const override {
-    return {{kLastBtn, LastText(), 44}, {kNextBtn, NextText(), 44}, {kCancelBtn, CancelText(), 44}};
-  }
+  std::vector<ButtonSpec> Buttons() const override { return BackNextCancel(); }
 
   void PageCommand(int id, int code) override {
     switch (id) {
@@ -428,25 +423,25 @@ class DeviceListPage : public WizardPage {
 class TStep4Frm : public WizardPage {
  public:
   TStep4Frm(WizardSession& session, const DriverInfo& info)
-      : WizardPage(session, info, TK571_GBK("向导：设置串口参数")), logic_(session) {}
+      : WizardPage(session, info, kPageSerial), logic_(session) {}
 
  private:
   // The advanced settings and the modem string are kept in the block but not
   // offered: the controller needs neither.
   void BuildContent() override {
     const SerialLogic::View view = logic_.Initial();
-    Add(L"BUTTON", TK571_GBK("串口参数"), BS_GROUPBOX, kContentLeft, kContentTop, kContentWidth,
+    Add(L"BUTTON", texts::SerialSettings(), BS_GROUPBOX, kContentLeft, kContentTop, kContentWidth,
         104);
     const struct {
       const std::string& label;
       int id;
       const std::vector<std::string>& items;
       int current;
-    } rows[] = {{TK571_GBK("串口"), kComEd, PortNames(), view.port},
-                {TK571_GBK("波特率"), kBautEd, BaudRateTexts(), view.baud},
-                {TK571_GBK("数据位"), kDataBitED, DataBitsChoices(), view.data_bits},
-                {TK571_GBK("停止位"), kStopBitED, StopBitsTexts(), view.stop_bits},
-                {TK571_GBK("校验"), kParityEd, ParityTexts(), view.parity}};
+    } rows[] = {{texts::Port(), kComEd, PortNames(), view.port},
+                {texts::BaudRate(), kBautEd, BaudRateTexts(), view.baud},
+                {texts::DataBits(), kDataBitED, DataBitsChoices(), view.data_bits},
+                {texts::StopBits(), kStopBitED, StopBitsTexts(), view.stop_bits},
+                {texts::Parity(), kParityEd, ParityTexts(), view.parity}};
     int y = kContentTop + 14;
     for (const auto& row : rows) {
       Add(L"STATIC", row.label, SS_LEFT, kContentLeft + 12, y + 2, 60, 10);
@@ -456,9 +451,7 @@ class TStep4Frm : public WizardPage {
     }
   }
 
-  std::vector<ButtonSpec> Buttons() const override {
-    return {{kLastBtn, LastText(), 44}, {kNextBtn, NextText(), 44}, {kCancelBtn, CancelText(), 44}};
-  }
+  std::vector<ButtonSpec> Buttons() const override { return BackNextCancel(); }
 
   void PageCommand(int id, int code) override {
     if (code == CBN_SELCHANGE) {
@@ -500,16 +493,16 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 class TEndFrm : public WizardPage {
  public:
   TEndFrm(WizardSession& session, const DriverInfo& info)
-      : WizardPage(session, info, TK571_GBK("向导：完成配置")) {}
+      : WizardPage(session, info, kPageSummary) {}
 
  private:
   void BuildContent() override {
     constexpr DWORD kMemo = ES_MULTILINE | ES_READONLY | WS_BORDER;
     constexpr int kMemoWidth = 150;
-    Add(L"STATIC", TK571_GBK("串口参数"), SS_LEFT, kContentLeft, kContentTop, 80, 10);
+    Add(L"STATIC", texts::SerialSettings(), SS_LEFT, kContentLeft, kContentTop, 80, 10);
     Add(L"EDIT", JoinLines(SerialSummaryLines(session_.Work())), kMemo | ES_AUTOHSCROLL,
         kContentLeft, kContentTop + 11, kMemoWidth, 34, kComArgMemo);
-    Add(L"STATIC", TK571_GBK("使用说明"), SS_LEFT, kContentLeft, kContentTop + 50, 80, 10);
+    Add(L"STATIC", texts::Usage(), SS_LEFT, kContentLeft, kContentTop + 50, 80, 10);
     Add(L"EDIT", JoinLines(UsageLines(info_)), kMemo | WS_VSCROLL, kContentLeft, kContentTop + 61,
         kMemoWidth, 68, kUsageMemo);
     HWND tree =
@@ -519,15 +512,15 @@ class TEndFrm : public WizardPage {
   }
 
   std::vector<ButtonSpec> Buttons() const override {
-    return {{kPrnBtn, TK571_GBK("打印配置"), 44},
-            {kLastBtn, LastText(), 44},
-            {kFinishBtn, TK571_GBK("完成"), 44},
-            {kCancelBtn, CancelText(), 44}};
+    return {{kPrnBtn, texts::PrintConfiguration(), 44},
+            {kLastBtn, texts::Previous(), 44},
+            {kFinishBtn, texts::Finish(), 44},
+            {kCancelBtn, texts::Cancel(), 44}};
   }
 
   void PageCommand(int id, int /*code*/) override {
     if (id == kPrnBtn) {
-      const std::string title = PageTitle(info_, TK571_GBK("向导：完成配置"));
+      const std::string title = PageTitle(info_, PageCaption(kPageSummary));
       std::vector<std::string> lines{title, ""};
       for (const std::string& line : SerialSummaryLines(session_.Work())) lines.push_back(line);
       lines.emplace_back();
