@@ -259,7 +259,12 @@ struct Line::Impl {
     overlap.controller = chunk.controller;
     overlap.sent = chunk.answer_offset + chunk.sent;
     overlap.size = chunk.answer_size;
-    if (now >= chunk.start && now < chunk.start + char_time * chunk.bytes.size()) {
+    // A worker that woke late has left the wire quiet since its last byte:
+    // once that quiet lasts the 3.5 character times after which a master may
+    // send, the answer paused, as far as anyone on the line can tell.
+    const bool stalled = chunk.sent < chunk.bytes.size() &&
+                         now - (chunk.start + char_time * chunk.sent) >= char_time * 7 / 2;
+    if (now >= chunk.start && now < chunk.start + char_time * chunk.bytes.size() && !stalled) {
       overlap.kind = OverlapKind::kSending;
     } else if (overlap.sent > 0) {
       overlap.kind = OverlapKind::kPaused;
