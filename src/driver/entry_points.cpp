@@ -250,8 +250,11 @@ TK571_EXPORT TK571Bool TK571_CALL OnDataRead(int32_t* count, TTagValueRec* recor
     if (!changed) continue;
     TDLLTag& tag = *changed;
     // A change of quality alone (a failed write, the next good answer) is
-    // news to the host as much as a new value.
-    if (tag.Value == tag.ReportedValue && tag.Quality == tag.ReportedQuality) continue;
+    // news to the host as much as a new value, and so is every failed write.
+    if (tag.Value == tag.ReportedValue && tag.Quality == tag.ReportedQuality &&
+        !tag.FailureUnreported)
+      continue;
+    tag.FailureUnreported = false;
     tag.ReportedValue = tag.Value;
     tag.ChangeTick = tick;
     tag.ReportedQuality = tag.Quality;

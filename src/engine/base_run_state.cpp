@@ -233,7 +233,10 @@ void TBaseDLLObject::LogExchangeFailure(const std::string& what, const TCommand&
 
 void TBaseDLLObject::GiveUpRunningWrite(TCommand& command, bool line_failure) {
   if (command.HasFlag(command_flags::kTagBound) && !command.Indexes.empty())
-    if (TDLLTag* first = TagAt(command.Indexes.front())) first->Quality = kQualityWriteFailed;
+    if (TDLLTag* first = TagAt(command.Indexes.front())) {
+      first->Quality = kQualityWriteFailed;
+      first->FailureUnreported = true;
+    }
   for (int32_t index : command.Indexes) {
     if (TDLLTag* tag = TagAt(index)) {
       ++tag->WriteCount;

@@ -13,7 +13,8 @@ void ChangedTags::Note(const std::vector<std::unique_ptr<TDLLTag>>& tags) {
   for (std::size_t i = 0; i < tags.size(); ++i) {
     const TDLLTag* tag = tags[i].get();
     if (noted_[i] || !tag ||
-        (tag->Value == tag->ReportedValue && tag->Quality == tag->ReportedQuality))
+        (tag->Value == tag->ReportedValue && tag->Quality == tag->ReportedQuality &&
+         !tag->FailureUnreported))
       continue;
     noted_[i] = 1;
     positions_.push_back(static_cast<int32_t>(i));

@@ -24,6 +24,9 @@ struct TDLLTag {
   TagValue ReportedValue;
   TagValue SavedValue;
   uint32_t ReportedQuality = 0;
+  // A write to the tag failed since the last report: the host hears of each
+  // failure, also when the tag already shows the failed quality.
+  bool FailureUnreported = false;
   double WorkValue = 0.0;
   double AuxValue = 0.0;
   int32_t BitNo = -1;

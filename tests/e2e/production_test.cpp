@@ -160,6 +160,13 @@ TEST(ProductionTest, AFailedWriteReachesTheHostAsItsQuality) {
   EXPECT_TRUE(host.PollUntil([&] { return host.Quality(kStartUp) == kQualityWriteFailed; },
                              std::chrono::seconds(10)));
   EXPECT_EQ(host.Number(kStartUp), 0.0);
+  // The next failed write is news too, although the tag shows the failure
+  // already.
+  const int reports = host.Reports(kStartUp);
+  ASSERT_TRUE(host.Write(kStartUp, 1, TK571_VALUE_BOOL));
+  EXPECT_TRUE(
+      host.PollUntil([&] { return host.Reports(kStartUp) > reports; }, std::chrono::seconds(10)));
+  EXPECT_EQ(host.Quality(kStartUp), kQualityWriteFailed);
 
   line.SetFaults(1, {});
   line.SetRecipe(1, kRecipe);
