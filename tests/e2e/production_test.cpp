@@ -73,14 +73,30 @@ std::vector<TTagInfo> ProductionTags() {
   return ::testing::AssertionSuccess();
 }
 
+// Controller 1 weighing 3.0 kg on its line, and a host for it.
+struct OneController {
+  explicit OneController(const sim::DosingRates& rates) {
+    line.AddController(1, rates);
+    line.WithController(1, [](sim::Controller& c, auto) { c.SetGrossWeight(3.0); });
+  }
+  // The host started the driver and has seen the weight.
+  ::testing::AssertionResult Started() {
+    if (!host.Start(ProductionTags())) return ::testing::AssertionFailure() << "IniDriver failed";
+    if (!host.PollUntil([&] { return host.Number(kRead) == 3.0; }))
+      return ::testing::AssertionFailure() << "the weight never reached the host";
+    return ::testing::AssertionSuccess();
+  }
+
+  sim::Line line{SimSettings()};
+  PlantHost host{line, {1}};
+};
+
 TEST(ProductionTest, StartUpRunsABatchAndTheFinalAmountsFollow) {
-  sim::Line line(SimSettings());
-  line.AddController(1, kBriskRates);
+  OneController plant(kBriskRates);
+  sim::Line& line = plant.line;
+  PlantHost& host = plant.host;
   line.SetRecipe(1, kRecipe);
-  line.WithController(1, [](sim::Controller& c, auto) { c.SetGrossWeight(3.0); });
-  PlantHost host(line, {1});
-  ASSERT_TRUE(host.Start(ProductionTags()));
-  ASSERT_TRUE(host.PollUntil([&] { return host.Number(kRead) == 3.0; }));
+  ASSERT_TRUE(plant.Started());
 
   ASSERT_TRUE(StartUp(line, host, true, ">> 53 54 0D 0A", "<< 59 45 53 0D 0A"));
   ASSERT_TRUE(host.PollUntil([&] { return !line.Batch(1).running; }, std::chrono::seconds(10)));
@@ -100,12 +116,10 @@ TEST(ProductionTest, StartUpRunsABatchAndTheFinalAmountsFollow) {
 }
 
 TEST(ProductionTest, StartUpTrueAndFalseOnTheWire) {
-  sim::Line line(SimSettings());
-  line.AddController(1, kSlowRates);
-  line.WithController(1, [](sim::Controller& c, auto) { c.SetGrossWeight(3.0); });
-  PlantHost host(line, {1});
-  ASSERT_TRUE(host.Start(ProductionTags()));
-  ASSERT_TRUE(host.PollUntil([&] { return host.Number(kRead) == 3.0; }));
+  OneController plant(kSlowRates);
+  sim::Line& line = plant.line;
+  PlantHost& host = plant.host;
+  ASSERT_TRUE(plant.Started());
 
   struct Step {
     const char* what;
@@ -146,12 +160,10 @@ TEST(ProductionTest, StartUpTrueAndFalseOnTheWire) {
 // A write the controller never answers is reported to the host as failed,
 // with the value the tag still shows; the next answered write clears it.
 TEST(ProductionTest, AFailedWriteReachesTheHostAsItsQuality) {
-  sim::Line line(SimSettings());
-  line.AddController(1, kSlowRates);
-  line.WithController(1, [](sim::Controller& c, auto) { c.SetGrossWeight(3.0); });
-  PlantHost host(line, {1});
-  ASSERT_TRUE(host.Start(ProductionTags()));
-  ASSERT_TRUE(host.PollUntil([&] { return host.Number(kRead) == 3.0; }));
+  OneController plant(kSlowRates);
+  sim::Line& line = plant.line;
+  PlantHost& host = plant.host;
+  ASSERT_TRUE(plant.Started());
   ASSERT_TRUE(StartUp(line, host, false, ">> 41 42 4F 0D 0A", "<< 59 45 53 0D 0A"));
   ASSERT_EQ(host.Quality(kStartUp), TK571_QUALITY_GOOD);
 
@@ -178,13 +190,11 @@ TEST(ProductionTest, AFailedWriteReachesTheHostAsItsQuality) {
 // The operator's second "start" is the next batch, although the tag still
 // shows true from the first.
 TEST(ProductionTest, TwoBatchesInARow) {
-  sim::Line line(SimSettings());
-  line.AddController(1, kBriskRates);
+  OneController plant(kBriskRates);
+  sim::Line& line = plant.line;
+  PlantHost& host = plant.host;
   line.SetRecipe(1, kRecipe);
-  line.WithController(1, [](sim::Controller& c, auto) { c.SetGrossWeight(3.0); });
-  PlantHost host(line, {1});
-  ASSERT_TRUE(host.Start(ProductionTags()));
-  ASSERT_TRUE(host.PollUntil([&] { return host.Number(kRead) == 3.0; }));
+  ASSERT_TRUE(plant.Started());
   for (int batch = 1; batch <= 2; ++batch) {
     SCOPED_TRACE(batch);
     ASSERT_TRUE(StartUp(line, host, true, ">> 53 54 0D 0A", "<< 59 45 53 0D 0A"));

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "sim_line_block.h"
 #include "tk571/driver.h"
 // The Windows API after the driver's header, as a host includes them.
 #include <windows.h>
@@ -93,22 +94,10 @@ std::vector<TTagInfo> PlantTags() {
   return tags;
 }
 
-// The simulator's line: 19200 baud, 7 data bits, even parity, controllers 1
-// and 2 on RS-485.
+// The simulated line, controllers polled on RS-485.
 std::vector<uint8_t> PlantBlock() {
-  std::vector<uint8_t> block(TK571_PDB_SIZE, 0);
-  g_driver.full_pdb(block.data());
-  block[TK571_PDB_ENTRIES + TK571_PDB_ENTRY_TYPE_CODE] = 1;  // entry 0 unused
-  for (int d : {1, 2}) {
-    uint8_t* entry = &block[TK571_PDB_ENTRIES + static_cast<std::size_t>(d) * TK571_PDB_ENTRY_SIZE];
-    entry[TK571_PDB_ENTRY_TYPE_CODE] = 0;
-    entry[TK571_PDB_ENTRY_TYPE_NAME] = 5;
-    std::memcpy(entry + TK571_PDB_ENTRY_TYPE_NAME + 1, "TK571", 5);
-  }
-  block[TK571_PDB_PORT] = 0;        // Com1
-  block[TK571_PDB_BAUD_INDEX] = 8;  // 19200
+  std::vector<uint8_t> block = tk571_test::SimLineBlock(g_driver.full_pdb);
   block[TK571_PDB_CONNECT_MODE] = 1;
-  block[TK571_PDB_LOG_ERRORS] = 1;
   return block;
 }
 

@@ -10,27 +10,17 @@
 #include <vector>
 
 #include "dialog_pilot.h"
+#include "sim_line_block.h"
 #include "tk571/driver.h"
 
 namespace {
 
 using namespace tk571_test;
 
-// The simulator plays controllers 1 and 2 at 19200 baud, 7E1.
+// The simulated line with the run log's debug and trace lines on.
 std::vector<uint8_t> LineBlock(TK571_FullPDB full_pdb) {
-  std::vector<uint8_t> block(TK571_PDB_SIZE, 0);
-  full_pdb(block.data());
-  block[TK571_PDB_ENTRIES + TK571_PDB_ENTRY_TYPE_CODE] = 1;  // entry 0 unused
-  for (int d : {1, 2}) {
-    uint8_t* entry = &block[TK571_PDB_ENTRIES + static_cast<std::size_t>(d) * TK571_PDB_ENTRY_SIZE];
-    entry[TK571_PDB_ENTRY_TYPE_CODE] = 0;
-    entry[TK571_PDB_ENTRY_TYPE_NAME] = 5;
-    std::memcpy(entry + TK571_PDB_ENTRY_TYPE_NAME + 1, "TK571", 5);
-  }
-  block[TK571_PDB_PORT] = 0;        // Com1
-  block[TK571_PDB_BAUD_INDEX] = 8;  // 19200
+  std::vector<uint8_t> block = SimLineBlock(full_pdb);
   block[TK571_PDB_DEBUG_ENABLED] = 1;
-  block[TK571_PDB_LOG_ERRORS] = 1;
   block[TK571_PDB_LOG_TRACE] = 1;
   return block;
 }
