@@ -69,9 +69,24 @@ class Child {
     return true;
   }
   // Reads everything up to the end of the output and returns the exit code.
-  int Finish() {
-    ReadUntil(std::string(1, '\0'), std::chrono::seconds(120));
-    return Wait();
+  // A child that has not ended within `limit` is killed and -1 returned, with
+  // a note at the end of its output: a hang fails its test at once.
+  int Finish(std::chrono::seconds limit = std::chrono::seconds(30)) {
+    const auto give_up = std::chrono::steady_clock::now() + limit;
+    ReadUntil(std::string(1, '\0'), limit);
+    for (;;) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        reaped_ = true;
+        return ExitCode(status);
+      }
+      if (std::chrono::steady_clock::now() >= give_up) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid_, SIGKILL);
+    Wait();
+    output_ += "\n[still running after " + std::to_string(limit.count()) + " s: killed]\n";
+    return -1;
   }
   const std::string& Output() const { return output_; }
   // The exit code once the child has ended, -1 while it runs after `wait`.
@@ -81,7 +96,7 @@ class Child {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) != pid_) return -1;
     reaped_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return ExitCode(status);
   }
 
  private:
@@ -94,11 +109,15 @@ class Child {
     return count;
   }
 
+  static int ExitCode(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
   int Wait() {
     int status = 0;
     waitpid(pid_, &status, 0);
     reaped_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return ExitCode(status);
   }
 
   pid_t pid_ = -1;
