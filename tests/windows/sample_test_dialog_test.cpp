@@ -4,6 +4,8 @@
 // panel, and answer 1 when closed with 退出. Then the log viewer of the
 // wizard's start page shows the run log the test wrote.
 //   sample_test_dialog_test <directory for the pictures>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -36,15 +38,35 @@ std::wstring Cell(HWND window, int row, int column) {
   return text;
 }
 
+// The value cell and the answer field, once the window shows a whole answer
+// ("ST,GS,+0139.50kg<CR><LF>") and, as the tag's value, the weight in its
+// characters 7..14; empty while it does not.
+std::wstring ShownWeight(Pilot& pilot, HWND window) {
+  static const std::wstring kEnd = L"<CR><LF>";
+  const std::wstring answer = pilot.Text(window, kAnswerMsg);
+  const std::wstring value = Cell(window, 0, 1);
+  if (answer.size() < 14 + kEnd.size() || value.empty() ||
+      answer.compare(answer.size() - kEnd.size(), kEnd.size(), kEnd) != 0)
+    return std::wstring();
+  wchar_t* end = nullptr;
+  const double shown = std::wcstod(value.c_str(), &end);
+  if (*end != L'\0' || std::fabs(shown - std::wcstod(answer.substr(6, 8).c_str(), nullptr)) > 0.005)
+    return std::wstring();
+  return value + L"|" + answer;
+}
+
 void ReadAndClose(Pilot& pilot) {
   HWND window = pilot.Await();
   Check(GetDlgItem(window, kStringGrid1) != nullptr, "the test window opens");
-  // The timer reads until the controller's answer is in the window.
-  g_awaited = "the controller's answer";
-  pilot.Until(
-      [&] { return !pilot.Text(window, kAnswerMsg).empty() && !Cell(window, 0, 1).empty(); });
+  // The timer reads until the controller's weight and its whole answer are in
+  // the window; the picture counts only when the timer changed neither while
+  // it was taken.
+  g_awaited = "the controller's weight and its whole answer";
+  for (std::wstring shown; shown.empty() || ShownWeight(pilot, window) != shown;) {
+    pilot.Until([&] { return !(shown = ShownWeight(pilot, window)).empty(); });
+    pilot.Picture(window, "09-device-test");
+  }
   Check(!Cell(window, 0, 0).empty(), "the test tag's address is in the table");
-  pilot.Picture(window, "09-device-test");
   RECT compact{};
   GetWindowRect(window, &compact);
   pilot.Click(window, kTestDebugBtn);
