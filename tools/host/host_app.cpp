@@ -1,7 +1,6 @@
 #include "host_app.h"
 
 #include <poll.h>
-#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -25,6 +24,7 @@
 #include "port_list.h"
 #include "screen.h"
 #include "start_rules.h"
+#include "stop_signals.h"
 #include "tag_file.h"
 #include "tag_records.h"
 #include "text_codec.h"
@@ -36,63 +36,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-volatile sig_atomic_t g_stop = 0;
-volatile sig_atomic_t g_resized = 0;
-
-// The signal that asked for the end, 0 while none did.
-void OnStopSignal(int signal_number) {
-  g_stop = signal_number;
-}
-void OnResize(int) {
-  g_resized = 1;
-}
-
-// The configuration dialog runs its own event loop inside DLLEdDev, where the
-// host's flag is never looked at; nothing is held that a signal could leave
-// half done (the block is saved only after the dialog), so the signal ends
-// the process at once.
-void ExitOnSignal(int signal_number) {
-  static constexpr char kText[] = "tk571-host: configure ended by a signal\n";
-  const ssize_t ignored = write(STDERR_FILENO, kText, sizeof kText - 1);
-  (void)ignored;
-  _exit(kExitSignal + signal_number);
-}
-
-class SignalsEndTheProcess {
- public:
-  SignalsEndTheProcess() {
-    struct sigaction action {};
-    sigemptyset(&action.sa_mask);
-    action.sa_handler = ExitOnSignal;
-    sigaction(SIGINT, &action, &old_int_);
-    sigaction(SIGTERM, &action, &old_term_);
-  }
-  ~SignalsEndTheProcess() {
-    sigaction(SIGINT, &old_int_, nullptr);
-    sigaction(SIGTERM, &old_term_, nullptr);
-  }
-  SignalsEndTheProcess(const SignalsEndTheProcess&) = delete;
-  SignalsEndTheProcess& operator=(const SignalsEndTheProcess&) = delete;
-
- private:
-  struct sigaction old_int_ {};
-  struct sigaction old_term_ {};
-};
-
-void InstallSignalHandlers() {
-  struct sigaction action {};
-  sigemptyset(&action.sa_mask);
-  action.sa_handler = OnStopSignal;  // no SA_RESTART: poll returns at once
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  action.sa_handler = OnResize;
-  sigaction(SIGWINCH, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-}
-
 // Used when the driver asks for no period at all.
 constexpr milliseconds kFallbackScan{10};
-// The longest the loop sleeps, so that a signal is seen in time.
+// The longest the loop sleeps, so that the table and the end of --once come
+// in time.
 constexpr milliseconds kMaxWait{100};
 constexpr milliseconds kTableRefresh{250};
 constexpr uint32_t kConfigureChanged = 1;
@@ -180,8 +127,9 @@ constexpr uint32_t kScanTagMs = 200;
 // to this (the polling) thread.
 class Host {
  public:
-  Host(DriverLibrary& library, ParameterBlock& block, Screen& screen, OutputFormat format)
-      : lib_(library), block_(block), screen_(screen), format_(format) {}
+  Host(DriverLibrary& library, ParameterBlock& block, Screen& screen, OutputFormat format,
+       StopSignals& signals)
+      : lib_(library), block_(block), screen_(screen), format_(format), signals_(signals) {}
 
   void SetRun(const std::vector<TagDefinition>* tags, DeviceWatch* watch) {
     tags_ = tags;
@@ -406,7 +354,7 @@ class Host {
     }
     int32_t result = 0;
     {
-      const SignalsEndTheProcess signals_end_the_dialog;
+      const StopSignals::EndTheProcess signals_end_the_dialog;
       screen_.Print("configure: the wizard is open (Ctrl-C ends the program)");
       result = lib_.DLLEdDev(0, block_.data());
     }
@@ -468,7 +416,7 @@ class Host {
         Clock::now() + (scan_limit_ ? *scan_limit_ : kScanBase + kScanPerDevice * count);
     std::set<int> answered;
     std::vector<TTagValueRec> records(tags.size());
-    while (!g_stop && Clock::now() < end && static_cast<int>(answered.size()) < count) {
+    while (!signals_.Stop() && Clock::now() < end && static_cast<int>(answered.size()) < count) {
       int32_t n = 0;
       char* message = nullptr;
       lib_.OnDataRead(&n, records.data(), &message);
@@ -545,6 +493,7 @@ class Host {
   ParameterBlock& block_;
   Screen& screen_;
   OutputFormat format_;
+  StopSignals& signals_;
   const std::vector<TagDefinition>* tags_ = nullptr;
   DeviceWatch* watch_ = nullptr;
   bool running_ = false;
@@ -584,7 +533,7 @@ class LineReader {
 };
 
 int RunDriver(const HostOptions& options, DriverLibrary& lib, ParameterBlock& block, Screen& screen,
-              Host& host) {
+              Host& host, StopSignals& signals) {
   const TagFile file = ReadTagFile(options.tags_file);
   if (!file.errors.empty()) {
     for (const std::string& error : file.errors) PrintError(options.tags_file + ": " + error);
@@ -686,7 +635,7 @@ int RunDriver(const HostOptions& options, DriverLibrary& lib, ParameterBlock& bl
   bool read_stdin = options.read_stdin;
   const std::string title_base = "TK571 host  " + DescribeBlock(block) + "  ";
 
-  while (!g_stop && !(host.QuitRequested() && !options.keep_running)) {
+  while (!signals.Stop() && !(host.QuitRequested() && !options.keep_running)) {
     Clock::time_point now = Clock::now();
     if (bounded && now >= end) break;
     if (options.once && !all_answered && watch.AllAnswered()) all_answered = now;
@@ -704,8 +653,7 @@ int RunDriver(const HostOptions& options, DriverLibrary& lib, ParameterBlock& bl
       next_read += scan;
       if (next_read <= now) next_read = now + scan;
     }
-    if (g_resized) {
-      g_resized = 0;
+    if (signals.TakeResized()) {
       screen.Resized();
       next_table = now;
     }
@@ -722,16 +670,17 @@ int RunDriver(const HostOptions& options, DriverLibrary& lib, ParameterBlock& bl
     }
     if (bounded) wake = std::min(wake, end);
     const auto timeout = std::chrono::ceil<milliseconds>(std::max(wake - now, Clock::duration(0)));
-    pollfd fds[2] = {{failure_event.Get(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-    const int ready = poll(fds, read_stdin ? 2 : 1, static_cast<int>(timeout.count()));
+    pollfd fds[3] = {
+        {signals.Fd(), POLLIN, 0}, {failure_event.Get(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    const int ready = poll(fds, read_stdin ? 3 : 2, static_cast<int>(timeout.count()));
     if (ready <= 0) continue;
-    if (fds[0].revents & POLLIN) {
+    if (fds[1].revents & POLLIN) {
       uint64_t signalled = 0;
       if (read(failure_event.Get(), &signalled, sizeof signalled) == sizeof signalled) {
         screen.Print(FormatTime(NowAsDays()) + "  driver signalled a severe communication failure");
       }
     }
-    if (read_stdin && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+    if (read_stdin && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
       std::vector<std::string> lines;
       read_stdin = input.Read(STDIN_FILENO, &lines);
       for (const std::string& line : lines) {
@@ -767,7 +716,8 @@ int RunDriver(const HostOptions& options, DriverLibrary& lib, ParameterBlock& bl
 }  // namespace
 
 int RunHost(const HostOptions& options) {
-  InstallSignalHandlers();
+  // Before the library is loaded: its threads inherit the blocked signals.
+  StopSignals signals;
   const std::string path = options.library.empty() ? DefaultLibraryPath() : options.library;
   std::string error;
   const std::unique_ptr<DriverLibrary> lib = DriverLibrary::Open(path, &error);
@@ -810,15 +760,15 @@ int RunHost(const HostOptions& options) {
     Screen screen(text && !options.once && table && !options.tags_file.empty(),
                   text ? stdout : stderr);
     screen.Print("driver library: " + lib->Path());
-    Host host(*lib, block, screen, options.format);
+    Host host(*lib, block, screen, options.format, signals);
     host.SetScanLimit(options.duration);
     if (!options.tags_file.empty()) {
-      result = RunDriver(options, *lib, block, screen, host);
+      result = RunDriver(options, *lib, block, screen, host, signals);
     } else {
       for (const Command& command : options.commands) {
         if (!host.Execute(command)) result = kExitFailure;
         // Ctrl-C during a command ends the rest too.
-        if (g_stop) return kExitSignal + g_stop;
+        if (const int stop = signals.Stop()) return kExitSignal + stop;
       }
       if (options.commands.empty() && options.save_pdb_file.empty()) {
         screen.Print("parameter block: " + DescribeBlock(block));

@@ -24,7 +24,7 @@ class Screen {
   // terminal size or the table height changed.
   void ShowTable(const std::vector<std::string>& lines);
   int Width() const { return columns_; }
-  // Called from the SIGWINCH handler's flag.
+  // Called after the terminal was resized (SIGWINCH).
   void Resized();
 
  private:
