@@ -11,7 +11,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <vector>
 
 #include "platform/posix/serial_termios.h"
@@ -334,6 +333,7 @@ SerialOpenOutcome SerialPort::Open(const std::string& path) {
   ioctl(fd, TIOCEXCL);
   fd_ = fd;
   marks_.Reset();
+  marking_ = false;
   marked_ = LineErrors();
   has_icount_ = ReadIcount(fd_, icount_at_open_);
   return outcome;
