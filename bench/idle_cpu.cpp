@@ -60,9 +60,9 @@ class SimProcess {
       dup2(out[1], STDOUT_FILENO);
       close(out[0]);
       close(out[1]);
-      std::vector<std::string> args = {program,   "--controllers", "1",    "--baud",
-                                       "19200",   "--data-bits",   "7",    "--parity",
-                                       "even",    "--seed",        "571"};
+      std::vector<std::string> args = {program, "--controllers", "1",  "--baud",
+                                       "19200", "--data-bits",   "7",  "--parity",
+                                       "even",  "--seed",        "571"};
       if (silent) args.insert(args.end(), {"--silent", "1"});
       std::vector<char*> argv;
       for (std::string& a : args) argv.push_back(a.data());
@@ -128,8 +128,7 @@ void Host(const Case& c, const std::string& path, int poll_ms, std::atomic<int>&
     std::lock_guard<std::mutex> lock(g_start_mutex);
     setenv("TK571_COM1", path.c_str(), 1);
     char* message = nullptr;
-    if (!IniDriver(static_cast<int32_t>(pointers.size()), pointers.data(), block.data(),
-                   &message))
+    if (!IniDriver(static_cast<int32_t>(pointers.size()), pointers.data(), block.data(), &message))
       self.failed = true;
     std::free(message);
   }

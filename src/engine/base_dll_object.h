@@ -24,10 +24,12 @@
 #include "engine/command.h"
 #include "engine/dll_tag.h"
 #include "engine/guarded.h"
+#include "engine/host_mailbox.h"
 #include "engine/run_log.h"
 #include "engine/run_state.h"
 #include "engine/tag_address.h"
 #include "engine/tag_type.h"
+#include "engine/write_verdict.h"
 #include "tk571/driver.h"
 
 namespace tk571 {
@@ -60,7 +62,8 @@ class TBaseDLLObject {
   TBaseDLLObject& operator=(const TBaseDLLObject&) = delete;
 
   // Published properties.
-  const std::string& sErrEvent() const { return sErrEvent_; }
+  // The pending message for the host, which lives in the mailbox.
+  std::string sErrEvent() const { return Mailbox_.Message(); }
   int32_t TagCount() const { return TagCount_; }
   int32_t ScanTime() const { return ScanTime_; }
   bool FirstInstance() const { return FirstInstance_; }
@@ -197,13 +200,18 @@ class TBaseDLLObject {
   ExchangeTotals Totals() const;
 
   // --- The line thread's view (base_line_step.cpp).
-  // One run step, taken by the line thread instead of the host's poll.
+  // Where the host's calls meet the object's owner: the line thread, or the
+  // caller that steps the object itself.
+  HostMailbox& Mailbox() { return Mailbox_; }
+  // One run step, taken by the line thread instead of the host's poll, and
+  // what it changed published for the host.
   LineStepOutcome StepForLine();
-  // Notes the tags changed outside a step (the host's switches).
-  void NoteChangedTags();
-  // Positions of the tags changed since the last call, in tag-list order;
-  // valid until the next call.
-  const std::vector<int32_t>& TakeChangedTags();
+  // Carries out what the host posted, in the order of its calls, and
+  // publishes the outcome. Only between exchanges.
+  void TakeHostPosts();
+  // Publishes the tags whose value or quality changed, and what a write
+  // needs to know, to the mailbox.
+  void PublishForHost();
 
  protected:
   // GetRunEvent's choice of an event for the current state, before the link
@@ -214,9 +222,10 @@ class TBaseDLLObject {
   // own type is never answered); the read commands are built from the other
   // tags first, so the host's order of tags does not matter.
   virtual bool JoinsOnly(const TDLLTag&) const { return false; }
-  // A tag whose write is a command to the device (start a batch, load a
-  // recipe): every write of it goes out, also one of the value it shows.
-  virtual bool IsActionTag(const TDLLTag&) const { return false; }
+  // What a write of the tag comes to, as far as the device layer decides it
+  // (a command to the device, a set-point collected in the driver, whole
+  // numbers); the engine fills in the rest.
+  virtual void DescribeWrite(const TDLLTag&, WriteTag&) const {}
   // The tag types of the device layer; the engine itself knows none.
   virtual TagTypeTable TagTypes() const { return {}; }
 
@@ -309,8 +318,9 @@ class TBaseDLLObject {
   }
   // The exchange runs for `command` (the head of its chain) from now on.
   void SetCurrentCommand(TCommand* command) { CurrentCommand_ = CurrentHead_ = command; }
-  // The current request left now: its reply is awaited from this moment.
-  void MarkSent();
+  // The current request left now: its reply is awaited from this moment,
+  // for at most `limit_ms` (the library's reply time-out when 0).
+  void MarkSent(uint32_t limit_ms = 0);
   // The reply of the current exchange is complete but cannot be used: the
   // exchange fails at once instead of waiting for the time-out.
   void RejectReply() { ReplyRejected_ = true; }
@@ -400,7 +410,7 @@ class TBaseDLLObject {
   int32_t ScanTime_ = 500;
   int32_t TagCount_ = 0;
   bool ParmLoaded_ = false;
-  std::string sErrEvent_;
+  HostMailbox Mailbox_;
   bool CommEnabled_ = true;
   bool LastCommOK_ = false;
   uint32_t StartTick_ = 0;
@@ -410,8 +420,6 @@ class TBaseDLLObject {
   uint32_t WriteFailTotal_ = 0;
   // The host has been told once that the run log cannot be written.
   bool LogUnwritableReported_ = false;
-  // A message for the host that waits until the pending one has been taken.
-  std::string HeldNotice_;
   uint32_t ReadFailTotal_ = 0;
   std::array<uint8_t, kDeviceCount> DevLinkStatus_{};
   std::array<uint32_t, kDeviceCount> DevFailCount_{};
@@ -422,6 +430,13 @@ class TBaseDLLObject {
   double WriteTimeoutCount_ = 0;
   double ReadTimeoutCount_ = 0;
   uint32_t SendTick_ = 0;
+  // The longest wait for the answer to the request sent last.
+  uint32_t AnswerLimitMs_ = 0;
+  // Time until the soonest command falls due, as the scheduler last found
+  // it; kWaitForever without commands.
+  uint32_t NextDueMs_ = 0;
+  // Tags published with a queued or running write, for the next publish.
+  std::vector<int32_t> PublishedWrites_;
   bool ReplyRejected_ = false;
   bool AnswerOverdue_ = false;
   std::array<uint64_t, kDeviceCount> DevDiscarded_{};
@@ -431,6 +446,16 @@ class TBaseDLLObject {
   // Requests sent so far: a step that sent one moved the exchange on.
   uint32_t Requests_ = 0;
   ChangedTags Changed_;
+  // The write facts of a tag and of the object, as they stand.
+  WriteTag WriteFactsOf(const TDLLTag& tag) const;
+  WriteObject WriteObjectFacts() const;
+  // Time until the machine has work without bytes or posts.
+  uint32_t NextStepInMs(bool awaiting) const;
+  // What the host may write, published once the lists are built.
+  void PublishStart();
+  // WriteExecute for a write the host posted: `told` is what its call was
+  // told the write comes to.
+  bool CarryOutWrite(uint32_t tag_id, const TagValue& value, std::optional<WriteVerdict> told);
   std::string DevMsg_;
   bool HasEnLogTag_ = false;
   bool Initialized_ = false;

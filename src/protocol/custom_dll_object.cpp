@@ -18,18 +18,12 @@ namespace tk571 {
 
 namespace {
 
-constexpr std::size_t kShortStringMax = 255;
-
 // Captions of the driver's version information that the command listings use.
 const std::string& DevTypeCaption() {
   return TK571_GBK(" 智能仪表");
 }
 const std::string& DevIdCaption() {
   return TK571_GBK("设备号");
-}
-
-void CutToShortString(std::string& text) {
-  if (text.size() > kShortStringMax) text.resize(kShortStringMax);
 }
 
 void EraseFront(std::string& text, int64_t count) {
@@ -50,12 +44,6 @@ bool ValidBit(int32_t bit) {
 uint16_t WorkWord(double work_value) {
   const auto rounded = RoundToInt32(work_value);
   return rounded ? static_cast<uint16_t>(static_cast<uint32_t>(*rounded) & 0xFFFFu) : 0;
-}
-
-int32_t SaturatedInt32(double value) {
-  if (const auto rounded = RoundToInt32(value)) return *rounded;
-  if (std::isnan(value)) return 0;
-  return value < 0 ? INT32_MIN : INT32_MAX;
 }
 
 }  // namespace
