@@ -36,16 +36,6 @@ void EraseBack(std::string& text, int64_t count) {
   text.resize(text.size() - std::min<std::size_t>(static_cast<std::size_t>(count), text.size()));
 }
 
-bool ValidBit(int32_t bit) {
-  return bit >= 0 && bit <= 15;
-}
-
-// The work value as the 16-bit word the bit operations see.
-uint16_t WorkWord(double work_value) {
-  const auto rounded = RoundToInt32(work_value);
-  return rounded ? static_cast<uint16_t>(static_cast<uint32_t>(*rounded) & 0xFFFFu) : 0;
-}
-
 }  // namespace
 
 TCustomDLLObject::TCustomDLLObject(bool first_instance) : TBaseDLLObject(first_instance) {
@@ -186,25 +176,9 @@ CommandPtr TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>&
     if (!ControllerTypeRowAt(tag.TypeIndex)) return nullptr;
     if (!NeedCreatCommand(list, tag, is_write)) return nullptr;
 
-    // The work value: the number itself, or a 16-bit word with the tag's bit.
-    if (tag.DataKind == TK571_VALUE_FLOAT) {
-      tag.WorkValue = tag.Value.AsDouble();
-    } else if (ValidBit(tag.BitNo)) {
-      std::optional<bool> bit;
-      if (tag.DataKind == TK571_VALUE_BOOL) {
-        bit = tag.Value.AsBoolean();
-      } else if (tag.Value.IsText() && tag.Value.AsText() == "1") {
-        bit = true;
-      } else if (tag.Value.IsText() && tag.Value.AsText() == "0") {
-        bit = false;
-      }
-      if (bit) {
-        uint16_t word = WorkWord(tag.WorkValue);
-        const auto mask = static_cast<uint16_t>(1u << tag.BitNo);
-        word = *bit ? static_cast<uint16_t>(word | mask) : static_cast<uint16_t>(word & ~mask);
-        tag.WorkValue = word;
-      }
-    }
+    // The work value of a number; no tag type of the controller writes bits
+    // of a word.
+    if (tag.DataKind == TK571_VALUE_FLOAT) tag.WorkValue = tag.Value.AsDouble();
 
     auto command = std::make_unique<TCommand>();
     command->Indexes = {tag.Index};
