@@ -279,6 +279,7 @@ void TDLLObject::opInit_Exec() {
         // answer this command's request. Nothing is sent: the exchange runs
         // out as an unanswered one, and the next command selects again.
         SetLineSelectedDevice(kNoDeviceSelected);
+        MarkSent();
         if (command->IsWrite) SpendWriteRepeat();
         EnterState(command->IsWrite ? rsWriting : rsReading);
       }
