@@ -9,7 +9,7 @@ build=${BENCH_BUILD_DIR:-build-bench}
 jobs=${BENCH_JOBS:-2}
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTK571_BENCH=ON -DTK571_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$jobs" --target tk571_bench tk571_line_bench
+cmake --build "$build" -j"$jobs" --target tk571_bench tk571_line_bench tk571_idle_bench
 
 # The driver writes its run log below the working directory: keep it out of
 # the source tree.
@@ -25,3 +25,4 @@ echo
   --benchmark_min_time=0.1 --benchmark_report_aggregates_only=true "$@"
 echo
 "$root/$build/bench/tk571_line_bench"
+"$root/$build/bench/tk571_idle_bench"

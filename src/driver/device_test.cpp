@@ -45,11 +45,7 @@ class ThreadTestObject : public ui::TestObject {
     return object_->TagAt(position)->DataKind;
   }
   TagValue TagValueAt(int32_t position) const override { return object_->TagAt(position)->Value; }
-  std::string TakeMessage() override {
-    std::string text = object_->sErrEvent();
-    object_->WriteCommEvent(std::string());
-    return text;
-  }
+  std::string TakeMessage() override { return object_->Mailbox().TakeMessage(); }
   std::vector<std::string> ReadRequests() const override {
     std::vector<std::string> out;
     for (const CommandPtr& command : object_->ReadCommands())

@@ -49,13 +49,20 @@ void HandOver(char** message, const std::string& text) {
 
 // The calling thread object's pending message, taken and cleared.
 std::string TakeMessage(TDLLObject& object) {
-  std::string text = object.sErrEvent();
-  object.WriteCommEvent(std::string());
-  return text;
+  return object.Mailbox().TakeMessage();
+}
+
+// Hands posted work to the object's owner: its line thread, or the calling
+// thread itself once the line thread has ended (after FreeDriver).
+void HandOverPosts(TDLLObject& object) {
+  if (LineThread* line = ThreadLine())
+    line->Wake();
+  else
+    object.TakeHostPosts();
 }
 
 void SetLengthPrefixed(uint8_t (&field)[256], const std::string& text) {
-  const std::size_t length = std::min<std::size_t>(text.size(), 255);
+  const std::size_t length = std::min<std::size_t>(text.size(), kShortStringMax);
   field[0] = static_cast<uint8_t>(length);
   std::memcpy(field + 1, text.data(), length);
 }
@@ -75,20 +82,20 @@ std::optional<TagValue> ValueOfRecord(const TTagValueRec& record) {
   }
 }
 
-void FillRecord(TTagValueRec& record, const TDLLTag& tag, double now) {
-  record.TagID = tag.TagID;
+void FillRecord(TTagValueRec& record, const HostReport& tag, double now) {
+  record.TagID = tag.tag_id;
   record.TimeStamp = now;
-  record.ValueType = tag.DataKind;
-  record.Quality = tag.Quality;
-  switch (tag.DataKind) {
+  record.ValueType = tag.data_kind;
+  record.Quality = tag.quality;
+  switch (tag.data_kind) {
     case TK571_VALUE_FLOAT:
-      record.Value.Float = tag.Value.AsDouble();
+      record.Value.Float = tag.value.AsDouble();
       break;
     case TK571_VALUE_BOOL:
-      record.Value.Bool = tag.Value.AsBoolean() ? 1u : 0u;
+      record.Value.Bool = tag.value.AsBoolean() ? 1u : 0u;
       break;
     case TK571_VALUE_STRING:
-      record.Value.String = platform::NewHostString(tag.Value.AsText());
+      record.Value.String = platform::NewHostString(tag.value.AsText());
       break;
     default:
       break;
@@ -183,17 +190,21 @@ TK571_EXPORT int32_t TK571_CALL DLLEdDev(uintptr_t owner_window, void* pdb) {
 }
 
 TK571_EXPORT void TK571_CALL WriteLog(TK571Bool enable, char** message) {
-  const HeldObject object;
+  TDLLObject* const object = ThreadObject();
   if (!object) {
     HandOver(message, NoObjectText());
     return;
   }
-  if (object->sErrEvent().empty()) {
+  if (!object->Mailbox().MessagePending()) {
     HandOver(message, std::string());
     return;
   }
-  object->SetEnLog(enable != 0);
-  HandOver(message, TakeMessage(*object.get()));
+  HostPost post;
+  post.kind = HostPost::Kind::kEnLog;
+  post.on = enable != 0;
+  object->Mailbox().Post(std::move(post));
+  HandOverPosts(*object);
+  HandOver(message, TakeMessage(*object));
 }
 
 TK571_EXPORT TK571Bool TK571_CALL FreeDriver(void) {
@@ -205,27 +216,20 @@ TK571_EXPORT TK571Bool TK571_CALL FreeDriver(void) {
 
 TK571_EXPORT TK571Bool TK571_CALL OnDataWrite(uint32_t count, TTagValueRec* records,
                                               char** message) {
-  bool result = false;
-  {
-    const HeldObject object;
-    if (!object || count == 0 || !records) {
-      HandOver(message, NoObjectText());
-      return 0;
-    }
-    for (uint32_t i = 0; i < count; ++i) {
-      const TTagValueRec& record = records[i];
-      const TDLLTag* tag = object->FindTag(record.TagID);
-      if (!tag || record.ValueType != tag->DataKind) continue;
-      const std::optional<TagValue> value = ValueOfRecord(record);
-      if (!value) continue;
-      result = object->WriteExecute(record.TagID, *value);
-    }
-    // A switch the driver holds itself shows its new state at the next poll.
-    object->NoteChangedTags();
-    HandOver(message, TakeMessage(*object.get()));
+  TDLLObject* const object = ThreadObject();
+  if (!object || count == 0 || !records) {
+    HandOver(message, NoObjectText());
+    return 0;
   }
-  // The queued write goes out as soon as the line is free.
-  if (LineThread* line = ThreadLine()) line->Wake();
+  std::vector<HostMailbox::HostWrite> writes;
+  writes.reserve(count);
+  for (uint32_t i = 0; i < count; ++i)
+    writes.push_back({records[i].TagID, records[i].ValueType, ValueOfRecord(records[i])});
+  // The line thread carries the writes out between exchanges; the answer is
+  // what they will come to, foreseen from what it last published.
+  const bool result = object->Mailbox().PostWrites(writes);
+  HandOverPosts(*object);
+  HandOver(message, TakeMessage(*object));
   return result ? 1 : 0;
 }
 
@@ -233,33 +237,19 @@ TK571_EXPORT TK571Bool TK571_CALL OnDataRead(int32_t* count, TTagValueRec* recor
                                              char** message) {
   if (count) *count = 0;
   // The poll no longer reads the port, which was where a host's cancellation
-  // of its polling thread took effect; the thread still ends in here, before
-  // it holds the object, and its slot's destructor stops the line thread.
+  // of its polling thread took effect; the thread still ends in here, and its
+  // slot's destructor stops the line thread.
   platform::AcceptThreadCancel();
-  const HeldObject object;
+  TDLLObject* const object = ThreadObject();
   if (!object || !records) {
     HandOver(message, NoObjectText());
     return 1;
   }
-  const std::string note = TakeMessage(*object.get());
-  const uint32_t tick = platform::Tick();
+  const std::string note = TakeMessage(*object);
   const double now = platform::HostDateNow();
   int32_t reported = 0;
-  for (int32_t position : object->TakeChangedTags()) {
-    TDLLTag* changed = object->TagAt(position);
-    if (!changed) continue;
-    TDLLTag& tag = *changed;
-    // A change of quality alone (a failed write, the next good answer) is
-    // news to the host as much as a new value, and so is every failed write.
-    if (tag.Value == tag.ReportedValue && tag.Quality == tag.ReportedQuality &&
-        !tag.FailureUnreported)
-      continue;
-    tag.FailureUnreported = false;
-    tag.ReportedValue = tag.Value;
-    tag.ChangeTick = tick;
-    tag.ReportedQuality = tag.Quality;
+  for (const HostReport& tag : object->Mailbox().TakeReports())
     FillRecord(records[reported++], tag, now);
-  }
   if (count) *count = reported;
   HandOver(message, note);
   return 1;
@@ -267,27 +257,27 @@ TK571_EXPORT TK571Bool TK571_CALL OnDataRead(int32_t* count, TTagValueRec* recor
 
 TK571_EXPORT uint16_t TK571_CALL DetectScanTime(void) {
   constexpr uint16_t kNoObjectScanTime = 1000;
-  const HeldObject object;
-  return object ? static_cast<uint16_t>(object->ScanTime()) : kNoObjectScanTime;
+  TDLLObject* const object = ThreadObject();
+  return object ? static_cast<uint16_t>(object->Mailbox().ScanTime()) : kNoObjectScanTime;
 }
 
 TK571_EXPORT TK571Bool TK571_CALL GetDeviceStatus(char** message) {
-  const HeldObject object;
-  HandOver(message, object ? TakeMessage(*object.get()) : NoObjectText());
+  TDLLObject* const object = ThreadObject();
+  HandOver(message, object ? TakeMessage(*object) : NoObjectText());
   return 1;
 }
 
 TK571_EXPORT TK571Bool TK571_CALL IniDriverEx(uint32_t event_handle) {
-  const HeldObject object;
+  TDLLObject* const object = ThreadObject();
   if (!object) return 1;
   // The driver writes 8-byte counters into the event: a descriptor of
   // anything else, passed by mistake, would be corrupted.
   if (event_handle != 0 && !platform::IsHostEvent(event_handle)) {
-    object->SetLogMsg(LogLine(TK571_GBK("：主机事件") + std::to_string(event_handle) +
-                              TK571_GBK("不是eventfd，驱动程序不向它发信号！")));
+    WriteLogText(LogLine(TK571_GBK("：主机事件") + std::to_string(event_handle) +
+                         TK571_GBK("不是eventfd，驱动程序不向它发信号！")));
     event_handle = 0;
   }
-  object->SetFailEvent(event_handle);
+  object->Mailbox().SetFailEvent(event_handle);
   return 1;
 }
 

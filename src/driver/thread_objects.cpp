@@ -160,8 +160,4 @@ SteppedByCaller::~SteppedByCaller() {
   t_stepped_by_caller = false;
 }
 
-HeldObject::HeldObject() : object_(ThreadObject()) {
-  if (LineThread* line = ThreadLine()) hold_ = line->Hold();
-}
-
 }  // namespace tk571

@@ -13,7 +13,8 @@ namespace tk571 {
 // The driver object of the calling thread, or null.
 TDLLObject* ThreadObject();
 // The line thread of the calling thread's object, or null when its start
-// failed or the object was stopped.
+// failed or the object was stopped. While it runs it is the object's only
+// owner: the host's calls reach the object through its mailbox alone.
 LineThread* ThreadLine();
 // Installs an object for the calling thread; an earlier one is stopped and
 // destroyed first, so its serial port is free and nothing leaks.
@@ -44,20 +45,6 @@ class SteppedByCaller {
   ~SteppedByCaller();
   SteppedByCaller(const SteppedByCaller&) = delete;
   SteppedByCaller& operator=(const SteppedByCaller&) = delete;
-};
-
-// The calling thread's object for the length of a host call: held against
-// its line thread.
-class HeldObject {
- public:
-  HeldObject();
-  TDLLObject* get() const { return object_; }
-  TDLLObject* operator->() const { return object_; }
-  explicit operator bool() const { return object_ != nullptr; }
-
- private:
-  TDLLObject* object_;
-  std::unique_lock<std::mutex> hold_;
 };
 
 inline constexpr uint32_t kStartGateWaitMs = 5000;

@@ -24,10 +24,12 @@
 #include "engine/command.h"
 #include "engine/dll_tag.h"
 #include "engine/guarded.h"
+#include "engine/host_mailbox.h"
 #include "engine/run_log.h"
 #include "engine/run_state.h"
 #include "engine/tag_address.h"
 #include "engine/tag_type.h"
+#include "engine/write_verdict.h"
 #include "tk571/driver.h"
 
 namespace tk571 {
@@ -60,7 +62,8 @@ class TBaseDLLObject {
   TBaseDLLObject& operator=(const TBaseDLLObject&) = delete;
 
   // Published properties.
-  const std::string& sErrEvent() const { return sErrEvent_; }
+  // The pending message for the host, which lives in the mailbox.
+  std::string sErrEvent() const { return Mailbox_.Message(); }
   int32_t TagCount() const { return TagCount_; }
   int32_t ScanTime() const { return ScanTime_; }
   bool FirstInstance() const { return FirstInstance_; }
@@ -69,97 +72,59 @@ class TBaseDLLObject {
   // The line is open for exchanges (ENCOMMLINK).
   bool CommEnabled() const { return CommEnabled_; }
 
-  // Virtual operations, in the order of the engine's operation table.
+  // The operations of the engine, in the order of its operation table.
+  // Virtual are those a lower class (or a test's) replaces.
   virtual bool IniParm(const TDevicePDB* block);
-  virtual void Refresh();
+  void Refresh();
   virtual void OptimizeCommParm();
   virtual int32_t GetInterval();
-  virtual bool ValidTagValFrm(uint8_t first, uint8_t second);
-  virtual int32_t GetChID(const std::string& name, const std::string& address, uint8_t dev_type);
-  virtual int32_t GetBitID(const std::string& name, const std::string& address, uint8_t dev_type);
-  virtual int32_t GetThirdSegID(const std::string& name, const std::string& address,
-                                uint8_t dev_type);
-  virtual int32_t GetFourSegID(const std::string& name, const std::string& address,
-                               uint8_t dev_type);
-  virtual int32_t GetFiveSegID(const std::string& name, const std::string& address,
-                               uint8_t dev_type);
-  virtual std::unique_ptr<TDLLTag> CreatInternalTag(const TTagInfo& info);
-  virtual void GetTagTypeStr(const std::string& name, const std::string& address, std::string& out);
-  virtual void CheckAddrValid(std::unique_ptr<TDLLTag>& tag);
+  int32_t GetChID(const std::string& name, const std::string& address, uint8_t dev_type);
+  int32_t GetBitID(const std::string& name, const std::string& address, uint8_t dev_type);
+  int32_t GetThirdSegID(const std::string& name, const std::string& address, uint8_t dev_type);
+  int32_t GetFourSegID(const std::string& name, const std::string& address, uint8_t dev_type);
+  int32_t GetFiveSegID(const std::string& name, const std::string& address, uint8_t dev_type);
+  std::unique_ptr<TDLLTag> CreatInternalTag(const TTagInfo& info);
+  void GetTagTypeStr(const std::string& name, const std::string& address, std::string& out);
+  void CheckAddrValid(std::unique_ptr<TDLLTag>& tag);
   virtual void SyncTagValue(TCommand& command);
   virtual CommandPtr CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list, bool is_write);
   virtual bool NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag, bool is_write);
   virtual void GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write);
   virtual void GetAnswerMainStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write);
   virtual void RealComm(TCommand* command);
-  virtual void FreeCommand(CommandPtr& command);
+  void FreeCommand(CommandPtr& command);
   virtual bool GetResult();
-  virtual void GetRunEvent();
-  virtual void SwitchRunStatus();
-  virtual void UpdateLinkStatus();
-  virtual void opSystemError_Exec();
+  void GetRunEvent();
+  void SwitchRunStatus();
+  void UpdateLinkStatus();
+  // The handlers of the run events the driver raises (the transition table
+  // of base_run_state.cpp).
   virtual void opInit_Exec();
   virtual void opInitACK_Exec();
   virtual void opInitNAK_Exec();
-  virtual void opClrInitError_Exec();
-  virtual void opStop_Exec();
-  virtual void opStopACK_Exec();
-  virtual void opStopNAK_Exec();
-  virtual void opClrStopError_Exec();
-  virtual void opLink_Exec();
-  virtual void opLinkACK_Exec();
-  virtual void opLinkNAK_Exec();
-  virtual void opClrLinkError_Exec();
-  virtual void opUnLink_Exec();
-  virtual void opUnLinkACK_Exec();
-  virtual void opUnLinkNAK_Exec();
-  virtual void opClrUnLinkError_Exec();
-  virtual void opReadCmd_Exec();
-  virtual void opReadACK_Exec();
-  virtual void opReadNAK_Exec();
-  virtual void opClrReadError_Exec();
+  void opReadCmd_Exec();
+  void opReadACK_Exec();
+  void opReadNAK_Exec();
+  void opClrReadError_Exec();
   virtual void opWriteCmd_Exec();
   virtual void opWriteACK_Exec();
   virtual void opWriteNAK_Exec();
   virtual void opClrWriteError_Exec();
-  virtual void opParmCmd_Exec();
-  virtual void opParmACK_Exec();
-  virtual void opParmNAK_Exec();
-  virtual void opClrParmError_Exec();
-  virtual void opRailCmd_Exec();
-  virtual void opRailACK_Exec();
-  virtual void opRailNAK_Exec();
-  virtual void opClrRailError_Exec();
-  virtual void opResvLink1_Exec();
-  virtual void opResvLink1ACK_Exec();
-  virtual void opResvLink1NAK_Exec();
-  virtual void opClrResvLink1Error_Exec();
-  virtual void opResvLink2_Exec();
-  virtual void opResvLink2ACK_Exec();
-  virtual void opResvLink2NAK_Exec();
-  virtual void opClrResvLink2Error_Exec();
-  virtual void opResvLink3_Exec();
-  virtual void opResvLink3ACK_Exec();
-  virtual void opResvLink3NAK_Exec();
-  virtual void opClrResvLink3Error_Exec();
-  virtual void opClrSystemError_Exec();
-  virtual void GetNextCommand();
-  virtual void GetCommandNext();
-  virtual void MaintainLogFiles();
-  virtual void WriteCommEvent(const std::string& text);
-  virtual void WriteDevMsg(const std::string& text);
+  void GetNextCommand();
+  void GetCommandNext();
+  void MaintainLogFiles();
+  void WriteCommEvent(const std::string& text);
+  void WriteDevMsg(const std::string& text);
   virtual void SetLogMsg(const std::string& text);
-  virtual void SetEnLog(bool value);
-  virtual void SetCommLink(bool value) { LastCommOK_ = value; }
-  virtual void SetCommEnabled(bool value) { CommEnabled_ = value; }
-  virtual bool IniDLLObj(const TDevicePDB* block, const std::vector<const TTagInfo*>& tags);
-  virtual bool WriteExecute(uint32_t tag_id, const TagValue& value);
-  virtual bool ReadExecute();
-  virtual bool ReadExecuteEx();
+  void SetEnLog(bool value);
+  void SetCommLink(bool value) { LastCommOK_ = value; }
+  void SetCommEnabled(bool value) { CommEnabled_ = value; }
+  bool IniDLLObj(const TDevicePDB* block, const std::vector<const TTagInfo*>& tags);
+  bool WriteExecute(uint32_t tag_id, const TagValue& value);
+  bool ReadExecute();
   virtual void Stop();
-  virtual bool CheckTagAddr(const TDevicePDB& block, std::string& address);
-  virtual bool AddTagLists(const std::vector<const TTagInfo*>& tags,
-                           std::vector<int32_t>& rejected);
+  bool CheckTagAddr(const TDevicePDB& block, std::string& address);
+  bool AddTagLists(const std::vector<const TTagInfo*>& tags, std::vector<int32_t>& rejected);
 
   // The class that the exception lines of this class's operations name.
   static std::string_view ExceptionClass(std::string_view) { return "TBaseDLLObject"; }
@@ -177,7 +142,7 @@ class TBaseDLLObject {
     Unloading_ = true;
   }
   // Event handle given by the host (IniDriverEx); 0 for none.
-  void SetFailEvent(uint32_t handle) { FailEvent_ = handle; }
+  void SetFailEvent(uint32_t handle) { Mailbox_.SetFailEvent(handle); }
 
   // What the device test window shows and steps.
   const std::vector<CommandPtr>& ReadCommands() const { return ReadCommands_; }
@@ -197,13 +162,18 @@ class TBaseDLLObject {
   ExchangeTotals Totals() const;
 
   // --- The line thread's view (base_line_step.cpp).
-  // One run step, taken by the line thread instead of the host's poll.
+  // Where the host's calls meet the object's owner: the line thread, or the
+  // caller that steps the object itself.
+  HostMailbox& Mailbox() { return Mailbox_; }
+  // One run step, taken by the line thread instead of the host's poll, and
+  // what it changed published for the host.
   LineStepOutcome StepForLine();
-  // Notes the tags changed outside a step (the host's switches).
-  void NoteChangedTags();
-  // Positions of the tags changed since the last call, in tag-list order;
-  // valid until the next call.
-  const std::vector<int32_t>& TakeChangedTags();
+  // Carries out what the host posted, in the order of its calls, and
+  // publishes the outcome. Only between exchanges.
+  void TakeHostPosts();
+  // Publishes the tags whose value or quality changed, and what a write
+  // needs to know, to the mailbox.
+  void PublishForHost();
 
  protected:
   // GetRunEvent's choice of an event for the current state, before the link
@@ -214,9 +184,10 @@ class TBaseDLLObject {
   // own type is never answered); the read commands are built from the other
   // tags first, so the host's order of tags does not matter.
   virtual bool JoinsOnly(const TDLLTag&) const { return false; }
-  // A tag whose write is a command to the device (start a batch, load a
-  // recipe): every write of it goes out, also one of the value it shows.
-  virtual bool IsActionTag(const TDLLTag&) const { return false; }
+  // What a write of the tag comes to, as far as the device layer decides it
+  // (a command to the device, a set-point collected in the driver, whole
+  // numbers); the engine fills in the rest.
+  virtual void DescribeWrite(const TDLLTag&, WriteTag&) const {}
   // The tag types of the device layer; the engine itself knows none.
   virtual TagTypeTable TagTypes() const { return {}; }
 
@@ -309,8 +280,9 @@ class TBaseDLLObject {
   }
   // The exchange runs for `command` (the head of its chain) from now on.
   void SetCurrentCommand(TCommand* command) { CurrentCommand_ = CurrentHead_ = command; }
-  // The current request left now: its reply is awaited from this moment.
-  void MarkSent();
+  // The current request left now: its reply is awaited from this moment,
+  // for at most `limit_ms` (the library's reply time-out when 0).
+  void MarkSent(uint32_t limit_ms = 0);
   // The reply of the current exchange is complete but cannot be used: the
   // exchange fails at once instead of waiting for the time-out.
   void RejectReply() { ReplyRejected_ = true; }
@@ -364,7 +336,7 @@ class TBaseDLLObject {
   // transition table gives and runs one step.
   void RunSimpleHandler(uint8_t event);
   // Handlers that complete an exchange find no current command: the machine
-  // parks in rsSysErrorLinked with opLink pending.
+  // goes back to rsReady, and the next command is chosen.
   void EnterMissingCommand();
   // Timeout bookkeeping shared by reads and writes: the severe-failure
   // message, the host's event and logging switched back on.
@@ -400,7 +372,7 @@ class TBaseDLLObject {
   int32_t ScanTime_ = 500;
   int32_t TagCount_ = 0;
   bool ParmLoaded_ = false;
-  std::string sErrEvent_;
+  HostMailbox Mailbox_;
   bool CommEnabled_ = true;
   bool LastCommOK_ = false;
   uint32_t StartTick_ = 0;
@@ -410,8 +382,6 @@ class TBaseDLLObject {
   uint32_t WriteFailTotal_ = 0;
   // The host has been told once that the run log cannot be written.
   bool LogUnwritableReported_ = false;
-  // A message for the host that waits until the pending one has been taken.
-  std::string HeldNotice_;
   uint32_t ReadFailTotal_ = 0;
   std::array<uint8_t, kDeviceCount> DevLinkStatus_{};
   std::array<uint32_t, kDeviceCount> DevFailCount_{};
@@ -422,6 +392,13 @@ class TBaseDLLObject {
   double WriteTimeoutCount_ = 0;
   double ReadTimeoutCount_ = 0;
   uint32_t SendTick_ = 0;
+  // The longest wait for the answer to the request sent last.
+  uint32_t AnswerLimitMs_ = 0;
+  // Time until the soonest command falls due, as the scheduler last found
+  // it; kWaitForever without commands.
+  uint32_t NextDueMs_ = 0;
+  // Tags published with a queued or running write, for the next publish.
+  std::vector<int32_t> PublishedWrites_;
   bool ReplyRejected_ = false;
   bool AnswerOverdue_ = false;
   std::array<uint64_t, kDeviceCount> DevDiscarded_{};
@@ -431,6 +408,16 @@ class TBaseDLLObject {
   // Requests sent so far: a step that sent one moved the exchange on.
   uint32_t Requests_ = 0;
   ChangedTags Changed_;
+  // The write facts of a tag and of the object, as they stand.
+  WriteTag WriteFactsOf(const TDLLTag& tag) const;
+  WriteObject WriteObjectFacts() const;
+  // Time until the machine has work without bytes or posts.
+  uint32_t NextStepInMs(bool awaiting) const;
+  // What the host may write, published once the lists are built.
+  void PublishStart();
+  // WriteExecute for a write the host posted: `told` is what its call was
+  // told the write comes to.
+  bool CarryOutWrite(uint32_t tag_id, const TagValue& value, std::optional<WriteVerdict> told);
   std::string DevMsg_;
   bool HasEnLogTag_ = false;
   bool Initialized_ = false;
@@ -446,7 +433,6 @@ class TBaseDLLObject {
   TagIdIndex TagIndex_;
   TDevicePDB Pdb_;
   int32_t DefaultDevNo_ = 0;
-  uint32_t FailEvent_ = 0;
   TCommand* CurrentCommand_ = nullptr;
   TCommand* CurrentHead_ = nullptr;
   std::deque<CommandPtr> WriteQueue_;

@@ -72,10 +72,12 @@ bool TBaseDLLObject::IniDLLObj(const TDevicePDB* block, const std::vector<const 
     if (IniParm(block)) {
       result = IniTagList(tags);
     } else {
-      if (!sErrEvent_.empty()) SetLogMsg(DateTimeText() + TK571_GBK("：") + sErrEvent_ + kCrLf);
+      if (const std::string message = sErrEvent(); !message.empty())
+        SetLogMsg(DateTimeText() + TK571_GBK("：") + message + kCrLf);
       SetLogMsg(DateTimeText() + TK571_GBK("：设备加载失败！") + kCrLf);
     }
     if (result) RunEvent_ = opInit;
+    PublishStart();
     return result;
   });
 }
@@ -153,6 +155,7 @@ void TBaseDLLObject::Stop() {
     ReleaseLists();
     Stopped_ = true;
     Initialized_ = false;
+    Mailbox_.Close();
   });
 }
 

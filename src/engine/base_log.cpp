@@ -1,6 +1,4 @@
 // Run log properties of the driver object.
-#include <utility>
-
 #include "engine/base_dll_object.h"
 #include "engine/run_log.h"
 #include "platform/gbk.h"
@@ -12,10 +10,7 @@ void TBaseDLLObject::MaintainLogFiles() {
 }
 
 void TBaseDLLObject::WriteCommEvent(const std::string& text) {
-  Guarded(this, "WriteCommEvent", [&] {
-    sErrEvent_ = text;
-    if (sErrEvent_.empty()) sErrEvent_ = std::exchange(HeldNotice_, std::string());
-  });
+  Guarded(this, "WriteCommEvent", [&] { Mailbox_.SetMessage(text); });
 }
 
 void TBaseDLLObject::WriteDevMsg(const std::string& text) {
@@ -31,7 +26,7 @@ void TBaseDLLObject::SetLogMsg(const std::string& text) {
   LogUnwritableReported_ = true;
   // Held until the host has taken the message before it: the start's own
   // messages would overwrite it.
-  HeldNotice_ = TK571_GBK("运行日志无法写入：") + LogFileName();
+  Mailbox_.HoldNotice(TK571_GBK("运行日志无法写入：") + LogFileName());
 }
 
 // An object whose creation lines could not all be written never switches

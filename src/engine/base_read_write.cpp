@@ -13,9 +13,10 @@ namespace tk571 {
 
 void TBaseDLLObject::SyncTagValue(TCommand&) {}
 
-void TBaseDLLObject::MarkSent() {
+void TBaseDLLObject::MarkSent(uint32_t limit_ms) {
   ++Requests_;
   SendTick_ = platform::Tick();
+  AnswerLimitMs_ = limit_ms != 0 ? limit_ms : ReplyTimeout;
   ReplyRejected_ = false;
 }
 
@@ -61,15 +62,6 @@ bool TBaseDLLObject::ReadExecute() {
   });
 }
 
-bool TBaseDLLObject::ReadExecuteEx() {
-  return Guarded(this, "ReadExecuteEx", true, [&] {
-    if (!CommEnabled_) return false;
-    GetRunEvent();
-    SwitchRunStatus();
-    return false;
-  });
-}
-
 void TBaseDLLObject::LogWriteRefused(const TDLLTag& tag, const std::string& reason,
                                      const TagValue& value) {
   SetLogMsg(DateTimeText() + TK571_GBK("：标签写入请求未执行：") + tag.Name + reason +
@@ -78,26 +70,12 @@ void TBaseDLLObject::LogWriteRefused(const TDLLTag& tag, const std::string& reas
   SetLogMsg(kCrLf);
 }
 
-namespace {
-
-// The three value kinds the host writes: numbers (a record of value type 0),
-// Booleans (1) and texts (2).
-bool IsNumberValue(const TagValue& v) {
-  return v.IsNumber();
-}
-
-// The value a switch tag (ENLOG, ENCOMMLINK) shows for its state; a text tag
-// keeps what it has.
-void ShowSwitch(TDLLTag& tag, bool on) {
-  if (tag.DataKind == TK571_VALUE_FLOAT)
-    tag.Value = TagValue::Integer(on ? 1 : 0);
-  else if (tag.DataKind == TK571_VALUE_BOOL)
-    tag.Value = TagValue::Boolean(on);
-}
-
-}  // namespace
-
 bool TBaseDLLObject::WriteExecute(uint32_t tag_id, const TagValue& value) {
+  return CarryOutWrite(tag_id, value, std::nullopt);
+}
+
+bool TBaseDLLObject::CarryOutWrite(uint32_t tag_id, const TagValue& value,
+                                   std::optional<WriteVerdict> told) {
   return Guarded(this, "WriteExecute", false, [&] {
     if (!ParmLoaded_) {
       const TDevicePDB own = Pdb_;
@@ -113,69 +91,64 @@ bool TBaseDLLObject::WriteExecute(uint32_t tag_id, const TagValue& value) {
       return false;
     }
     TDLLTag& tag = *found;
-    const auto refuse_not_writable = [&] {
-      if (LogErrorsOn())
-        SetLogMsg(DateTimeText() + TK571_GBK("：标签") + tag.Name + TK571_GBK("不可写!") + kCrLf);
-      return false;
-    };
-
-    // Switches held by the driver itself take effect at once.
-    if (tag.TypeName == "ENLOG") {
-      if (IsNumberValue(value))
-        Log_.AssignEnLog(value.AsDouble() != 0);
-      else if (value.IsBoolean())
-        Log_.AssignEnLog(value.AsBoolean());
-      ShowSwitch(tag, Log_.EnLog());
-      return true;
+    WriteVerdict verdict = JudgeWrite(WriteObjectFacts(), WriteFactsOf(tag), value);
+    // A write the host was told is refused stays refused, for the reason it
+    // was given, even where the object has moved on since (the write that
+    // ran has ended, the queue has room again): only a collected set-point
+    // takes its value.
+    if (told && !Accepted(*told) && verdict == WriteVerdict::kBuild &&
+        !(*told == WriteVerdict::kKept && WriteFactsOf(tag).collected))
+      verdict = *told;
+    switch (verdict) {
+      case WriteVerdict::kSwitched:
+        // Switches held by the driver itself take effect at once.
+        if (const std::optional<bool> on = SwitchState(value)) {
+          if (tag.TypeName == "ENLOG")
+            Log_.AssignEnLog(*on);
+          else
+            SetCommEnabled(*on);
+        }
+        tag.Value = SwitchValue(tag.DataKind, tag.TypeName == "ENLOG" ? Log_.EnLog() : CommEnabled_,
+                                tag.Value);
+        return true;
+      case WriteVerdict::kLinkStatus:
+      case WriteVerdict::kNotWritable:
+        if (LogErrorsOn())
+          SetLogMsg(DateTimeText() + TK571_GBK("：标签") + tag.Name + TK571_GBK("不可写!") + kCrLf);
+        return false;
+      case WriteVerdict::kWrongKind: {
+        if (LogErrorsOn()) {
+          const std::string& mismatch = value.IsNumber() ? TK571_GBK("标签不是模拟量类型!")
+                                        : value.IsBoolean() ? TK571_GBK("标签不是开关量类型!")
+                                                            : TK571_GBK("标签不是字符串类型!");
+          SetLogMsg(DateTimeText() + TK571_GBK("：标签") + tag.Name + TK571_GBK("写错误,") +
+                    mismatch + kCrLf);
+        }
+        return false;
+      }
+      case WriteVerdict::kSameValue:
+        if (LogErrorsOn()) LogWriteRefused(tag, TK571_GBK("写入值与当前值相同,"), tag.Value);
+        return false;
+      case WriteVerdict::kWriteRunning:
+        if (LogErrorsOn()) LogWriteRefused(tag, TK571_GBK("正在执行写入操作,"), tag.Value);
+        return false;
+      case WriteVerdict::kKept:
+        // The same write waits in the queue already.
+        tag.Value = value;
+        if (LogErrorsOn()) LogWriteRefused(tag, TK571_GBK("重复写入,"), tag.Value);
+        return false;
+      case WriteVerdict::kQueueFull:
+        if (LogErrorsOn()) LogWriteRefused(tag, TK571_GBK("写入队列已满,"), value);
+        return false;
+      case WriteVerdict::kBuild:
+        break;
+      default:
+        return false;
     }
-    if (tag.TypeName == "COMMLINK") return refuse_not_writable();
-    if (tag.TypeName == "ENCOMMLINK") {
-      if (IsNumberValue(value))
-        SetCommEnabled(value.AsDouble() != 0);
-      else if (value.IsBoolean())
-        SetCommEnabled(value.AsBoolean());
-      ShowSwitch(tag, CommEnabled_);
-      return true;
-    }
-
-    // The record's own flag: 0 for tags without a type and for the link
-    // status tags, which have no row in the type table.
-    if (!tag.Writable) return refuse_not_writable();
-
-    const std::string* mismatch = nullptr;
-    if (IsNumberValue(value) && tag.DataKind != TK571_VALUE_FLOAT)
-      mismatch = &TK571_GBK("标签不是模拟量类型!");
-    else if (value.IsBoolean() && tag.DataKind != TK571_VALUE_BOOL)
-      mismatch = &TK571_GBK("标签不是开关量类型!");
-    else if (value.IsText() && tag.DataKind != TK571_VALUE_STRING)
-      mismatch = &TK571_GBK("标签不是字符串类型!");
-    if (mismatch) {
-      if (LogErrorsOn())
-        SetLogMsg(DateTimeText() + TK571_GBK("：标签") + tag.Name + TK571_GBK("写错误,") +
-                  *mismatch + kCrLf);
-      return false;
-    }
-
-    if (!CommEnabled_) return false;
 
     const auto is_for_tag = [&](const TCommand* command) {
       return command && !command->Indexes.empty() && command->Indexes.front() == tag.Index;
     };
-    // The tag shows its old value until a write is answered, so a write that
-    // corrects a queued one may well equal the shown value: it still has to
-    // replace the queued write.
-    const bool queued_for_tag =
-        std::any_of(WriteQueue_.begin(), WriteQueue_.end(),
-                    [&](const CommandPtr& command) { return is_for_tag(command.get()); });
-    if (value == tag.Value && !queued_for_tag && !IsActionTag(tag)) {
-      if (LogErrorsOn()) LogWriteRefused(tag, TK571_GBK("写入值与当前值相同,"), tag.Value);
-      return false;
-    }
-    if (CurrentCommand_ && CurrentCommand_->IsWrite && is_for_tag(CurrentCommand_)) {
-      if (LogErrorsOn()) LogWriteRefused(tag, TK571_GBK("正在执行写入操作,"), tag.Value);
-      return false;
-    }
-
     tag.SavedValue = tag.Value;
     tag.Value = value;
     CommandPtr command = CreatCommand(tag, ReadCommands_, true);

@@ -13,28 +13,15 @@
 #include "engine/run_log.h"
 #include "platform/clock.h"
 #include "platform/gbk.h"
+#include "platform/line_wait.h"
 
 namespace tk571 {
 
 namespace {
 
-constexpr std::size_t kShortStringMax = 255;
-
 std::string ShortString(std::string text) {
-  if (text.size() > kShortStringMax) text.resize(kShortStringMax);
+  CutToShortString(text);
   return text;
-}
-
-// Variant conversion to a 32-bit integer: nearest, ties to even; out of range
-// and NaN saturate instead of being undefined.
-int32_t RoundToInt32(double value) {
-  if (std::isnan(value)) return 0;
-  const double r = std::nearbyint(value);
-  if (r >= static_cast<double>(std::numeric_limits<int32_t>::max()))
-    return std::numeric_limits<int32_t>::max();
-  if (r <= static_cast<double>(std::numeric_limits<int32_t>::min()))
-    return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(r);
 }
 
 // Time left until a command is due, in the wrapping 32-bit arithmetic of the
@@ -206,33 +193,14 @@ CommandPtr TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& l
   return Guarded(this, "CreatCommand", CommandPtr(), [&]() -> CommandPtr {
     if (!NeedCreatCommand(list, tag, is_write) || tag.TypeIndex == -1) return nullptr;
 
-    // The work value: a number as such; a switch or a "1"/"0" text sets or
-    // clears bit BitNo of the work value taken as a 16-bit word.
-    if (tag.DataKind == TK571_VALUE_FLOAT) {
-      tag.WorkValue = tag.Value.AsDouble();
-    } else if (tag.BitNo >= 0 && tag.BitNo < 16) {
-      const uint16_t bit = static_cast<uint16_t>(1u << tag.BitNo);
-      uint16_t word = static_cast<uint16_t>(RoundToInt32(tag.WorkValue));
-      bool set = false;
-      bool clear = false;
-      if (tag.DataKind == TK571_VALUE_BOOL) {
-        set = tag.Value.AsBoolean();
-        clear = !set;
-      } else {
-        set = tag.Value == TagValue::Text("1");
-        clear = tag.Value == TagValue::Text("0");
-      }
-      if (set) word = static_cast<uint16_t>(word | bit);
-      if (clear) word = static_cast<uint16_t>(word & ~bit);
-      tag.WorkValue = word;
-    }
+    if (tag.DataKind == TK571_VALUE_FLOAT) tag.WorkValue = tag.Value.AsDouble();
 
     auto command = std::make_unique<TCommand>();
     command->Indexes = {tag.Index};
     command->TypeName = ShortString(tag.TypeName);
     command->TypeIndex = tag.TypeIndex;
     command->IsWrite = is_write ? 1 : 0;
-    command->RawValue = RoundToInt32(tag.WorkValue);
+    command->RawValue = SaturatedInt32(tag.WorkValue);
     command->Interval = static_cast<int32_t>(tag.ScanTime);
     command->Quality = 1.0f;
     command->DevNo = tag.DevNo;
@@ -290,6 +258,14 @@ void TBaseDLLObject::GetAnswerMainStr(TCommand&, TDLLTag& tag, std::string& out,
 void TBaseDLLObject::GetNextCommand() {
   CurrentCommand_ = nullptr;
   CurrentHead_ = nullptr;
+  // No exchange runs while the next command is chosen: the host's posts are
+  // taken here, so that a line whose exchanges follow each other without a
+  // pause still takes them between two, and a write posted now goes first.
+  TakeHostPosts();
+  if (!CommEnabled_) {
+    NextDueMs_ = platform::kWaitForever;
+    return;
+  }
   Guarded(this, "GetNextCommand", [&] {
     // A write taken from the queue whose turn ended without an answer or a
     // failure (its device could not be selected, its line not raised) goes
@@ -306,6 +282,9 @@ void TBaseDLLObject::GetNextCommand() {
 
     int32_t best = 1;
     TCommand* chosen = nullptr;
+    // The soonest a command falls due, for the line thread's sleep.
+    int64_t soonest = platform::kWaitForever;
+    const auto due_in = [&](int64_t ms) { soonest = std::min(soonest, std::max<int64_t>(ms, 0)); };
     for (const CommandPtr& command : ReadCommands_) {
       if (!command) continue;
       const uint32_t now = platform::Tick();
@@ -314,11 +293,15 @@ void TBaseDLLObject::GetNextCommand() {
       if (n > 3 && n < 10) {
         command->Wait = AddWrapping(command->Wait, int64_t{n} * command->Interval);
       } else if (n > 10) {
-        if (now - command->LastTick > kBackOffResetMs)
+        if (now - command->LastTick > kBackOffResetMs) {
           command->FailCount = 0;
-        else
+        } else {
           command->Wait = AddWrapping(command->Wait, int64_t{10} * command->Interval);
+          // The back-off ends early when its reset comes first.
+          due_in(int64_t{kBackOffResetMs} + 1 - (now - command->LastTick));
+        }
       }
+      due_in(command->Wait);
       if (command->Wait < best) {
         best = command->Wait;
         if (best <= 0) chosen = command.get();
@@ -329,6 +312,7 @@ void TBaseDLLObject::GetNextCommand() {
     if (!WriteQueue_.empty() && WriteQueue_.front()) {
       TCommand& write = *WriteQueue_.front();
       write.Wait = WaitOf(write, platform::Tick());
+      due_in(write.Wait);
       if (write.Wait < best) {
         RunningWrite_ = std::move(WriteQueue_.front());
         WriteQueue_.pop_front();
@@ -336,6 +320,7 @@ void TBaseDLLObject::GetNextCommand() {
       }
     }
 
+    NextDueMs_ = static_cast<uint32_t>(soonest);
     if (CurrentCommand_) {
       CurrentHead_ = CurrentCommand_;
       CurrentCommand_->LastTick = platform::Tick();

@@ -6,19 +6,25 @@ namespace tk571 {
 
 void ChangedTags::Note(const std::vector<std::unique_ptr<TDLLTag>>& tags) {
   // A rebuilt tag list makes the noted positions meaningless.
-  if (noted_.size() != tags.size()) {
-    noted_.assign(tags.size(), 0);
-    positions_.clear();
-  }
+  if (noted_.size() != tags.size()) Reset(tags.size());
   for (std::size_t i = 0; i < tags.size(); ++i) {
     const TDLLTag* tag = tags[i].get();
-    if (noted_[i] || !tag ||
-        (tag->Value == tag->ReportedValue && tag->Quality == tag->ReportedQuality &&
-         !tag->FailureUnreported))
+    if (!tag || (tag->Value == tag->ReportedValue && tag->Quality == tag->ReportedQuality &&
+                 !tag->FailureUnreported))
       continue;
-    noted_[i] = 1;
-    positions_.push_back(static_cast<int32_t>(i));
+    Mark(i);
   }
+}
+
+void ChangedTags::Reset(std::size_t count) {
+  noted_.assign(count, 0);
+  positions_.clear();
+}
+
+void ChangedTags::Mark(std::size_t position) {
+  if (position >= noted_.size() || noted_[position]) return;
+  noted_[position] = 1;
+  positions_.push_back(static_cast<int32_t>(position));
 }
 
 const std::vector<int32_t>& ChangedTags::Take() {

@@ -16,6 +16,10 @@ class ChangedTags {
   // Notes the position of every tag whose value or quality is not the
   // reported one.
   void Note(const std::vector<std::unique_ptr<TDLLTag>>& tags);
+  // Forgets every note and expects a list of `count` tags.
+  void Reset(std::size_t count);
+  // Notes the tag at `position` of a list of the size given to Reset.
+  void Mark(std::size_t position);
   // The noted positions in tag-list order, each once, valid until the next
   // Take; the note starts afresh.
   const std::vector<int32_t>& Take();

@@ -3,6 +3,7 @@
 // behind it, so releasing the head releases the whole chain exactly once.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,6 +12,13 @@
 #include "engine/tag_value.h"
 
 namespace tk571 {
+
+// Requests, type names and expected answers are short strings: a length
+// byte and at most 255 characters.
+inline constexpr std::size_t kShortStringMax = 255;
+inline void CutToShortString(std::string& text) {
+  if (text.size() > kShortStringMax) text.resize(kShortStringMax);
+}
 
 using TIndexArray = std::vector<int32_t>;
 using TValueArray = std::vector<TagValue>;

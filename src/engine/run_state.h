@@ -81,8 +81,12 @@ struct LineStepOutcome {
   // The machine changed state, event or command, or sent a request: it may
   // take its next step at once.
   bool moved = false;
-  // An answer is awaited: bytes arriving on the line end the wait.
+  // An answer is awaited: bytes arriving on the line end the wait, and the
+  // host's posts wait for the exchange to end.
   bool awaiting = false;
+  // When the machine has work again without bytes or posts: the answer's
+  // time-out, or the next command falling due (platform::kWaitForever: never).
+  uint32_t wait_ms = 0;
 };
 
 }  // namespace tk571

@@ -61,4 +61,18 @@ bool TagValue::Equal(const TagValue& a, const TagValue& b) {
   return a.v_ == b.v_;
 }
 
+std::optional<int32_t> RoundToInt32(double value) {
+  if (!std::isfinite(value)) return std::nullopt;
+  // nearbyint rounds halves to even in the default rounding mode.
+  const double rounded = std::nearbyint(value);
+  if (rounded < -2147483648.0 || rounded > 2147483647.0) return std::nullopt;
+  return static_cast<int32_t>(rounded);
+}
+
+int32_t SaturatedInt32(double value) {
+  if (const auto rounded = RoundToInt32(value)) return *rounded;
+  if (std::isnan(value)) return 0;
+  return value < 0 ? INT32_MIN : INT32_MAX;
+}
+
 }  // namespace tk571

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -47,5 +48,12 @@ class TagValue {
   static bool Equal(const TagValue& a, const TagValue& b);
   Store v_;
 };
+
+// A number rounded to the nearest 32-bit integer, halves to even (the
+// conversion of a variant to an integer); nothing for a value outside the
+// range or not a number.
+std::optional<int32_t> RoundToInt32(double value);
+// The same, out of range saturated and NaN as 0.
+int32_t SaturatedInt32(double value);
 
 }  // namespace tk571

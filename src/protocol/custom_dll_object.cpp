@@ -18,18 +18,12 @@ namespace tk571 {
 
 namespace {
 
-constexpr std::size_t kShortStringMax = 255;
-
 // Captions of the driver's version information that the command listings use.
 const std::string& DevTypeCaption() {
   return TK571_GBK(" 智能仪表");
 }
 const std::string& DevIdCaption() {
   return TK571_GBK("设备号");
-}
-
-void CutToShortString(std::string& text) {
-  if (text.size() > kShortStringMax) text.resize(kShortStringMax);
 }
 
 void EraseFront(std::string& text, int64_t count) {
@@ -40,22 +34,6 @@ void EraseFront(std::string& text, int64_t count) {
 void EraseBack(std::string& text, int64_t count) {
   if (count <= 0) return;
   text.resize(text.size() - std::min<std::size_t>(static_cast<std::size_t>(count), text.size()));
-}
-
-bool ValidBit(int32_t bit) {
-  return bit >= 0 && bit <= 15;
-}
-
-// The work value as the 16-bit word the bit operations see.
-uint16_t WorkWord(double work_value) {
-  const auto rounded = RoundToInt32(work_value);
-  return rounded ? static_cast<uint16_t>(static_cast<uint32_t>(*rounded) & 0xFFFFu) : 0;
-}
-
-int32_t SaturatedInt32(double value) {
-  if (const auto rounded = RoundToInt32(value)) return *rounded;
-  if (std::isnan(value)) return 0;
-  return value < 0 ? INT32_MIN : INT32_MAX;
 }
 
 }  // namespace
@@ -198,25 +176,9 @@ CommandPtr TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>&
     if (!ControllerTypeRowAt(tag.TypeIndex)) return nullptr;
     if (!NeedCreatCommand(list, tag, is_write)) return nullptr;
 
-    // The work value: the number itself, or a 16-bit word with the tag's bit.
-    if (tag.DataKind == TK571_VALUE_FLOAT) {
-      tag.WorkValue = tag.Value.AsDouble();
-    } else if (ValidBit(tag.BitNo)) {
-      std::optional<bool> bit;
-      if (tag.DataKind == TK571_VALUE_BOOL) {
-        bit = tag.Value.AsBoolean();
-      } else if (tag.Value.IsText() && tag.Value.AsText() == "1") {
-        bit = true;
-      } else if (tag.Value.IsText() && tag.Value.AsText() == "0") {
-        bit = false;
-      }
-      if (bit) {
-        uint16_t word = WorkWord(tag.WorkValue);
-        const auto mask = static_cast<uint16_t>(1u << tag.BitNo);
-        word = *bit ? static_cast<uint16_t>(word | mask) : static_cast<uint16_t>(word & ~mask);
-        tag.WorkValue = word;
-      }
-    }
+    // The work value of a number; no tag type of the controller writes bits
+    // of a word.
+    if (tag.DataKind == TK571_VALUE_FLOAT) tag.WorkValue = tag.Value.AsDouble();
 
     auto command = std::make_unique<TCommand>();
     command->Indexes = {tag.Index};

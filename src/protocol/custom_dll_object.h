@@ -36,6 +36,7 @@ class TCustomDLLObject : public TBaseDLLObject, public LineDriven {
   void Stop() override;
 
   LineStepOutcome LineStep() override { return StepForLine(); }
+  void TakeHostWork() override { TakeHostPosts(); }
   const platform::SerialPort* LinePort() const override { return Comm_ ? Comm_->Port() : nullptr; }
 
   virtual void CreateValueStr(TDLLTag& tag, bool is_write, std::string& out);

@@ -68,6 +68,15 @@ CommandPtr TDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list,
   return command;
 }
 
+void TDLLObject::DescribeWrite(const TDLLTag& tag, WriteTag& write) const {
+  write.action = tag.TypeIndex == kTypeSTART_UP || tag.TypeIndex == kTypeLOAD_SETM ||
+                 tag.TypeIndex == kTypeREAD_SETM;
+  write.collected = tag.TypeIndex == kTypeM_FINAL || tag.TypeIndex == kTypeM_COARSE ||
+                    tag.TypeIndex == kTypeM_FINE;
+  // CreatCommand rounds every number it queues.
+  write.whole_numbers = true;
+}
+
 bool TDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag, bool is_write) {
   return Guarded(this, "NeedCreatCommand", false, [&] {
     SetpointKind kind;
@@ -260,7 +269,7 @@ void TDLLObject::opInit_Exec() {
     // The controller answers only after it has been selected; it stays
     // selected until another controller on the line is.
     if (LineSelectedDevice() != command->DevNo) {
-      MarkSent();
+      MarkSent(kSelectTimeoutMs);
       if (SendText(std::string(1, kEnq) + "ID" + TwoDigits(command->DevNo) + std::string(kCrLf))) {
         SetLineSelectedDevice(static_cast<int16_t>(command->DevNo));
         EnterState(rsIniting);
@@ -270,6 +279,7 @@ void TDLLObject::opInit_Exec() {
         // answer this command's request. Nothing is sent: the exchange runs
         // out as an unanswered one, and the next command selects again.
         SetLineSelectedDevice(kNoDeviceSelected);
+        MarkSent();
         if (command->IsWrite) SpendWriteRepeat();
         EnterState(command->IsWrite ? rsWriting : rsReading);
       }

@@ -60,6 +60,7 @@ class TDLLObject : public TCustomDLLObject {
 
   // A recipe to load that breaks FINAL > COARSE > FINE for a material, which
   // the controller must not get: logged with the material's values, true.
+  // The recipe is the one the LOAD_SETM write took.
   bool RecipeRefused(const TCommand& command);
   // The dialogues with the controller, run for the current command.
   bool SendSetpoints();
@@ -79,10 +80,11 @@ class TDLLObject : public TCustomDLLObject {
   void StoreTagValue(TDLLTag& tag, ReplyUnderAnalysis& reply) override;
   // An ENQ tag travels in the READ command of its device.
   bool JoinsOnly(const TDLLTag& tag) const override { return tag.TypeIndex == kTypeENQ; }
-  bool IsActionTag(const TDLLTag& tag) const override {
-    return tag.TypeIndex == kTypeSTART_UP || tag.TypeIndex == kTypeLOAD_SETM ||
-           tag.TypeIndex == kTypeREAD_SETM;
-  }
+  void DescribeWrite(const TDLLTag& tag, WriteTag& write) const override;
+  // A LOAD_SETM write takes the recipe with it as it stands when the write
+  // is taken: its values after the tag's own are the twelve set-points,
+  // M1 FINAL first.
+  void SyncTagValue(TCommand& command) override;
 
   // The selected device of this object's line.
   int16_t LineSelectedDevice() const;
@@ -97,6 +99,8 @@ class TDLLObject : public TCustomDLLObject {
   enum class PromptCheck { kOk, kBadMaterial, kNoSetpoint };
 
   TSetpoints* SetpointsOf(int32_t device);
+  // The set-point of an item as the LOAD_SETM command took it.
+  static float RecipeItem(const TCommand& command, SetpointKind kind, int material);
   static float& Entry(TSetpoints& table, SetpointKind kind, int material);
   // The position of an item in the menu, and its label ("M2 COARSE").
   static std::size_t ItemOf(SetpointKind kind, int material);

@@ -1,6 +1,7 @@
 #include "protocol/line_thread.h"
 
 #include <chrono>
+#include <utility>
 
 #include "platform/clock.h"
 
@@ -49,25 +50,31 @@ bool LineThread::Closing() {
 
 void LineThread::Run() {
   platform::SetThreadLinePause(this);
-  std::unique_lock<std::mutex> held(object_);
-  held_ = &held;
+  // The host's posts are taken only between exchanges: never between a
+  // request and its answer, and never inside a dialogue, which runs within
+  // one step.
+  bool between_exchanges = true;
   for (;;) {
+    bool take = false;
     {
       std::lock_guard<std::mutex> lock(state_mutex_);
       if (stopping_) break;
-      host_work_ = false;
+      // Work posted while an answer was awaited stays noted until it is
+      // taken, so the first wait after the exchange ends at once.
+      take = between_exchanges && std::exchange(host_work_, false);
     }
+    if (take) driven_.TakeHostWork();
     const LineStepOutcome step = driven_.LineStep();
+    between_exchanges = !step.awaiting;
     if (step.moved) continue;
-    WaitReleased(step.awaiting ? driven_.LinePort() : nullptr, platform::Tick(), kIdleStepMs,
-                 /*host_work_ends=*/true);
+    WaitOnLine(step.awaiting ? driven_.LinePort() : nullptr, platform::Tick(), step.wait_ms,
+               /*host_work_ends=*/between_exchanges);
   }
-  held_ = nullptr;
   platform::SetThreadLinePause(nullptr);
 }
 
-platform::LineWake LineThread::WaitReleased(const platform::SerialPort* port, uint32_t since,
-                                            uint32_t ms, bool host_work_ends) {
+platform::LineWake LineThread::WaitOnLine(const platform::SerialPort* port, uint32_t since,
+                                          uint32_t ms, bool host_work_ends) {
   {
     std::lock_guard<std::mutex> lock(state_mutex_);
     if (stopping_ || (host_work_ends && host_work_)) return platform::LineWake::kWoken;
@@ -78,9 +85,7 @@ platform::LineWake LineThread::WaitReleased(const platform::SerialPort* port, ui
     wait_ms_ = ms;
   }
   state_changed_.notify_all();
-  held_->unlock();
   const platform::LineWake woke = platform::GetClock().WaitLine(waiter_, port, since, ms);
-  held_->lock();
   {
     std::lock_guard<std::mutex> lock(state_mutex_);
     waiting_ = false;
@@ -89,17 +94,17 @@ platform::LineWake LineThread::WaitReleased(const platform::SerialPort* port, ui
 }
 
 void LineThread::Pause(uint32_t ms) {
-  // The controller's own time: handed-over work waits for its end, a stop
-  // does not.
+  // The controller's own time: posted work waits for its end, a stop does
+  // not.
   const uint32_t start = platform::Tick();
   while (platform::TicksSince(start) < ms && !Closing())
-    WaitReleased(nullptr, start, ms, /*host_work_ends=*/false);
+    WaitOnLine(nullptr, start, ms, /*host_work_ends=*/false);
 }
 
 bool LineThread::AwaitBytes(const platform::SerialPort& port, uint32_t ms) {
   const uint32_t start = platform::Tick();
   while (platform::TicksSince(start) < ms && !Closing())
-    if (WaitReleased(&port, start, ms, /*host_work_ends=*/false) == platform::LineWake::kReadable)
+    if (WaitOnLine(&port, start, ms, /*host_work_ends=*/false) == platform::LineWake::kReadable)
       return true;
   return false;
 }

@@ -1,9 +1,10 @@
-// The line thread of one driver object. It owns the serial port while it
-// runs: it steps the run-state machine whenever bytes arrive, a wait of the
-// machine ends or the host hands over work, and sleeps in between. The host's
-// calls take the driver object for the short time of their own work; the
-// line thread gives it up in every wait and pause, so a host call never waits
-// for the line.
+// The line thread of one driver object. From IniDriver on it is the only
+// thread that reads or changes the object: it steps the run-state machine
+// whenever bytes arrive, the machine's next deadline comes or the host posts
+// work, carries out the host's posts between exchanges, and sleeps in
+// between. Host calls meet it only in the object's mailbox
+// (engine/host_mailbox.h), so no host call ever waits for the line, and no
+// host call lands in the middle of a dialogue.
 #pragma once
 
 #include <condition_variable>
@@ -20,6 +21,8 @@ namespace tk571 {
 class LineDriven {
  public:
   virtual LineStepOutcome LineStep() = 0;
+  // Carries out what the host posted; called only between exchanges.
+  virtual void TakeHostWork() = 0;
   // The device whose bytes end a wait for an answer; null when there is none.
   virtual const platform::SerialPort* LinePort() const = 0;
 
@@ -29,10 +32,6 @@ class LineDriven {
 
 class LineThread final : private platform::LinePause {
  public:
-  // Longest sleep of a machine that waits for nothing in particular: a command
-  // falling due is served at most this late.
-  static constexpr uint32_t kIdleStepMs = 10;
-
   explicit LineThread(LineDriven& driven);
   ~LineThread() override;
   LineThread(const LineThread&) = delete;
@@ -40,12 +39,10 @@ class LineThread final : private platform::LinePause {
 
   // False when the system gave no thread.
   bool Start();
-  // The driver object for a host call; held until the lock is released.
-  std::unique_lock<std::mutex> Hold() { return std::unique_lock<std::mutex>(object_); }
-  // The host handed over work (a write): the next step comes at once.
+  // The host posted work: it is taken as soon as no exchange runs.
   void Wake();
   // Ends the line thread and joins it; a pause or wait in progress ends at
-  // once. The caller must not hold the driver object.
+  // once.
   void Stop();
   // The same while the library unloads, where the thread cannot be joined.
   void StopAtUnload();
@@ -57,19 +54,15 @@ class LineThread final : private platform::LinePause {
  private:
   void Run();
   void AskToStop();
-  // Waits without the driver object until `ms` have passed since the tick
-  // `since`; `host_work_ends` lets handed-over work end the wait.
-  platform::LineWake WaitReleased(const platform::SerialPort* port, uint32_t since, uint32_t ms,
-                                  bool host_work_ends);
+  // Waits until `ms` have passed since the tick `since`; `host_work_ends`
+  // lets posted work end the wait.
+  platform::LineWake WaitOnLine(const platform::SerialPort* port, uint32_t since, uint32_t ms,
+                                bool host_work_ends);
   void Pause(uint32_t ms) override;
   bool AwaitBytes(const platform::SerialPort& port, uint32_t ms) override;
   bool Closing() override;
 
   LineDriven& driven_;
-  // Held by the line thread while it steps, by a host call while it works.
-  std::mutex object_;
-  // The line thread's own hold of object_, released in its waits.
-  std::unique_lock<std::mutex>* held_ = nullptr;
   platform::LineWaiter waiter_;
 
   std::mutex state_mutex_;

@@ -50,14 +50,6 @@ std::optional<uint32_t> ParseHexWord(std::string_view text) {
   return value;
 }
 
-std::optional<int32_t> RoundToInt32(double value) {
-  if (!std::isfinite(value)) return std::nullopt;
-  // nearbyint rounds halves to even in the default rounding mode.
-  const double rounded = std::nearbyint(value);
-  if (rounded < -2147483648.0 || rounded > 2147483647.0) return std::nullopt;
-  return static_cast<int32_t>(rounded);
-}
-
 std::string TwoDigits(int32_t number) {
   std::string text = std::to_string(number);
   if (number >= 0 && number < 10) text.insert(text.begin(), '0');

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/tag_value.h"
+
 namespace tk571 {
 
 inline bool Contains(std::string_view text, std::string_view part) {
@@ -26,10 +28,6 @@ std::optional<double> ParseDecimal(std::string_view text);
 
 // A whole text read as a hexadecimal number.
 std::optional<uint32_t> ParseHexWord(std::string_view text);
-
-// A number rounded to the nearest 32-bit integer, halves to even; nothing
-// for a value outside the range or not a number.
-std::optional<int32_t> RoundToInt32(double value);
 
 // A device number as at least two decimal digits.
 std::string TwoDigits(int32_t number);

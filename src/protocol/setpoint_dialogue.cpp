@@ -85,19 +85,38 @@ void TDLLObject::LogPromptFault(const std::string&, const char* operation) {
   LogExceptionLine(this, operation);
 }
 
+void TDLLObject::SyncTagValue(TCommand& command) {
+  if (!command.IsWrite || command.TypeIndex != kTypeLOAD_SETM) return;
+  // The recipe the controller gets is the one the host had written when the
+  // load was taken: set-points written later wait for the next load.
+  const TSetpoints& table = Setpoints(command.DevNo);
+  for (int item = 0; item < kSetpointItems; ++item) {
+    const auto i = static_cast<std::size_t>(item / kItemsPerMaterial);
+    const float* kinds[] = {&table.Final[i], &table.Coarse[i], &table.Fine[i]};
+    command.Values.push_back(
+        TagValue::Double(static_cast<double>(*kinds[item % kItemsPerMaterial])));
+  }
+}
+
+float TDLLObject::RecipeItem(const TCommand& command, SetpointKind kind, int material) {
+  const std::size_t at = 1 + ItemOf(kind, material);
+  return at < command.Values.size() ? static_cast<float>(command.Values[at].AsDouble()) : 0.0f;
+}
+
 bool TDLLObject::RecipeRefused(const TCommand& command) {
   return Guarded(this, "RecipeRefused", false, [&] {
-    const TSetpoints& table = Setpoints(command.DevNo);
     // The controller doses coarse up to COARSE, fine up to FINAL - FINE; any
     // other order is a recipe it must not get. (A NaN fails every comparison.)
-    for (int m = 0; m < kMaterials; ++m) {
-      const auto i = static_cast<std::size_t>(m);
-      if (table.Final[i] > table.Coarse[i] && table.Coarse[i] > table.Fine[i]) continue;
+    for (int m = 1; m <= kMaterials; ++m) {
+      const float final_kg = RecipeItem(command, SetpointKind::kFinal, m);
+      const float coarse_kg = RecipeItem(command, SetpointKind::kCoarse, m);
+      const float fine_kg = RecipeItem(command, SetpointKind::kFine, m);
+      if (final_kg > coarse_kg && coarse_kg > fine_kg) continue;
       const auto value = [&](float v) { return FloatText(static_cast<double>(v)); };
-      SetLogMsg(tk571::LogLine(
-          TK571_GBK("：配方下传被拒绝：物料") + std::to_string(m + 1) +
-          " FINAL=" + value(table.Final[i]) + " COARSE=" + value(table.Coarse[i]) +
-          " FINE=" + value(table.Fine[i]) + TK571_GBK("，须 FINAL > COARSE > FINE")));
+      SetLogMsg(tk571::LogLine(TK571_GBK("：配方下传被拒绝：物料") + std::to_string(m) +
+                               " FINAL=" + value(final_kg) + " COARSE=" + value(coarse_kg) +
+                               " FINE=" + value(fine_kg) +
+                               TK571_GBK("，须 FINAL > COARSE > FINE")));
       return true;
     }
     return false;
@@ -134,12 +153,11 @@ bool TDLLObject::SendSetpointItem() {
     if (check == PromptCheck::kNoSetpoint) return false;
 
     const TCommand* command = CurrentCommand();
-    TSetpoints* table = SetpointsOf(command ? command->DevNo : -1);
-    if (!table) return false;
+    if (!command || !SetpointsOf(command->DevNo)) return false;
     // The Single widened to a Double keeps its rounding residue: 12.3 goes
     // out as 12.3000001907349, and that is what the controller echoes.
     const std::string value =
-        FloatText(static_cast<double>(Entry(*table, item.kind, item.material)));
+        FloatText(static_cast<double>(RecipeItem(*command, item.kind, item.material)));
     for (int attempt = 0; attempt < kSetpointAttempts; ++attempt) {
       SendText(value + std::string(kCrLf));
       // The echo is one line: once its CR LF is in, nothing more comes.

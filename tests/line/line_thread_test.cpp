@@ -1,9 +1,10 @@
 // The line thread on the test clock: when it steps, when it sleeps, what ends
-// a sleep, and that its pauses release the driver object and end on a stop.
+// a sleep, when it takes the host's work, and that its pauses end on a stop.
 #include "protocol/line_thread.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "comm/pty_peer.h"
@@ -16,16 +17,22 @@ namespace {
 
 using testing::FakeClock;
 
-// A machine that moves a given number of times and then waits; its next step
-// may pause or wait for bytes, as the dialogues do. Read under the line's hold.
+// A machine that moves a given number of times and then waits until its next
+// deadline; its next step may pause or wait for bytes, as the dialogues do,
+// or leave an answer awaited. The test reads it while the line thread waits.
 struct Machine final : LineDriven {
-  int steps = 0;
-  int moves_left = 0;
-  uint32_t pause_ms = 0;
-  int pauses_ended = 0;
-  const platform::SerialPort* await_port = nullptr;
-  int bytes_seen = 0;
+  std::atomic<int> steps = 0;
+  std::atomic<int> moves_left = 0;
+  std::atomic<uint32_t> pause_ms = 0;
+  std::atomic<int> pauses_ended = 0;
+  std::atomic<const platform::SerialPort*> await_port = nullptr;
+  std::atomic<int> bytes_seen = 0;
+  std::atomic<uint32_t> next_deadline_ms = platform::kWaitForever;
+  std::atomic<bool> awaiting = false;
+  // The number of steps taken when the host's work was last taken.
+  std::atomic<int> taken_at_step = -1;
 
+  void TakeHostWork() override { taken_at_step = steps.load(); }
   LineStepOutcome LineStep() override {
     ++steps;
     if (pause_ms) {
@@ -41,9 +48,9 @@ struct Machine final : LineDriven {
     }
     if (moves_left > 0) {
       --moves_left;
-      return {true, false};
+      return {true, false, 0};
     }
-    return {false, false};
+    return {false, awaiting, next_deadline_ms};
   }
   const platform::SerialPort* LinePort() const override { return nullptr; }
 };
@@ -55,14 +62,15 @@ struct Seen {
 };
 
 Seen Look(LineThread& line, const Machine& machine) {
-  const auto hold = line.Hold();
+  line.RunUntilIdle();
   return {machine.steps, machine.pauses_ended, machine.bytes_seen};
 }
 
-TEST(LineThreadTest, StepsWhileTheMachineMovesThenSleepsUntilItsTimeHasPassed) {
+TEST(LineThreadTest, StepsWhileTheMachineMovesThenSleepsUntilItsDeadline) {
   FakeClock clock;
   Machine machine;
   machine.moves_left = 3;
+  machine.next_deadline_ms = 25;
   LineThread line(machine);
   line.Start();
   line.RunUntilIdle();
@@ -72,16 +80,42 @@ TEST(LineThreadTest, StepsWhileTheMachineMovesThenSleepsUntilItsTimeHasPassed) {
     uint32_t advance;
     int steps_after;
   };
-  const Case cases[] = {{LineThread::kIdleStepMs - 1, 4},
-                        {1, 5},
-                        {LineThread::kIdleStepMs, 6},
-                        {3 * LineThread::kIdleStepMs, 7}};
+  const Case cases[] = {{24, 4}, {1, 5}, {25, 6}, {75, 7}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.advance);
     clock.Advance(c.advance);
     line.RunUntilIdle();
     EXPECT_EQ(Look(line, machine).steps, c.steps_after);
   }
+}
+
+TEST(LineThreadTest, AMachineWithoutADeadlineSleepsUntilWoken) {
+  FakeClock clock;
+  Machine machine;
+  LineThread line(machine);
+  line.Start();
+  line.RunUntilIdle();
+  clock.Advance(3600 * 1000);
+  EXPECT_EQ(Look(line, machine).steps, 1) << "no fixed wake-ups";
+  line.Wake();
+  EXPECT_EQ(Look(line, machine).steps, 2);
+}
+
+TEST(LineThreadTest, PostedWorkWaitsForTheAnswerBeingAwaited) {
+  FakeClock clock;
+  Machine machine;
+  machine.awaiting = true;
+  machine.next_deadline_ms = 200;
+  LineThread line(machine);
+  line.Start();
+  line.RunUntilIdle();
+  line.Wake();
+  line.RunUntilIdle();
+  EXPECT_EQ(machine.taken_at_step, -1) << "not while the answer is awaited";
+  machine.awaiting = false;
+  clock.Advance(200);
+  line.RunUntilIdle();
+  EXPECT_EQ(machine.taken_at_step, machine.steps - 1) << "after the exchange ended";
 }
 
 TEST(LineThreadTest, HandedOverWorkIsTakenAtOnce) {
@@ -99,14 +133,13 @@ TEST(LineThreadTest, HandedOverWorkIsTakenAtOnce) {
   EXPECT_EQ(clock.TickMs(), tick);
 }
 
-TEST(LineThreadTest, APauseReleasesTheObjectAndKeepsItsTime) {
+TEST(LineThreadTest, APauseKeepsItsTime) {
   FakeClock clock;
   Machine machine;
   machine.pause_ms = 80;
   LineThread line(machine);
   line.Start();
   line.RunUntilIdle();
-  // The host holds the object while the line thread pauses inside a step.
   EXPECT_EQ(Look(line, machine).pauses_ended, 0);
   // Work handed over during the pause waits for its end.
   line.Wake();

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/line_wait.h"
 #include "protocol/serial_line.h"
 #include "support/fake_clock.h"
 
@@ -61,6 +62,8 @@ class ScriptedLine : public SerialLine {
   }
   std::string LineKey() const override { return s_->key; }
   bool Send(const std::string& text) override {
+    // As the serial line: nothing more goes out once the line thread stops.
+    if (platform::LineClosing()) return false;
     const std::string out = text.substr(0, 255);
     s_->buffer.clear();
     s_->pending.clear();

@@ -64,6 +64,7 @@ bool TestDriver::Write(TDLLTag& tag, const TagValue& value) {
   command->Interval = -10000;
   command->QueuedTick = platform::Tick();
   command->Values = {tag.Value};
+  SyncTagValue(*command);
   tag.Value = tag.SavedValue;
   QueueWrite(std::move(command));
   return true;
