@@ -38,6 +38,9 @@ StopSignals::StopSignals() {
   const sigset_t taken = TakenSet();
   pthread_sigmask(SIG_BLOCK, &taken, &old_mask_);
   fd_ = signalfd(-1, &taken, SFD_NONBLOCK | SFD_CLOEXEC);
+  // Without the descriptor a blocked signal would never be seen: the
+  // signals keep their default action and end the process.
+  if (fd_ < 0) pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
 }
 
 StopSignals::~StopSignals() {

@@ -19,7 +19,8 @@ class StopSignals {
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
 
-  // Readable when a signal is pending; -1 when the system gave none.
+  // Readable when a signal is pending; -1 when the system gave none, and
+  // then the signals are not blocked.
   int Fd() const { return fd_; }
   // The signal that asked for the end, 0 while none did.
   int Stop();
