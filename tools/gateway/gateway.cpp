@@ -7,14 +7,19 @@
 
 namespace tk571::gateway {
 
-Gateway::Gateway(const GatewayConfig& config, std::vector<LinePlan> plans,
+Gateway::Gateway(const GatewayConfig& config, std::vector<LinePlan> plans, RegisterMap map,
                  host::DriverLibrary& library)
     : config_(config),
       topics_(config.broker.topic_prefix),
       plans_(std::move(plans)),
-      library_(library) {}
+      map_(std::move(map)),
+      library_(library) {
+  const auto stale = std::chrono::seconds(config_.modbus ? config_.modbus->stale_s : 5);
+  for (const LinePlan& plan : plans_) values_.push_back(std::make_unique<LineValues>(plan, stale));
+}
 
 Gateway::~Gateway() {
+  modbus_.reset();
   {
     const std::lock_guard<std::mutex> lock(route_mutex_);
     worker_of_device_.clear();
@@ -50,14 +55,21 @@ bool Gateway::Start(std::string* error) {
     }
   }
   const std::lock_guard<std::mutex> lock(route_mutex_);
-  for (LinePlan& plan : plans_) {
-    auto worker = std::make_unique<LineWorker>(library_, plan, topics_, *link_);
+  for (std::size_t i = 0; i < plans_.size(); ++i) {
+    const LinePlan& plan = plans_[i];
+    auto worker = std::make_unique<LineWorker>(library_, plan, topics_, *link_, *values_[i]);
     for (const DeviceConfig& device : plan.config.devices) {
       worker_of_device_[device.name] = worker.get();
     }
     worker_of_device_[plan.config.name] = worker.get();
     worker->Start();
     workers_.push_back(std::move(worker));
+  }
+  if (config_.modbus) {
+    std::vector<const LineValues*> lines;
+    for (const auto& v : values_) lines.push_back(v.get());
+    modbus_ = std::make_unique<ModbusServer>(*config_.modbus, map_, std::move(lines), *this);
+    if (!modbus_->Start(error)) return false;
   }
   Log("gateway started: " + std::to_string(plans_.size()) + " lines, broker " +
       config_.broker.host + ":" + std::to_string(config_.broker.port) + ", topics " +
@@ -80,6 +92,24 @@ void Gateway::OnMessage(const std::string& topic, const std::string& payload, bo
     return;
   }
   worker->second->RequestWrite(target->first, target->second, payload);
+}
+
+WriteVerdict Gateway::Submit(const std::string& device, const std::string& control,
+                             const std::string& payload) {
+  const std::lock_guard<std::mutex> lock(route_mutex_);
+  const auto worker = worker_of_device_.find(device);
+  if (worker == worker_of_device_.end()) return WriteVerdict::kNoSuchControl;
+  for (const Control& c : worker->second->Plan().controls) {
+    if (c.device != device || c.name != control || !c.has_range) continue;
+    const double value = std::strtod(payload.c_str(), nullptr);
+    if (value < c.min || value > c.max) {
+      Log("write " + device + "/" + control + " = " + payload + ": refused, outside " +
+          NumberText(c.min) + ".." + NumberText(c.max));
+      return WriteVerdict::kOutOfRange;
+    }
+  }
+  return worker->second->RequestWrite(device, control, payload) ? WriteVerdict::kQueued
+                                                                : WriteVerdict::kBusy;
 }
 
 void Gateway::ClearStale(const std::vector<std::string>& earlier_topics) {

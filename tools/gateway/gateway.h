@@ -1,6 +1,7 @@
 // The running gateway for one configuration: the broker link, one worker per
-// line, and the routing of writes from the broker to the line that owns the
-// device. A reload builds a new Gateway after the old one has stopped.
+// line, the Modbus server when configured, and the road of writes from either
+// to the line that owns the device. A reload builds a new Gateway after the
+// old one has stopped.
 #pragma once
 
 #include <map>
@@ -13,16 +14,22 @@
 #include "gateway_config.h"
 #include "line_plan.h"
 #include "line_worker.h"
+#include "live_values.h"
+#include "modbus_server.h"
 #include "mqtt_link.h"
+#include "register_map.h"
 #include "topics.h"
+#include "write_road.h"
 
 namespace tk571::gateway {
 
-class Gateway {
+class Gateway : public WriteRoad {
  public:
-  Gateway(const GatewayConfig& config, std::vector<LinePlan> plans, host::DriverLibrary& library);
-  // Stops the lines (FreeDriver on each), then says "offline" and disconnects.
-  ~Gateway();
+  Gateway(const GatewayConfig& config, std::vector<LinePlan> plans, RegisterMap map,
+          host::DriverLibrary& library);
+  // Stops the Modbus server and the lines (FreeDriver on each), then says
+  // "offline" and disconnects.
+  ~Gateway() override;
   Gateway(const Gateway&) = delete;
   Gateway& operator=(const Gateway&) = delete;
 
@@ -33,15 +40,21 @@ class Gateway {
   // this one does not have.
   void ClearStale(const std::vector<std::string>& earlier_topics);
 
+  WriteVerdict Submit(const std::string& device, const std::string& control,
+                      const std::string& payload) override;
+
  private:
   void OnMessage(const std::string& topic, const std::string& payload, bool retained);
 
   GatewayConfig config_;
   Topics topics_;
   std::vector<LinePlan> plans_;
+  RegisterMap map_;
   host::DriverLibrary& library_;
   std::unique_ptr<MqttLink> link_;
+  std::vector<std::unique_ptr<LineValues>> values_;  // by line
   std::vector<std::unique_ptr<LineWorker>> workers_;
+  std::unique_ptr<ModbusServer> modbus_;
   std::mutex route_mutex_;
   std::map<std::string, LineWorker*> worker_of_device_;
 };

@@ -1,5 +1,7 @@
 #include "gateway_config.h"
 
+#include <arpa/inet.h>
+
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -131,6 +133,63 @@ LineConfig ReadLine(const json& l, const std::string& path) {
   return line;
 }
 
+// Each unit names a line or a device of this file, once; without a list each
+// line gets its own unit, numbered from 1 in file order.
+ModbusConfig ReadModbus(const json& m, const std::vector<LineConfig>& lines,
+                        std::vector<std::string>* errors) {
+  ModbusConfig modbus;
+  modbus.listen = Get<std::string>(m, "listen", modbus.listen);
+  in_addr address{};
+  if (inet_pton(AF_INET, modbus.listen.c_str(), &address) != 1) {
+    errors->push_back("/modbus/listen: " + Quoted(modbus.listen) + " is not an IPv4 address");
+  }
+  modbus.port = Get<int>(m, "port", modbus.port);
+  modbus.max_clients = Get<int>(m, "max_clients", modbus.max_clients);
+  modbus.idle_timeout_s = Get<int>(m, "idle_timeout_s", modbus.idle_timeout_s);
+  modbus.stale_s = Get<int>(m, "stale_s", modbus.stale_s);
+  if (Get<std::string>(m, "word_order", "big") == "little") modbus.word_order = WordOrder::kLittle;
+  if (Get<std::string>(m, "setpoints", "float32") == "int32") {
+    modbus.setpoints = SetPointFormat::kScaledInt32;
+  }
+  modbus.setpoint_scale = Get<int>(m, "setpoint_scale", modbus.setpoint_scale);
+  std::set<std::string> line_names;
+  std::set<std::string> device_names;
+  for (const LineConfig& line : lines) {
+    line_names.insert(line.name);
+    for (const DeviceConfig& device : line.devices) device_names.insert(device.name);
+  }
+  std::map<int, std::string> used;
+  if (const auto units = m.find("units"); units != m.end()) {
+    for (std::size_t i = 0; i < units->size(); ++i) {
+      const json& u = (*units)[i];
+      ModbusUnit unit;
+      unit.json_path = "/modbus/units/" + std::to_string(i);
+      unit.unit = u.at("unit").get<int>();
+      unit.line = Get<std::string>(u, "line", "");
+      unit.device = Get<std::string>(u, "device", "");
+      if (unit.line.empty() == unit.device.empty()) {
+        errors->push_back(unit.json_path + ": a unit names either a line or a device");
+      } else if (!unit.line.empty() && line_names.count(unit.line) == 0) {
+        errors->push_back(unit.json_path + "/line: no line is named " + Quoted(unit.line));
+      } else if (!unit.device.empty() && device_names.count(unit.device) == 0) {
+        errors->push_back(unit.json_path + "/device: no device is named " + Quoted(unit.device));
+      }
+      const auto [it, fresh] = used.emplace(unit.unit, unit.json_path + "/unit");
+      if (!fresh) {
+        errors->push_back(unit.json_path + "/unit: unit " + std::to_string(unit.unit) +
+                          " is already used at " + it->second);
+      }
+      modbus.units.push_back(std::move(unit));
+    }
+  } else {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      modbus.units.push_back(
+          ModbusUnit{static_cast<int>(i) + 1, lines[i].name, "", lines[i].json_path});
+    }
+  }
+  return modbus;
+}
+
 // Names become topic levels, ports are held exclusively, and device numbers
 // select one controller on a line: each must be unique where it matters.
 void CheckUnique(const GatewayConfig& config, std::vector<std::string>* errors) {
@@ -191,6 +250,9 @@ ConfigResult ParseConfig(const std::string& text) {
     config.lines.push_back(ReadLine(lines[i], "/lines/" + std::to_string(i)));
   }
   CheckUnique(config, &result.errors);
+  if (const auto modbus = document.find("modbus"); modbus != document.end()) {
+    config.modbus = ReadModbus(*modbus, config.lines, &result.errors);
+  }
   return result;
 }
 

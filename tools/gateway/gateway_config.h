@@ -34,6 +34,31 @@ struct HomeAssistantConfig {
   std::string prefix = "homeassistant";
 };
 
+// The order of the two registers of a 32-bit value: high word first (big) or
+// low word first (little); the bytes of each register are big-endian always.
+enum class WordOrder { kBig, kLittle };
+enum class SetPointFormat { kFloat32, kScaledInt32 };
+
+// One unit id: a whole line (its devices side by side) or one device.
+struct ModbusUnit {
+  int unit = 1;
+  std::string line;    // set for a line's unit
+  std::string device;  // set for a device's unit
+  std::string json_path;
+};
+
+struct ModbusConfig {
+  std::string listen = "127.0.0.1";
+  int port = 502;
+  int max_clients = 8;
+  int idle_timeout_s = 60;
+  int stale_s = 5;
+  WordOrder word_order = WordOrder::kBig;
+  SetPointFormat setpoints = SetPointFormat::kFloat32;
+  int setpoint_scale = 10;
+  std::vector<ModbusUnit> units;  // after reading, never empty
+};
+
 struct TagTitle {
   std::string en;
   std::string zh;
@@ -68,6 +93,7 @@ struct GatewayConfig {
   std::string library;  // empty: the default search
   BrokerConfig broker;
   HomeAssistantConfig homeassistant;
+  std::optional<ModbusConfig> modbus;
   std::vector<LineConfig> lines;
 };
 

@@ -59,8 +59,8 @@ bool Drain(int fd) {
 }  // namespace
 
 LineWorker::LineWorker(host::DriverLibrary& library, LinePlan plan, const Topics& topics,
-                       MqttLink& link)
-    : lib_(library), plan_(std::move(plan)), topics_(topics), link_(link) {
+                       MqttLink& link, LineValues& values)
+    : lib_(library), plan_(std::move(plan)), topics_(topics), link_(link), values_(values) {
   std::map<int, std::vector<int>> materials;
   for (std::size_t i = 0; i < plan_.controls.size(); ++i) {
     const Control& c = plan_.controls[i];
@@ -121,18 +121,19 @@ std::string LineWorker::Unreachable(int device) const {
   return "the device does not answer (link " + StatusText(status) + ")";
 }
 
-void LineWorker::RequestWrite(const std::string& device, const std::string& control,
+bool LineWorker::RequestWrite(const std::string& device, const std::string& control,
                               const std::string& payload) {
   {
     const std::lock_guard<std::mutex> lock(queue_mutex_);
     if (queue_.size() < kMaxWaitingWrites) {
       queue_.push_back(WriteRequest{device, control, payload});
       Signal(wake_fd_);
-      return;
+      return true;
     }
   }
   LogLine("write " + device + "/" + control + " = " + payload +
           ": refused, the line has too many writes waiting");
+  return false;
 }
 
 void LineWorker::Run() {
@@ -156,6 +157,7 @@ void LineWorker::Run() {
       WaitUntil(next_read);
     }
     running_ = false;
+    values_.DriverRunning(false);
     lib_.FreeDriver();
     LogLine("driver stopped (FreeDriver)");
   }
@@ -178,6 +180,7 @@ bool LineWorker::StartDriver() {
   }
   lib_.IniDriverEx(static_cast<uint32_t>(failure_fd_));
   running_ = true;
+  values_.DriverRunning(true);
   // The driver starts every link at 0 and reports changes only.
   line_link_ = kLinkNeverAnswered;
   for (const auto& [number, name] : device_names_) device_link_[number] = kLinkNeverAnswered;
@@ -213,6 +216,7 @@ void LineWorker::PollDriver(std::vector<TTagValueRec>& records) {
   lib_.OnDataRead(&count, records.data(), &raw);
   const int32_t n = std::clamp<int32_t>(count, 0, static_cast<int32_t>(records.size()));
   std::vector<int> finished_devices;
+  values_.Polled(Clock::now());
   for (int32_t i = 0; i < n; ++i) {
     TTagValueRec& record = records[static_cast<std::size_t>(i)];
     HandleRecord(record, &finished_devices);
@@ -255,10 +259,12 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
       }
       if (record.Value.Float == kLinkNormal) failure_reported_ = false;
       line_link_ = record.Value.Float;
+      values_.LineLink(record.Value.Float);
       break;
     }
     case ControlRole::kDeviceLink:
       device_link_[c.device_number] = record.Value.Float;
+      values_.DeviceLink(c.device_number, record.Value.Float);
       LogLine(c.device + ": link " + StatusText(record.Value.Float));
       for (std::size_t i = 0; i < plan_.controls.size(); ++i) {
         if (plan_.controls[i].device_number == c.device_number) PublishError(i);
@@ -276,6 +282,10 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
                 QualityText(record.Quality) + ")");
       }
       write_error_[index] = write_failed;
+      values_.Reported(index,
+                       record.ValueType == TK571_VALUE_BOOL ? (record.Value.Bool != 0 ? 1.0 : 0.0)
+                                                            : record.Value.Float,
+                       write_failed, Clock::now());
       PublishError(index);
       if (c.type == "ENQ") {
         batches_.at(c.device_number).Report(c.channel, record.Value.Float);
@@ -314,6 +324,7 @@ void LineWorker::RefuseWrite(std::size_t index, const std::string& what) {
   const Control& c = plan_.controls[index];
   LogLine("write " + c.device + "/" + c.name + ": refused, " + what);
   write_error_[index] = true;
+  values_.WriteRefused(index);
   PublishError(index);
 }
 
@@ -349,6 +360,7 @@ void LineWorker::Answer(const WriteRequest& request) {
           (queued ? "queued" : "not queued (OnDataWrite answered false)"));
   DriverMessage(raw);
   write_error_[index] = false;
+  values_.WritePassed(index, queued, Clock::now());
   PublishError(index);
 }
 

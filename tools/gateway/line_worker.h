@@ -17,6 +17,7 @@
 #include "batch_tracker.h"
 #include "driver_library.h"
 #include "line_plan.h"
+#include "live_values.h"
 #include "mqtt_link.h"
 #include "tag_records.h"
 #include "topics.h"
@@ -25,7 +26,9 @@ namespace tk571::gateway {
 
 class LineWorker {
  public:
-  LineWorker(host::DriverLibrary& library, LinePlan plan, const Topics& topics, MqttLink& link);
+  // `values` gets the line's latest state for readers that must not wait.
+  LineWorker(host::DriverLibrary& library, LinePlan plan, const Topics& topics, MqttLink& link,
+             LineValues& values);
   // Stops the driver (FreeDriver) and the thread.
   ~LineWorker();
   LineWorker(const LineWorker&) = delete;
@@ -36,9 +39,9 @@ class LineWorker {
 
   const LinePlan& Plan() const { return plan_; }
 
-  // A write from the broker; any thread. It is answered on the line's thread,
-  // or refused at once when too many are waiting.
-  void RequestWrite(const std::string& device, const std::string& control,
+  // A write; any thread. It is answered on the line's thread; false when it
+  // is refused at once because too many are waiting.
+  bool RequestWrite(const std::string& device, const std::string& control,
                     const std::string& payload);
 
  private:
@@ -68,6 +71,7 @@ class LineWorker {
   LinePlan plan_;
   const Topics& topics_;
   MqttLink& link_;
+  LineValues& values_;
   std::vector<host::TagDefinition> definitions_;
   std::map<uint32_t, std::size_t> index_of_id_;
   std::map<std::pair<std::string, std::string>, std::size_t> index_of_topic_;

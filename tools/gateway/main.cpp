@@ -1,7 +1,8 @@
-// tk571-gateway --config FILE [--check]
+// tk571-gateway --config FILE [--check [--modbus-map[=csv]]]
 //
 // Publishes the tags of TK571 controllers on one or more serial lines to an
-// MQTT broker and passes writes from the broker to the driver. SIGTERM and
+// MQTT broker and, when configured, as the registers of a Modbus TCP server,
+// and passes writes from either to the driver. SIGTERM and
 // SIGINT stop it cleanly; SIGHUP reloads the configuration (a configuration
 // with errors is reported and the running one kept).
 #include <signal.h>
@@ -20,6 +21,7 @@
 #include "line_plan.h"
 #include "log.h"
 #include "mqtt_link.h"
+#include "register_map.h"
 
 namespace {
 
@@ -31,19 +33,24 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
-    "usage: tk571-gateway --config FILE [--check]\n"
+    "usage: tk571-gateway --config FILE [--check [--modbus-map[=csv]]]\n"
     "  --config FILE  the gateway's configuration (JSON; schema: config_schema.json)\n"
     "  --check        check the configuration, with the driver's address check, and end\n"
+    "  --modbus-map   with --check: print the Modbus register map (text, or csv)\n"
     "Signals: SIGTERM/SIGINT stop, SIGHUP reloads the configuration.\n";
+
+enum class MapPrint { kNone, kText, kCsv };
 
 struct Options {
   std::string config;
   bool check = false;
+  MapPrint map = MapPrint::kNone;
 };
 
 struct Loaded {
   GatewayConfig config;
   std::vector<LinePlan> plans;
+  RegisterMap map;
   std::vector<std::string> errors;
   bool library_failed = false;
 };
@@ -68,6 +75,9 @@ Loaded Load(const std::string& path, std::unique_ptr<host::DriverLibrary>* libra
   }
   std::vector<std::string> errors;
   loaded.plans = PlanLines(loaded.config, **library, &errors);
+  if (errors.empty() && loaded.config.modbus) {
+    loaded.map = BuildRegisterMap(*loaded.config.modbus, loaded.plans, &errors);
+  }
   for (const std::string& e : errors) loaded.errors.push_back(path + ": " + e);
   return loaded;
 }
@@ -107,6 +117,15 @@ int Run(const Options& options) {
     for (const std::string& e : loaded.errors) std::cerr << "tk571-gateway: " << e << std::endl;
     return loaded.library_failed ? kExitFailure : kExitUsage;
   }
+  if (options.map != MapPrint::kNone) {
+    if (!loaded.config.modbus) {
+      std::cerr << "tk571-gateway: " << options.config << ": there is no modbus section"
+                << std::endl;
+      return kExitUsage;
+    }
+    std::cout << RegisterMapTable(loaded.map, options.map == MapPrint::kCsv);
+    return kExitOk;
+  }
   if (options.check) {
     std::size_t tags = 0;
     for (const LinePlan& plan : loaded.plans) tags += plan.controls.size();
@@ -117,7 +136,8 @@ int Run(const Options& options) {
 
   MqttLibrary mqtt;
   Log("driver library " + library->Path());
-  auto gateway = std::make_unique<Gateway>(loaded.config, std::move(loaded.plans), *library);
+  auto gateway = std::make_unique<Gateway>(loaded.config, std::move(loaded.plans),
+                                           std::move(loaded.map), *library);
   std::string error;
   if (!gateway->Start(&error)) {
     std::cerr << "tk571-gateway: " << error << std::endl;
@@ -141,7 +161,8 @@ int Run(const Options& options) {
     }
     const std::vector<std::string> earlier = gateway->RetainedTopics();
     gateway.reset();
-    gateway = std::make_unique<Gateway>(next.config, std::move(next.plans), *library);
+    gateway = std::make_unique<Gateway>(next.config, std::move(next.plans), std::move(next.map),
+                                        *library);
     if (!gateway->Start(&error)) {
       Log(error);
       return kExitFailure;
@@ -163,6 +184,10 @@ int main(int argc, char** argv) {
       options.config = args[++i];
     } else if (args[i] == "--check") {
       options.check = true;
+    } else if (args[i] == "--modbus-map" || args[i] == "--modbus-map=text") {
+      options.map = MapPrint::kText;
+    } else if (args[i] == "--modbus-map=csv") {
+      options.map = MapPrint::kCsv;
     } else if (args[i] == "--help" || args[i] == "-h") {
       std::cout << kUsage;
       return kExitOk;
@@ -170,6 +195,10 @@ int main(int argc, char** argv) {
       std::cerr << "tk571-gateway: unknown option " << args[i] << "\n" << kUsage;
       return kExitUsage;
     }
+  }
+  if (options.map != MapPrint::kNone && !options.check) {
+    std::cerr << "tk571-gateway: --modbus-map goes with --check\n" << kUsage;
+    return kExitUsage;
   }
   if (options.config.empty()) {
     std::cerr << "tk571-gateway: --config FILE is needed\n" << kUsage;
