@@ -19,39 +19,19 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/local_port.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::seconds;
+using tk571::test::Accepts;
 using tk571::test::Child;
+using tk571::test::FreeLocalPort;
 
 // Guards against a hung program, not measured times.
 constexpr seconds kStartLimit{60};
 constexpr seconds kEventLimit{120};
-
-int FreeLocalPort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  bind(s, reinterpret_cast<sockaddr*>(&address), size);
-  getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
-  close(s);
-  return ntohs(address.sin_port);
-}
-
-bool Accepts(int port) {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  const bool ok = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(s);
-  return ok;
-}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

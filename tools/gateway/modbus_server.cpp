@@ -69,7 +69,8 @@ int Reply(modbus_t* ctx, const uint8_t* query, int size, const ModbusAnswer& ans
 std::string EndReason(int error, int idle_s) {
   switch (error) {
     case ETIMEDOUT:
-      return "no complete request within " + std::to_string(idle_s) + " s";
+      return "no complete request in time (" + std::to_string(idle_s) +
+             " s idle, or a frame left unfinished)";
     case EMBBADDATA:
       return "a frame longer than Modbus allows";
     case ECONNRESET:
