@@ -391,6 +391,9 @@ TEST_F(Gateway, BadConfigurationsAreRefusedWithThePlaceInTheFile) {
            R"("devices": [{"number": 1, "name": "s1", "tags": [)" + tags + "]}]}]}";
   };
   const std::string weight = R"({"name": "w", "address": "READ1:1"})";
+  const auto modbus = [](std::string text) {
+    return text.insert(1, R"("modbus": {"port": 5020}, )");
+  };
   const std::vector<BadConfig> cases = {
       {"not JSON", "{\"broker\": ", "gateway.json: not JSON: parse error at line 1, column 12"},
       {"no broker", R"({"lines": []})", "gateway.json: /: Missing required property 'broker'."},
@@ -426,6 +429,15 @@ TEST_F(Gateway, BadConfigurationsAreRefusedWithThePlaceInTheFile) {
           {"name": "b", "port": "com2", "devices": [{"number": 1, "name": "s2", "tags": [)" +
            weight + R"(]}]}]})",
        "gateway.json: /lines/1/port: port \"com2\" is already used at /lines/0/port"},
+      {"Modbus unit of a line that is not there",
+       R"({"broker": {"url": "mqtt://h"}, "modbus": {"units": [{"unit": 1, "line": "l2"}]},
+          "lines": [{"name": "l1", "port": "Com1", "devices": [{"number": 1, "name": "s1",
+          "tags": [)" +
+           weight + "]}]}]}",
+       "gateway.json: /modbus/units/0/line: no line is named \"l2\""},
+      {"two tags on the same Modbus registers",
+       modbus(line("", weight + R"(, {"name": "w2", "address": "read1:1"})")),
+       "gateway.json: /modbus: s1/w2 would have the registers of s1/w (both READ1:1.-1)"},
   };
   for (const BadConfig& c : cases) {
     SCOPED_TRACE(c.what);

@@ -156,7 +156,8 @@ struct PendingWrite {
 };
 
 // Checks every value of a write before any goes out: the range must hold
-// whole writable values of devices that answer.
+// whole writable values, each a number, of devices that answer and are not
+// in a set-point dialogue.
 uint8_t PlanWrites(const ModbusRequest& r, const RegisterMap& map,
                    const std::vector<const LineValues*>& lines, SteadyClock::time_point now,
                    std::vector<PendingWrite>* writes) {
@@ -170,12 +171,6 @@ uint8_t PlanWrites(const ModbusRequest& r, const RegisterMap& map,
         i + e->count > r.values.size() || !e->writable) {
       return MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
     }
-    const LineValues& line = *lines.at(e->line);
-    const double link = line.Link(e->device);
-    if (!line.Running() || (link != kLinkNormal && link != kLinkInterference)) {
-      return MODBUS_EXCEPTION_GATEWAY_TARGET;
-    }
-    if (line.DialogueRuns(e->device, now)) return MODBUS_EXCEPTION_SLAVE_OR_SERVER_BUSY;
     PendingWrite w{e, ""};
     if (role == RegisterRole::kCommand) {
       // LOAD_SETM and READ_SETM act on 1 only; START_UP 0 aborts a batch.
@@ -194,6 +189,15 @@ uint8_t PlanWrites(const ModbusRequest& r, const RegisterMap& map,
     }
     writes->push_back(std::move(w));
     i += e->count;
+  }
+  // Once the values are good, the devices must be able to take them now.
+  for (const PendingWrite& w : *writes) {
+    const LineValues& line = *lines.at(w.entry->line);
+    const double link = line.Link(w.entry->device);
+    if (!line.Running() || (link != kLinkNormal && link != kLinkInterference)) {
+      return MODBUS_EXCEPTION_GATEWAY_TARGET;
+    }
+    if (line.DialogueRuns(w.entry->device, now)) return MODBUS_EXCEPTION_SLAVE_OR_SERVER_BUSY;
   }
   return 0;
 }

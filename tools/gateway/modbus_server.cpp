@@ -184,6 +184,9 @@ void ModbusServer::Serve(Client* client) {
         reason = "not a Modbus TCP frame";
         break;
       }
+      // The rest of a frame that libmodbus did not take is in already; the
+      // client sends its next request only after this reply.
+      if (answer.resync) modbus_flush(ctx.get());
       const int sent = answer.exception != 0
                            ? modbus_reply_exception(ctx.get(), query, answer.exception)
                            : Reply(ctx.get(), query, size, answer);
@@ -191,14 +194,17 @@ void ModbusServer::Serve(Client* client) {
         reason = "the reply could not be sent";
         break;
       }
-      if (answer.resync) modbus_flush(ctx.get());
     }
   }
-  Log("modbus: client " + client->peer + " disconnected: " + reason);
-  const std::lock_guard<std::mutex> lock(clients_mutex_);
-  close(client->fd);
-  client->fd = -1;
-  client->done = true;
+  const std::string peer = client->peer;
+  {
+    // From here on the client's place counts as free.
+    const std::lock_guard<std::mutex> lock(clients_mutex_);
+    close(client->fd);
+    client->fd = -1;
+    client->done = true;
+  }
+  Log("modbus: client " + peer + " disconnected: " + reason);
 }
 
 void ModbusServer::Reap(bool all) {
