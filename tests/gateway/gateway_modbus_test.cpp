@@ -321,6 +321,38 @@ TEST_F(GatewayModbus, SetPointsAndTheRecipeGoOntoTheWireAndRefusalsAreExceptions
   }
 }
 
+// The printed map (CSV) of one line with one device and these tags.
+std::string MapOf(const std::string& dir, const std::string& tags) {
+  std::ofstream(dir + "/map.json") << R"({"library": ")" TK571_DRIVER_LIBRARY R"(",
+    "broker": {"url": "mqtt://127.0.0.1"}, "modbus": {"setpoints": "int32"},
+    "lines": [{"name": "l1", "port": "Com1", "devices": [{"number": 3, "name": "s3",
+    "tags": [)" << tags << "]}]}]}";
+  Child check({TK571_GATEWAY_PROGRAM, "--config", "map.json", "--check", "--modbus-map=csv"}, {},
+              dir, true);
+  EXPECT_EQ(check.Finish(), 0) << check.Output();
+  return check.Output();
+}
+
+TEST_F(GatewayModbus, TheMapFollowsDeviceNumbersAndKindsNotTheOrderOfTheFile) {
+  const std::string weight = R"({"name": "w", "address": "READ3:1"})";
+  const std::string target = R"({"name": "t2", "address": "M_FINAL3:2", "writable": true})";
+  const std::string more =
+      R"({"name": "run", "address": "START_UP3:1"}, {"name": "f4", "address": "ENQ3:4"})";
+  const std::string small = MapOf(dir_, weight + ", " + target);
+  const std::string large = MapOf(dir_, more + ", " + target + ", " + weight);
+  for (const char* row :
+       {"1,input register,300,2,float32,s3/w,live weight (kg)\n",
+        "1,input register,303,1,uint16,s3/w,age of s3/w in 100 ms",
+        R"row(1,holding register,302,2,int32 x10,s3/t2,"target weight, material 2 (kg)")row",
+        "1,input register,10004,2,uint32,l1/polls,"}) {
+    EXPECT_NE(small.find(row), std::string::npos) << row << " in\n" << small;
+  }
+  std::istringstream rows(small);
+  for (std::string row; std::getline(rows, row);) {
+    EXPECT_NE(large.find(row + "\n"), std::string::npos) << row << " moved:\n" << large;
+  }
+}
+
 struct RawRequest {
   const char* what;
   std::vector<uint8_t> pdu;  // unit id first
