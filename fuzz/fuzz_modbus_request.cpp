@@ -31,7 +31,10 @@ LinePlan Plan() {
   LinePlan plan;
   plan.config.name = "l1";
   for (int d : {1, 7}) {
-    plan.config.devices.push_back(DeviceConfig{d, "s" + std::to_string(d), {}, ""});
+    DeviceConfig device;
+    device.number = d;
+    device.name = "s" + std::to_string(d);
+    plan.config.devices.push_back(device);
     plan.controls.push_back(MakeControl(ControlRole::kDeviceLink, d, "DEVICELINK", 0, false));
     plan.controls.push_back(MakeControl(ControlRole::kTag, d, "READ", 1, false));
     for (int m = 1; m <= 4; ++m) {
@@ -46,7 +49,7 @@ LinePlan Plan() {
 
 class FixedRoad : public WriteRoad {
  public:
-  WriteVerdict verdict = WriteVerdict::kQueued;
+  WriteVerdict verdict = WriteVerdict::kAllowed;
   WriteVerdict Submit(const std::string&, const std::string&, const std::string&) override {
     return verdict;
   }
@@ -64,14 +67,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }();
   if (size == 0) return 0;
   const auto now = SteadyClock::now();
-  LineValues values(plans[0], std::chrono::seconds(5));
+  LineMetrics metrics;
+  LineValues values(plans[0], metrics);
   values.DriverRunning(true);
   values.DeviceLink(1, 1);
   values.DeviceLink(7, data[0] & 3);
   for (std::size_t i = 0; i < plans[0].controls.size(); ++i)
     values.Reported(i, 12.5, i % 5 == 0, now);
   FixedRoad road;
-  road.verdict = static_cast<WriteVerdict>((data[0] >> 2) % 6);
+  road.verdict = static_cast<WriteVerdict>((data[0] >> 2) % 10);
   const ModbusAnswer answer = AnswerRequest(data + 1, size - 1, map, {&values}, road, now);
   if (answer.drop || answer.exception != 0) return 0;
   // A reply carries exactly the range the request names, within the

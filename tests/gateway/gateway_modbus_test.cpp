@@ -3,39 +3,18 @@
 // in both word orders, the status of a silent controller, set-points and the
 // recipe loaded through coils onto the wire, the exception of each refused
 // write, and clients that misbehave.
-#include <errno.h>
-#include <gtest/gtest.h>
 #include <modbus/modbus.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <bit>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <memory>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "support/child_process.h"
-#include "support/local_port.h"
+#include "gateway/gateway_fixture.h"
 
+namespace tk571::gateway_test {
 namespace {
 
-namespace fs = std::filesystem;
-using std::chrono::seconds;
-using tk571::test::Child;
-using tk571::test::ConnectLocal;
-using tk571::test::FreeLocalPort;
-
-// Guards against a hung program, not measured times.
-constexpr seconds kStartLimit{60};
-constexpr seconds kEventLimit{60};
 constexpr int kStatusLink = 2;
 constexpr uint16_t kNeverConfirmed = 0xFFFF;
 
@@ -44,13 +23,6 @@ using Client = std::unique_ptr<modbus_t, void (*)(modbus_t*)>;
 void CloseClient(modbus_t* ctx) {
   modbus_close(ctx);
   modbus_free(ctx);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // "M1 FINAL 500" as the simulator's trace shows an answer: "<< 4D 31 ...".
@@ -79,7 +51,9 @@ float GetFloat(const uint16_t* words, bool high_first) {
   return std::bit_cast<float>(high << 16 | low);
 }
 
-std::string DeviceJson(int number) {
+// A device with its weight, the twelve set-points of a recipe (and a
+// medium set-point the configuration leaves read-only), LOAD_SETM and START_UP.
+std::string RecipeDeviceJson(int number) {
   const std::string n = std::to_string(number);
   std::string tags = R"({"name": "weight", "address": "READ)" + n + R"(:1", "scan_ms": 100})";
   for (const char* kind : {"M_FINAL", "M_COARSE", "M_FINE"}) {
@@ -140,12 +114,13 @@ class GatewayModbus : public ::testing::Test {
         << R"({"library": ")" TK571_DRIVER_LIBRARY R"(",
       "broker": {"url": "mqtt://127.0.0.1:)"
         << FreeLocalPort() << R"(", "reconnect_max_s": 60},
+      "writes": {"enabled": true, "commands": true, "min_interval_ms": 0},
       "modbus": {"port": )"
         << port_ << R"(, "word_order": ")" << word_order << R"(", "max_clients": 4},
       "lines": [{"name": "line1", "port": ")"
         << Tty() << R"(", "baud": 115200, "data_bits": 8, "parity": "none",
                  "devices": [)"
-        << DeviceJson(1) << ", " << DeviceJson(2) << "]}]}";
+        << RecipeDeviceJson(1) << ", " << RecipeDeviceJson(2) << "]}]}";
     gateway_ = std::make_unique<Child>(
         std::vector<std::string>{TK571_GATEWAY_PROGRAM, "--config", dir_ + "/gateway.json"},
         std::vector<std::string>{}, dir_, true);
@@ -298,6 +273,8 @@ TEST_F(GatewayModbus, SetPointsAndTheRecipeGoOntoTheWireAndRefusalsAreExceptions
 
   uint16_t nan[2];
   PutFloat(std::nanf(""), true, nan);
+  uint16_t negative[2];
+  PutFloat(-5, true, negative);
   uint16_t too_big[2];
   PutFloat(1e6, true, too_big);
   const std::vector<RefusedWrite> refused = {
@@ -310,6 +287,8 @@ TEST_F(GatewayModbus, SetPointsAndTheRecipeGoOntoTheWireAndRefusalsAreExceptions
        [](modbus_t* m) { return modbus_write_register(m, 150, 1); },
        MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS},
       {"not a number", [&](modbus_t* m) { return modbus_write_registers(m, 102, 2, nan); },
+       MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE},
+      {"below the range", [&](modbus_t* m) { return modbus_write_registers(m, 102, 2, negative); },
        MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE},
       {"above the range", [&](modbus_t* m) { return modbus_write_registers(m, 102, 2, too_big); },
        MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE},
@@ -402,3 +381,4 @@ TEST_F(GatewayModbus, BadRequestsGetExceptionsAndAStalledClientBlocksNoOne) {
 }
 
 }  // namespace
+}  // namespace tk571::gateway_test

@@ -13,8 +13,7 @@ constexpr auto kAgeUnit = std::chrono::milliseconds(100);
 
 }  // namespace
 
-LineValues::LineValues(const LinePlan& plan, SteadyClock::duration stale_after)
-    : stale_after_(stale_after) {
+LineValues::LineValues(const LinePlan& plan, const LineMetrics& metrics) : metrics_(metrics) {
   for (const Control& c : plan.controls) {
     ControlState state;
     state.device = c.device_number;
@@ -26,17 +25,14 @@ LineValues::LineValues(const LinePlan& plan, SteadyClock::duration stale_after)
 
 void LineValues::DriverRunning(bool running) {
   const std::lock_guard<std::mutex> lock(mutex_);
-  figures_.running = running;
+  running_ = running;
   // The driver starts every link at "never answered" and its values anew.
   for (auto& [number, device] : devices_) device = DeviceState{};
   for (ControlState& c : controls_) c.reported = false;
-  figures_.link = 0;
-  figures_.devices_normal = 0;
 }
 
 void LineValues::Polled(SteadyClock::time_point now) {
   const std::lock_guard<std::mutex> lock(mutex_);
-  ++figures_.polls;
   for (auto& [number, device] : devices_) {
     if (device.link == kLinkNormal) device.confirmed = now;
   }
@@ -49,44 +45,29 @@ void LineValues::Reported(std::size_t control, double value, bool write_failed,
   c.value = value;
   c.reported = true;
   c.at = now;
-  if (write_failed) {
-    c.write = WriteState::kFailed;
-    ++figures_.writes_failed;
-  } else {
-    c.write = WriteState::kNone;
-  }
+  c.write = write_failed ? WriteState::kFailed : WriteState::kNone;
   if (c.dialogue) devices_[c.device].dialogue_until = {};
 }
 
 void LineValues::DeviceLink(int device, double status) {
   const std::lock_guard<std::mutex> lock(mutex_);
   devices_[device].link = status;
-  figures_.devices_normal =
-      static_cast<uint32_t>(std::count_if(devices_.begin(), devices_.end(), [](const auto& d) {
-        return d.second.link == kLinkNormal;
-      }));
-}
-
-void LineValues::LineLink(double status) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  figures_.link = status;
 }
 
 void LineValues::WritePassed(std::size_t control, bool queued, SteadyClock::time_point now) {
   const std::lock_guard<std::mutex> lock(mutex_);
   ControlState& c = controls_.at(control);
   c.write = WriteState::kNone;
-  ++figures_.writes_passed;
   if (c.dialogue && queued) devices_[c.device].dialogue_until = now + kDialogueBound;
 }
 
 void LineValues::WriteRefused(std::size_t control) {
   const std::lock_guard<std::mutex> lock(mutex_);
   controls_.at(control).write = WriteState::kRefused;
-  ++figures_.writes_refused;
 }
 
-Reading LineValues::Read(std::size_t control, SteadyClock::time_point now) const {
+Reading LineValues::Read(std::size_t control, SteadyClock::time_point now,
+                         SteadyClock::duration stale_after) const {
   const std::lock_guard<std::mutex> lock(mutex_);
   const ControlState& c = controls_.at(control);
   const auto device = devices_.find(c.device);
@@ -94,14 +75,11 @@ Reading LineValues::Read(std::size_t control, SteadyClock::time_point now) const
   const DeviceState& d = device == devices_.end() ? none : device->second;
   Reading reading;
   reading.value = c.value;
-  if (!c.reported) {
-    reading.age = kNeverConfirmed;
-  } else {
-    const auto since = now - std::max(c.at, d.confirmed);
-    reading.age = static_cast<uint16_t>(
-        std::min<int64_t>(since / kAgeUnit, static_cast<int64_t>(kNeverConfirmed) - 1));
-  }
-  if (!figures_.running) {
+  const auto since = now - std::max(c.at, d.confirmed);
+  reading.age = c.reported ? static_cast<uint16_t>(std::min<int64_t>(
+                                 since / kAgeUnit, static_cast<int64_t>(kNeverConfirmed) - 1))
+                           : kNeverConfirmed;
+  if (!running_) {
     reading.status = ValueStatus::kLineDown;
   } else if (d.link != kLinkNormal) {
     reading.status = ValueStatus::kLink;
@@ -111,7 +89,7 @@ Reading LineValues::Read(std::size_t control, SteadyClock::time_point now) const
     reading.status = ValueStatus::kFailed;
   } else if (!c.reported) {
     reading.status = ValueStatus::kNoValue;
-  } else if (now - std::max(c.at, d.confirmed) > stale_after_) {
+  } else if (since > stale_after) {
     reading.status = ValueStatus::kStale;
   } else {
     reading.status = ValueStatus::kGood;
@@ -127,18 +105,13 @@ double LineValues::Link(int device) const {
 
 bool LineValues::Running() const {
   const std::lock_guard<std::mutex> lock(mutex_);
-  return figures_.running;
+  return running_;
 }
 
 bool LineValues::DialogueRuns(int device, SteadyClock::time_point now) const {
   const std::lock_guard<std::mutex> lock(mutex_);
   const auto found = devices_.find(device);
   return found != devices_.end() && now < found->second.dialogue_until;
-}
-
-LineFigures LineValues::Figures() const {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  return figures_;
 }
 
 }  // namespace tk571::gateway

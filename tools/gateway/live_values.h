@@ -1,7 +1,7 @@
 // The latest state of one line for readers that must never wait for the
 // serial line (the Modbus server): each control's last value and write state,
-// the links of the devices, and the line's own figures. The line's worker
-// writes it; any thread reads it.
+// the links of the devices, whether the driver runs, and the line's figures.
+// The line's worker writes it; any thread reads it.
 #pragma once
 
 #include <chrono>
@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "line_metrics.h"
 #include "line_plan.h"
 
 namespace tk571::gateway {
@@ -36,37 +37,28 @@ struct Reading {
 };
 constexpr uint16_t kNeverConfirmed = 0xFFFF;
 
-struct LineFigures {
-  bool running = false;
-  double link = 0;  // the line's link status (COMMLINK)
-  uint32_t devices_normal = 0;
-  uint32_t polls = 0;
-  uint32_t writes_passed = 0;
-  uint32_t writes_refused = 0;
-  uint32_t writes_failed = 0;
-};
-
 class LineValues {
  public:
-  LineValues(const LinePlan& plan, SteadyClock::duration stale_after);
+  // `metrics` are the figures the line's worker keeps.
+  LineValues(const LinePlan& plan, const LineMetrics& metrics);
 
   // The line's thread.
   void DriverRunning(bool running);
   void Polled(SteadyClock::time_point now);
   void Reported(std::size_t control, double value, bool write_failed, SteadyClock::time_point now);
   void DeviceLink(int device, double status);
-  void LineLink(double status);
   // A write the driver took; a LOAD_SETM or READ_SETM that it queued starts
   // the device's dialogue.
   void WritePassed(std::size_t control, bool queued, SteadyClock::time_point now);
   void WriteRefused(std::size_t control);
 
   // Any thread.
-  Reading Read(std::size_t control, SteadyClock::time_point now) const;
+  Reading Read(std::size_t control, SteadyClock::time_point now,
+               SteadyClock::duration stale_after) const;
   double Link(int device) const;
   bool Running() const;
   bool DialogueRuns(int device, SteadyClock::time_point now) const;
-  LineFigures Figures() const;
+  LineFigures Figures() const { return metrics_.Snapshot(); }
 
  private:
   enum class WriteState { kNone, kRefused, kFailed };
@@ -84,11 +76,11 @@ class LineValues {
     SteadyClock::time_point dialogue_until;
   };
 
-  const SteadyClock::duration stale_after_;
+  const LineMetrics& metrics_;
   mutable std::mutex mutex_;
+  bool running_ = false;
   std::vector<ControlState> controls_;
   std::map<int, DeviceState> devices_;
-  LineFigures figures_;
 };
 
 }  // namespace tk571::gateway

@@ -2,6 +2,7 @@
 
 #include <modbus/modbus.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -70,22 +71,39 @@ uint32_t ScaledBits(double value, int scale) {
   return static_cast<uint32_t>(static_cast<int32_t>(std::isnan(clamped) ? 0 : clamped));
 }
 
-uint32_t FigureValue(const LineFigures& f, LineFigure figure) {
+// Counters go out as their low 32 bits: they wrap as a PLC's counters do.
+uint32_t FigureValue(const LineValues& line, LineFigure figure) {
+  if (figure == LineFigure::kRunning) return line.Running() ? 1 : 0;
+  const LineFigures f = line.Figures();
   switch (figure) {
     case LineFigure::kLink:
-      return static_cast<uint32_t>(f.link);
+      return static_cast<uint32_t>(f.line_link);
     case LineFigure::kRunning:
-      return f.running ? 1 : 0;
+      break;
     case LineFigure::kDevicesNormal:
-      return f.devices_normal;
+      return static_cast<uint32_t>(
+          std::count_if(f.devices.begin(), f.devices.end(),
+                        [](const auto& d) { return d.second.link == kLinkNormal; }));
+    case LineFigure::kWriteQueue:
+      return static_cast<uint32_t>(f.write_queue);
     case LineFigure::kPolls:
-      return f.polls;
-    case LineFigure::kWritesPassed:
-      return f.writes_passed;
+      return static_cast<uint32_t>(f.polls);
+    case LineFigure::kRecords:
+      return static_cast<uint32_t>(f.records);
+    case LineFigure::kTimeouts:
+      return static_cast<uint32_t>(f.timeouts);
+    case LineFigure::kWritesDone:
+      return static_cast<uint32_t>(f.writes_done);
     case LineFigure::kWritesRefused:
-      return f.writes_refused;
+      return static_cast<uint32_t>(f.writes_refused);
     case LineFigure::kWritesFailed:
-      return f.writes_failed;
+      return static_cast<uint32_t>(f.writes_failed);
+    case LineFigure::kDriverStarts:
+      return static_cast<uint32_t>(f.driver_starts);
+    case LineFigure::kStartFailures:
+      return static_cast<uint32_t>(f.start_failures);
+    case LineFigure::kLinkChanges:
+      return static_cast<uint32_t>(f.line_link_changes);
   }
   return 0;
 }
@@ -96,13 +114,13 @@ std::vector<uint16_t> EntryWords(const MapEntry& e, const RegisterMap& map, cons
   std::vector<uint16_t> words;
   switch (e.role) {
     case RegisterRole::kValue:
-      PutLong(FloatBits(line.Read(e.control, now).value), map.Order(), &words);
+      PutLong(FloatBits(line.Read(e.control, now, map.StaleAfter()).value), map.Order(), &words);
       break;
     case RegisterRole::kStatus:
-      words.push_back(static_cast<uint16_t>(line.Read(e.control, now).status));
+      words.push_back(static_cast<uint16_t>(line.Read(e.control, now, map.StaleAfter()).status));
       break;
     case RegisterRole::kAge:
-      words.push_back(line.Read(e.control, now).age);
+      words.push_back(line.Read(e.control, now, map.StaleAfter()).age);
       break;
     case RegisterRole::kLinkStatus:
       words.push_back(static_cast<uint16_t>(line.Link(e.device)));
@@ -111,17 +129,17 @@ std::vector<uint16_t> EntryWords(const MapEntry& e, const RegisterMap& map, cons
       words.push_back(line.Running() && line.Link(e.device) == kLinkNormal ? 1 : 0);
       break;
     case RegisterRole::kSetPoint: {
-      const double value = line.Read(e.control, now).value;
+      const double value = line.Read(e.control, now, map.StaleAfter()).value;
       PutLong(map.SetPoints() == SetPointFormat::kFloat32 ? FloatBits(value)
                                                           : ScaledBits(value, map.Scale()),
               map.Order(), &words);
       break;
     }
     case RegisterRole::kCommand:
-      words.push_back(line.Read(e.control, now).value != 0 ? 1 : 0);
+      words.push_back(line.Read(e.control, now, map.StaleAfter()).value != 0 ? 1 : 0);
       break;
     case RegisterRole::kLineFigure: {
-      const uint32_t value = FigureValue(line.Figures(), e.figure);
+      const uint32_t value = FigureValue(line, e.figure);
       if (e.count == 2) {
         PutLong(value, map.Order(), &words);
       } else {
@@ -135,17 +153,20 @@ std::vector<uint16_t> EntryWords(const MapEntry& e, const RegisterMap& map, cons
 
 uint8_t ExceptionOf(WriteVerdict verdict) {
   switch (verdict) {
-    case WriteVerdict::kQueued:
+    case WriteVerdict::kAllowed:
       return 0;
     case WriteVerdict::kNoSuchControl:
+    case WriteVerdict::kWritesOff:
     case WriteVerdict::kNotWritable:
+    case WriteVerdict::kCommandsOff:
       return MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
+    case WriteVerdict::kTooLarge:
+    case WriteVerdict::kNotAValue:
     case WriteVerdict::kOutOfRange:
       return MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE;
-    case WriteVerdict::kBusy:
+    case WriteVerdict::kRateLimited:
+    case WriteVerdict::kLineBusy:
       return MODBUS_EXCEPTION_SLAVE_OR_SERVER_BUSY;
-    case WriteVerdict::kUnreachable:
-      return MODBUS_EXCEPTION_GATEWAY_TARGET;
   }
   return MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE;
 }

@@ -25,10 +25,18 @@ constexpr FigureRow kFigures[] = {
     {LineFigure::kLink, 0, 1, "link", "the line's link status 0..5 (1 normal)"},
     {LineFigure::kRunning, 1, 1, "running", "1 while the line's driver runs"},
     {LineFigure::kDevicesNormal, 2, 1, "devices_normal", "devices whose link is normal"},
-    {LineFigure::kPolls, 4, 2, "polls", "polls of the driver since the start"},
-    {LineFigure::kWritesPassed, 6, 2, "writes_passed", "writes the driver took"},
-    {LineFigure::kWritesRefused, 8, 2, "writes_refused", "writes refused before the line"},
-    {LineFigure::kWritesFailed, 10, 2, "writes_failed", "writes that failed on the line"},
+    {LineFigure::kWriteQueue, 3, 1, "write_queue", "writes waiting for the line's thread"},
+    {LineFigure::kPolls, 4, 2, "polls", "polls of the driver (OnDataRead)"},
+    {LineFigure::kRecords, 6, 2, "records", "changed values the polls reported"},
+    {LineFigure::kTimeouts, 8, 2, "timeouts", "polls whose driver message was a time-out"},
+    {LineFigure::kWritesDone, 10, 2, "writes_done", "writes handed to the driver"},
+    {LineFigure::kWritesRefused, 12, 2, "writes_refused",
+     "writes refused by the policy or a busy line"},
+    {LineFigure::kWritesFailed, 14, 2, "writes_failed",
+     "writes refused on the line or reported failed"},
+    {LineFigure::kDriverStarts, 16, 2, "driver_starts", "starts of the driver"},
+    {LineFigure::kStartFailures, 18, 2, "start_failures", "starts of the driver that failed"},
+    {LineFigure::kLinkChanges, 20, 2, "link_changes", "changes of the line's link status"},
 };
 
 // The input register slot of a kind and material.
@@ -190,9 +198,12 @@ class Builder {
 
 }  // namespace
 
-RegisterMap::RegisterMap(std::vector<MapEntry> entries, WordOrder order, SetPointFormat setpoints,
-                         int scale)
-    : entries_(std::move(entries)), order_(order), setpoints_(setpoints), scale_(scale) {}
+RegisterMap::RegisterMap(std::vector<MapEntry> entries, const ModbusConfig& config)
+    : entries_(std::move(entries)),
+      order_(config.word_order),
+      setpoints_(config.setpoints),
+      scale_(config.setpoint_scale),
+      stale_after_(config.stale_s) {}
 
 const MapEntry* RegisterMap::Find(int unit, ModbusTable table, uint16_t address) const {
   // The last entry that starts at or before the address.
@@ -224,7 +235,7 @@ RegisterMap BuildRegisterMap(const ModbusConfig& config, const std::vector<LineP
       if (plans[line].config.name == unit.line) builder.Line(unit.unit, line);
     }
   }
-  return RegisterMap(builder.Take(), config.word_order, config.setpoints, config.setpoint_scale);
+  return RegisterMap(builder.Take(), config);
 }
 
 }  // namespace tk571::gateway

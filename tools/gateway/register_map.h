@@ -15,6 +15,7 @@
 // and from input register 10000 the figures of the unit's line.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -42,10 +43,16 @@ enum class LineFigure : uint8_t {
   kLink,
   kRunning,
   kDevicesNormal,
+  kWriteQueue,
   kPolls,
-  kWritesPassed,
+  kRecords,
+  kTimeouts,
+  kWritesDone,
   kWritesRefused,
   kWritesFailed,
+  kDriverStarts,
+  kStartFailures,
+  kLinkChanges,
 };
 
 struct MapEntry {
@@ -70,7 +77,7 @@ struct MapEntry {
 class RegisterMap {
  public:
   RegisterMap() = default;
-  RegisterMap(std::vector<MapEntry> entries, WordOrder order, SetPointFormat setpoints, int scale);
+  RegisterMap(std::vector<MapEntry> entries, const ModbusConfig& config);
 
   // The entry covering `address`, or null.
   const MapEntry* Find(int unit, ModbusTable table, uint16_t address) const;
@@ -79,12 +86,15 @@ class RegisterMap {
   WordOrder Order() const { return order_; }
   SetPointFormat SetPoints() const { return setpoints_; }
   int Scale() const { return scale_; }
+  // A value not confirmed for this long is stale.
+  std::chrono::seconds StaleAfter() const { return stale_after_; }
 
  private:
   std::vector<MapEntry> entries_;  // by unit, table, address
   WordOrder order_ = WordOrder::kBig;
   SetPointFormat setpoints_ = SetPointFormat::kFloat32;
   int scale_ = 1;
+  std::chrono::seconds stale_after_{5};
 };
 
 // Errors name two tags that would share registers.

@@ -1,20 +1,13 @@
 // The road every write of the gateway takes on its way to a line, whoever
-// sends it (a broker's client, a Modbus client), with the answer it gets
-// before anything is queued.
+// sends it (a broker's client, a Modbus client): the write policy's verdict
+// comes back before anything is queued.
 #pragma once
 
 #include <string>
 
-namespace tk571::gateway {
+#include "write_verdict.h"
 
-enum class WriteVerdict {
-  kQueued,  // passed on to the line
-  kNoSuchControl,
-  kNotWritable,  // the configuration does not let the control be written
-  kOutOfRange,   // the value is outside the control's limits, or not a value at all
-  kBusy,         // too many writes just now
-  kUnreachable,  // the line or the device does not answer
-};
+namespace tk571::gateway {
 
 class WriteRoad {
  public:
