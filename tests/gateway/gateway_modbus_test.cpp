@@ -298,9 +298,12 @@ TEST_F(GatewayModbus, SetPointsAndTheRecipeGoOntoTheWireAndRefusalsAreExceptions
     EXPECT_EQ(r.write(ctx.get()), -1);
     EXPECT_EQ(errno, MODBUS_ENOBASE + r.exception) << modbus_strerror(errno);
   }
+  // A refusal is logged as the broker's are, with its source.
+  WaitForLog("modbus: write scale1/medium_1 = ");
 }
 
-// The printed map (CSV) of one line with one device and these tags.
+// The printed map (CSV) of one line with one device and these tags; writes
+// are off, so every set-point is read-only.
 std::string MapOf(const std::string& dir, const std::string& tags) {
   std::ofstream(dir + "/map.json") << R"({"library": ")" TK571_DRIVER_LIBRARY R"(",
     "broker": {"url": "mqtt://127.0.0.1"}, "modbus": {"setpoints": "int32"},
@@ -319,11 +322,12 @@ TEST_F(GatewayModbus, TheMapFollowsDeviceNumbersAndKindsNotTheOrderOfTheFile) {
       R"({"name": "run", "address": "START_UP3:1"}, {"name": "f4", "address": "ENQ3:4"})";
   const std::string small = MapOf(dir_, weight + ", " + target);
   const std::string large = MapOf(dir_, more + ", " + target + ", " + weight);
-  for (const char* row :
-       {"1,input register,300,2,float32,s3/w,live weight (kg)\n",
-        "1,input register,303,1,uint16,s3/w,age of s3/w in 100 ms",
-        R"row(1,holding register,302,2,int32 x10,s3/t2,"target weight, material 2 (kg)")row",
-        "1,input register,10004,2,uint32,l1/polls,"}) {
+  for (
+      const char* row :
+      {"1,input register,300,2,float32,s3/w,live weight (kg)\n",
+       "1,input register,303,1,uint16,s3/w,age of s3/w in 100 ms",
+       R"row(1,holding register,302,2,int32 x10,s3/t2,"target weight, material 2 (kg), read-only")row",
+       "1,input register,10004,2,uint32,l1/polls,"}) {
     EXPECT_NE(small.find(row), std::string::npos) << row << " in\n" << small;
   }
   std::istringstream rows(small);

@@ -171,6 +171,12 @@ uint8_t ExceptionOf(WriteVerdict verdict) {
   return MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE;
 }
 
+// The road's answer to a write it is expected to refuse.
+uint8_t Refusal(WriteRoad& road, const MapEntry& e, const std::string& payload) {
+  const uint8_t exception = ExceptionOf(road.Submit(e.device_name, e.control_name, payload));
+  return exception != 0 ? exception : uint8_t{MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE};
+}
+
 struct PendingWrite {
   const MapEntry* entry;
   std::string payload;  // empty: nothing to pass on (a command's coil set to 0)
@@ -178,10 +184,11 @@ struct PendingWrite {
 
 // Checks every value of a write before any goes out: the range must hold
 // whole writable values, each a number, of devices that answer and are not
-// in a set-point dialogue.
+// in a set-point dialogue. A control that may not be written, or a value that
+// is no number, goes to the road all the same, which refuses and logs it.
 uint8_t PlanWrites(const ModbusRequest& r, const RegisterMap& map,
-                   const std::vector<const LineValues*>& lines, SteadyClock::time_point now,
-                   std::vector<PendingWrite>* writes) {
+                   const std::vector<const LineValues*>& lines, WriteRoad& road,
+                   SteadyClock::time_point now, std::vector<PendingWrite>* writes) {
   const ModbusTable table = TableOf(r.function);
   const RegisterRole role =
       table == ModbusTable::kCoils ? RegisterRole::kCommand : RegisterRole::kSetPoint;
@@ -189,7 +196,7 @@ uint8_t PlanWrites(const ModbusRequest& r, const RegisterMap& map,
     const uint16_t address = static_cast<uint16_t>(r.address + i);
     const MapEntry* e = map.Find(r.unit, table, address);
     if (e == nullptr || e->role != role || e->address != address ||
-        i + e->count > r.values.size() || !e->writable) {
+        i + e->count > r.values.size()) {
       return MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
     }
     PendingWrite w{e, ""};
@@ -205,9 +212,10 @@ uint8_t PlanWrites(const ModbusRequest& r, const RegisterMap& map,
       const double value = map.SetPoints() == SetPointFormat::kFloat32
                                ? std::bit_cast<float>(bits)
                                : static_cast<int32_t>(bits) / static_cast<double>(map.Scale());
-      if (!std::isfinite(value)) return MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE;
       w.payload = NumberText(value);
+      if (!std::isfinite(value)) return Refusal(road, *e, w.payload);
     }
+    if (!e->writable) return Refusal(road, *e, w.payload.empty() ? "0" : w.payload);
     writes->push_back(std::move(w));
     i += e->count;
   }
@@ -327,7 +335,7 @@ ModbusAnswer AnswerRequest(const uint8_t* frame, std::size_t size, const Registe
     return answer;
   }
   std::vector<PendingWrite> writes;
-  answer.exception = PlanWrites(r, map, lines, now, &writes);
+  answer.exception = PlanWrites(r, map, lines, road, now, &writes);
   if (answer.exception != 0) return answer;
   // In address order; the first refusal ends the request, and what went
   // before it stays written.
