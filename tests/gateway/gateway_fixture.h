@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -100,9 +101,13 @@ class Gateway : public ::testing::Test {
   }
 
   // With the settings of `broker_settings_` (anonymous clients by default).
+  // Started by root, mosquitto would become the user mosquitto, which cannot
+  // read the test's files.
   void StartBroker() {
+    const passwd* self = getpwuid(getuid());
     std::ofstream(dir_ + "/mosquitto.conf")
-        << "listener " << port_ << " 127.0.0.1\npersistence false\n"
+        << "listener " << port_ << " 127.0.0.1\npersistence false\nuser "
+        << (self != nullptr ? self->pw_name : "root") << "\n"
         << broker_settings_;
     broker_ = std::make_unique<Child>(
         std::vector<std::string>{TK571_MOSQUITTO, "-c", dir_ + "/mosquitto.conf"},
@@ -111,7 +116,8 @@ class Gateway : public ::testing::Test {
     while (!Accepts(port_) && std::chrono::steady_clock::now() < give_up) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    ASSERT_TRUE(Accepts(port_)) << "mosquitto did not start";
+    if (!Accepts(port_)) broker_->ReadUntil("\n\n", seconds(2));
+    ASSERT_TRUE(Accepts(port_)) << "mosquitto did not start: " << broker_->Output();
   }
 
   // Controllers 1 and 2 at 115200 8N1; the controller's recipe for device 1

@@ -119,8 +119,7 @@ TEST_F(GatewaySecurity, CheckOpensEverySecretAndTlsFileAndNeverShowsThePassword)
        "client.key may be read by other users (mode 644)"},
       {"password others can read", "chmod 640 mqtt.cred", "mqtt.cred may be read by other users"},
       {"a certificate that is no certificate", "echo x >client.pem", "/broker: TLS certificate "},
-      {"a key of another certificate", "cp foreign.key client.key",
-       "/client.key does not belong to the certificate"},
+      {"a key of another certificate", "cp foreign.key client.key", "/client.key (for "},
   };
   for (const SecretCase& c : cases) {
     SCOPED_TRACE(c.what);

@@ -1,6 +1,6 @@
 // The broker's TLS settings opened and checked the way the connection will
-// use them (OpenSSL): the CA file, the client certificate and its key, and
-// that the key belongs to the certificate. `--check` and a reload run it
+// use them (OpenSSL): the CA file, the client certificate and its key, which
+// must belong to the certificate. `--check` and a reload run it
 // before anything stops, so that a broken setting is found while the
 // running gateway goes on.
 #pragma once
