@@ -25,7 +25,7 @@ while [ $# -gt 0 ]; do
       ;;
   esac
 done
-[ ${#targets[@]} -gt 0 ] || targets=(tag_address parameter_block replies driver)
+[ ${#targets[@]} -gt 0 ] || targets=(tag_address parameter_block replies driver modbus_request)
 
 build=build-fuzz
 launcher=()

@@ -5,7 +5,8 @@ packages=(
   build-essential cmake pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev fonts-noto-cjk
-  nlohmann-json3-dev libvalijson-dev libmosquitto-dev mosquitto mosquitto-clients
+  nlohmann-json3-dev libvalijson-dev libmosquitto-dev libssl-dev mosquitto mosquitto-clients
+  openssl libmodbus-dev mbpoll
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,214 +1,11 @@
-// tk571-gateway as a program, against a real broker (mosquitto on a free
-// local port, started by the test) and tk571-sim on a pseudo-terminal:
-// retained values and meta data, writes from /on onto the wire, a silent
-// controller greyed out, the broker restarted, bad configurations.
-#include <arpa/inet.h>
-#include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
+// tk571-gateway as a program against a real broker and the simulator:
+// retained values and meta data, writes from /on onto the wire and the
+// writes the policy refuses, a silent controller greyed out, the broker
+// restarted or stalled, bad configurations.
+#include "gateway/gateway_fixture.h"
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "support/child_process.h"
-
+namespace tk571::gateway_test {
 namespace {
-
-namespace fs = std::filesystem;
-using std::chrono::seconds;
-using tk571::test::Child;
-
-// Guards against a hung program, not measured times.
-constexpr seconds kStartLimit{60};
-constexpr seconds kEventLimit{120};
-
-int FreeLocalPort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  bind(s, reinterpret_cast<sockaddr*>(&address), size);
-  getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
-  close(s);
-  return ntohs(address.sin_port);
-}
-
-bool Accepts(int port) {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  const bool ok = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(s);
-  return ok;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// One device's tags in the configuration: the live weight, the four final
-// amounts, a set-point and the start switch.
-std::string DeviceJson(int number) {
-  const std::string n = std::to_string(number);
-  std::string tags = R"({"name": "weight", "address": "READ)" + n + R"(:1", "scan_ms": 100})";
-  for (int m = 1; m <= 4; ++m) {
-    tags += R"(, {"name": "final_)" + std::to_string(m) + R"(", "address": "ENQ)" + n + ":" +
-            std::to_string(m) + R"("})";
-  }
-  tags += R"(, {"name": "target_1", "address": "M_FINAL)" + n + R"(:1", "writable": true})";
-  tags += R"(, {"name": "run", "address": "START_UP)" + n + R"(:1"})";
-  return R"({"number": )" + n + R"(, "name": "scale)" + n + R"(", "tags": [)" + tags + "]}";
-}
-
-class Gateway : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tk571-gateway-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    port_ = FreeLocalPort();
-    StartBroker();
-  }
-  void TearDown() override {
-    gateway_.reset();
-    sim_.reset();
-    broker_.reset();
-    fs::remove_all(dir_);
-  }
-
-  void StartBroker() {
-    std::ofstream(dir_ + "/mosquitto.conf")
-        << "listener " << port_ << " 127.0.0.1\nallow_anonymous true\npersistence false\n";
-    broker_ = std::make_unique<Child>(
-        std::vector<std::string>{TK571_MOSQUITTO, "-c", dir_ + "/mosquitto.conf"},
-        std::vector<std::string>{}, dir_, true);
-    const auto give_up = std::chrono::steady_clock::now() + kStartLimit;
-    while (!Accepts(port_) && std::chrono::steady_clock::now() < give_up) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ASSERT_TRUE(Accepts(port_)) << "mosquitto did not start";
-  }
-
-  // Controllers 1 and 2 at 115200 8N1; the controller's recipe for device 1
-  // makes a batch that ends within seconds.
-  void StartSimulator(std::vector<std::string> faults = {}) {
-    std::vector<std::string> args = {TK571_SIM_PROGRAM,
-                                     "--controllers",
-                                     "1,2",
-                                     "--baud",
-                                     "115200",
-                                     "--data-bits",
-                                     "8",
-                                     "--parity",
-                                     "none",
-                                     "--link",
-                                     Tty(),
-                                     "--seed",
-                                     "571",
-                                     "--trace",
-                                     Trace(),
-                                     "--fast-rate",
-                                     "200",
-                                     "--slow-rate",
-                                     "50",
-                                     "--settle",
-                                     "100",
-                                     "--recipe",
-                                     "1:20/4/1,10/2/1,10/2/1,5/1/0"};
-    args.insert(args.end(), faults.begin(), faults.end());
-    sim_ = std::make_unique<Child>(args, std::vector<std::string>{}, dir_, false);
-    ASSERT_TRUE(sim_->ReadUntil("\n", kStartLimit)) << "simulator did not start";
-  }
-
-  std::string Tty() const { return dir_ + "/tty"; }
-  std::string Trace() const { return dir_ + "/trace.txt"; }
-
-  std::string Config() const {
-    return R"({"library": ")" TK571_DRIVER_LIBRARY R"(",
-      "broker": {"url": "mqtt://127.0.0.1:)" +
-           std::to_string(port_) + R"(", "client_id": "gw-test", "topic_prefix": "tk571",
-                 "reconnect_max_s": 2},
-      "lines": [{"name": "line1", "port": ")" +
-           Tty() + R"(", "baud": 115200, "data_bits": 8, "parity": "none",
-                 "devices": [)" +
-           DeviceJson(1) + ", " + DeviceJson(2) + "]}]}";
-  }
-
-  void StartGateway() {
-    std::ofstream(dir_ + "/gateway.json") << Config();
-    gateway_ = std::make_unique<Child>(
-        std::vector<std::string>{TK571_GATEWAY_PROGRAM, "--config", dir_ + "/gateway.json"},
-        std::vector<std::string>{}, dir_, true);
-    ASSERT_TRUE(gateway_->ReadUntil("connected,", kStartLimit)) << gateway_->Output();
-  }
-
-  void WaitForLog(const std::string& text, int times = 1) {
-    ASSERT_TRUE(gateway_->ReadUntil(text, kEventLimit, times)) << "no \"" << text << "\" in:\n"
-                                                               << gateway_->Output();
-  }
-
-  // Every retained message under `filter`, one "topic payload" a line, as a
-  // new subscriber gets them.
-  std::string Retained(const std::string& filter = "tk571/#") {
-    Child sub({TK571_MOSQUITTO_SUB, "-h", "127.0.0.1", "-p", std::to_string(port_), "-v", "-t",
-               filter, "--retained-only", "-W", "3"},
-              {}, dir_, false);
-    sub.Finish();
-    return sub.Output();
-  }
-
-  // The retained messages once all of `texts` are among them (they may still
-  // be on their way from the gateway), or the last look when the guard ends.
-  std::string RetainedWith(const std::vector<std::string>& texts,
-                           const std::string& filter = "tk571/#") {
-    const auto give_up = std::chrono::steady_clock::now() + kEventLimit;
-    std::string retained;
-    do {
-      retained = Retained(filter);
-      bool all = true;
-      for (const std::string& text : texts) all = all && retained.find(text) != std::string::npos;
-      if (all) break;
-    } while (std::chrono::steady_clock::now() < give_up);
-    return retained;
-  }
-
-  void Publish(const std::string& topic, const std::string& payload) {
-    Child pub({TK571_MOSQUITTO_PUB, "-h", "127.0.0.1", "-p", std::to_string(port_), "-t", topic,
-               "-m", payload},
-              {}, dir_, true);
-    ASSERT_EQ(pub.Finish(), 0) << pub.Output();
-  }
-
-  // The bytes the simulator saw, until `text` shows up.
-  bool TraceShows(const std::string& text) {
-    const auto give_up = std::chrono::steady_clock::now() + kEventLimit;
-    while (ReadFile(Trace()).find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() > give_up) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
-  }
-
-  std::string dir_;
-  int port_ = 0;
-  std::unique_ptr<Child> broker_;
-  std::unique_ptr<Child> sim_;
-  std::unique_ptr<Child> gateway_;
-};
 
 TEST_F(Gateway, ValuesAndMetaAreRetainedAndANormalLinkHasNoError) {
   StartSimulator();
@@ -253,9 +50,11 @@ TEST_F(Gateway, WritesFromOnReachTheDriverAndTheAnswerIsLogged) {
       // A set-point stays in the driver's recipe: nothing is queued.
       {"scale2/controls/target_1", "120",
        "write scale2/target_1 = 120: not queued (OnDataWrite answered false)"},
-      {"scale1/controls/weight", "5", "write scale1/weight: refused, it is read-only (5)"},
-      {"scale1/controls/run", "maybe", "write scale1/run: refused, \"maybe\" is not 0/1 or on/off"},
-      {"scale9/controls/run", "1", "write tk571/devices/scale9/controls/run/on: no such device"},
+      {"scale1/controls/weight", "5",
+       "mqtt: write scale1/weight = \"5\": refused, the control is read-only"},
+      {"scale1/controls/run", "maybe",
+       "mqtt: write scale1/run = \"maybe\": refused, not a value of the control (not 0/1"},
+      {"scale9/controls/run", "1", "mqtt: write \"scale9/run\" = \"1\": refused, no such control"},
       {"scale1/controls/run", "1", "write scale1/run = 1: queued"},
   };
   for (const WriteCase& c : cases) {
@@ -278,6 +77,88 @@ TEST_F(Gateway, WritesFromOnReachTheDriverAndTheAnswerIsLogged) {
   for (const char* part : {R"("device":"scale1")", R"("number":1)", R"({"amount":)",
                            R"("material":4})", R"("time":"20)", R"("unit":"kg")"}) {
     EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
+  }
+}
+
+struct RefusedCase {
+  const char* what;
+  const char* control;
+  std::string payload;
+  const char* logged;
+};
+
+TEST_F(Gateway, WritesThePolicyRefusesPutNothingOnTheWireAndLogOneShortLine) {
+  StartSimulator();
+  // Each control may be written once a minute; scale2 takes no commands.
+  StartGateway(Config(R"({"enabled": true, "commands": true, "min_interval_ms": 60000})",
+                      DeviceJson(2, R"({"commands": false})")));
+  WaitForLog("line1: line link 1 (normal)");
+  const std::vector<RefusedCase> cases = {
+      {"negative", "scale1/controls/target_1", "-5",
+       "mqtt: write scale1/target_1 = \"-5\": refused, out of range (-5 is outside 0..9999)"},
+      {"beyond the display", "scale1/controls/target_1", "70000",
+       "refused, out of range (70000 is outside 0..9999)"},
+      {"huge", "scale1/controls/target_1", "1e300",
+       "refused, out of range (1e+300 is outside 0..9999)"},
+      {"1 MB", "scale1/controls/run", std::string(1 << 20, '1'),
+       "(1048576 bytes): refused, the payload is too large (1048576 bytes, at most 32)"},
+      {"a forged log line", "scale1/controls/run", "1\n12:00:00.000  forged",
+       "= \"1\\x0a12:00:00.000  forged\": refused, not a value of the control"},
+      {"commands off", "scale2/controls/run", "1",
+       "mqtt: write scale2/run = \"1\": refused, commands are switched off"},
+  };
+  for (const RefusedCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Publish(std::string("tk571/devices/") + c.control + "/on", c.payload);
+    WaitForLog(c.logged);
+    const std::string& out = gateway_->Output();
+    const std::size_t at = out.find(c.logged);
+    if (at == std::string::npos) continue;
+    const std::size_t start = out.rfind('\n', at) + 1;
+    EXPECT_LT(out.find('\n', at) - start, 200u) << out.substr(start, 300);
+  }
+  EXPECT_EQ(gateway_->Output().find("\n12:00:00.000  forged"), std::string::npos);
+
+  // A flood: the first write goes, the rest are dropped, and the log holds
+  // a few lines and their summary, not a thousand.
+  std::string flood;
+  for (int i = 0; i < 1000; ++i) flood += std::to_string(100 + i % 7) + "\n";
+  Publish("tk571/devices/scale2/controls/target_1/on", flood, true);
+  WaitForLog("write scale2/target_1 = 100: not queued");
+  WaitForLog("mqtt: write scale2/target_1 refused: ");
+  const std::string& out = gateway_->Output();
+  std::size_t lines = 0;
+  for (std::size_t at = out.find("scale2/target_1"); at != std::string::npos;
+       at = out.find("scale2/target_1", at + 1)) {
+    ++lines;
+  }
+  EXPECT_LE(lines, 10u) << out;
+  EXPECT_NE(out.find("refused: 99"), std::string::npos) << out;
+
+  // Writes switched off: the meta data says read-only and Home Assistant is
+  // offered no command.
+  std::string config = Config(R"({"enabled": false, "commands": true})");
+  config.replace(config.find(R"("writes")"), 0, R"("homeassistant": {"discovery": true}, )");
+  std::ofstream(dir_ + "/gateway.json") << config;
+  kill(gateway_->Pid(), SIGHUP);
+  WaitForLog("connected,", 2);
+  WaitForLog("scale1: link 1 (normal)", 2);
+  Publish("tk571/devices/scale1/controls/run/on", "1");
+  WaitForLog("mqtt: write scale1/run = \"1\": refused, writes are switched off");
+  const std::string retained =
+      RetainedWith({"homeassistant/sensor/gw-test_scale1/target_1/config {"}, "#");
+  EXPECT_NE(
+      retained.find(
+          R"(tk571/devices/scale1/controls/target_1/meta {"address":"M_FINAL1:1.-1","max":9999.0,"min":0.0)"),
+      std::string::npos)
+      << retained;
+  EXPECT_EQ(retained.find("command_topic"), std::string::npos) << retained;
+  EXPECT_EQ(retained.find(R"("readonly":false)"), std::string::npos) << retained;
+
+  // No start (ST), abort (ABO) or recipe menu (SET) went to the controllers.
+  const std::string trace = ReadFile(Trace());
+  for (const char* frame : {">> 53 54 0D 0A", ">> 41 42 4F 0D 0A", ">> 53 45 54 0D 0A"}) {
+    EXPECT_EQ(trace.find(frame), std::string::npos) << frame;
   }
 }
 
@@ -353,6 +234,40 @@ TEST_F(Gateway, ARestartedBrokerGetsTheRetainedStateBack) {
   }
 }
 
+TEST_F(Gateway, AfterAStalledBrokerEveryTopicHoldsItsLatestValue) {
+  StartSimulator();
+  // A short keep-alive: the stall also ends the connection.
+  std::string config = Config();
+  const std::string anchor = R"("reconnect_max_s": 2)";
+  config.replace(config.find(anchor), anchor.size(), anchor + R"(, "keepalive_s": 5)");
+  StartGateway(config);
+  WaitForLog("line1: line link 1 (normal)");
+  Publish("tk571/devices/scale1/controls/run/on", "1");
+  WaitForLog("write scale1/run = 1: queued");
+  // The whole batch runs while the broker takes nothing.
+  kill(broker_->Pid(), SIGSTOP);
+  WaitForLog("scale1: batch finished,");
+  WaitForLog("connection lost");
+  kill(broker_->Pid(), SIGCONT);
+  WaitForLog("connected,", 2);
+
+  const std::string& out = gateway_->Output();
+  const std::size_t at = out.find("scale1: batch finished,");
+  std::istringstream amounts(out.substr(at, out.find('\n', at) - at));
+  std::vector<std::string> expected = {R"("writes":{"done":1,"failed":0,"refused":0})"};
+  for (std::string word; amounts >> word;) {
+    if (word.size() > 3 && word[0] == 'M' && word[2] == '=') {
+      expected.push_back("tk571/devices/scale1/controls/final_" + word.substr(1, 1) + " " +
+                         word.substr(3) + "\n");
+    }
+  }
+  ASSERT_EQ(expected.size(), 5u) << out;
+  const std::string retained = RetainedWith(expected);
+  for (const std::string& text : expected) {
+    EXPECT_NE(retained.find(text), std::string::npos) << text << " in:\n" << retained;
+  }
+}
+
 TEST_F(Gateway, TerminateStopsTheDriverAndLeavesTheStatusOffline) {
   StartSimulator();
   StartGateway();
@@ -411,6 +326,9 @@ TEST_F(Gateway, BadConfigurationsAreRefusedWithThePlaceInTheFile) {
            R"("devices": [{"number": 1, "name": "s1", "tags": [)" + tags + "]}]}]}";
   };
   const std::string weight = R"({"name": "w", "address": "READ1:1"})";
+  const auto modbus = [](std::string text) {
+    return text.insert(1, R"("modbus": {"port": 5020}, )");
+  };
   const std::vector<BadConfig> cases = {
       {"not JSON", "{\"broker\": ", "gateway.json: not JSON: parse error at line 1, column 12"},
       {"no broker", R"({"lines": []})", "gateway.json: /: Missing required property 'broker'."},
@@ -446,6 +364,15 @@ TEST_F(Gateway, BadConfigurationsAreRefusedWithThePlaceInTheFile) {
           {"name": "b", "port": "com2", "devices": [{"number": 1, "name": "s2", "tags": [)" +
            weight + R"(]}]}]})",
        "gateway.json: /lines/1/port: port \"com2\" is already used at /lines/0/port"},
+      {"Modbus unit of a line that is not there",
+       R"({"broker": {"url": "mqtt://h"}, "modbus": {"units": [{"unit": 1, "line": "l2"}]},
+          "lines": [{"name": "l1", "port": "Com1", "devices": [{"number": 1, "name": "s1",
+          "tags": [)" +
+           weight + "]}]}]}",
+       "gateway.json: /modbus/units/0/line: no line is named \"l2\""},
+      {"two tags on the same Modbus registers",
+       modbus(line("", weight + R"(, {"name": "w2", "address": "read1:1"})")),
+       "gateway.json: /modbus: s1/w2 would have the registers of s1/w (both READ1:1.-1)"},
   };
   for (const BadConfig& c : cases) {
     SCOPED_TRACE(c.what);
@@ -460,3 +387,4 @@ TEST_F(Gateway, BadConfigurationsAreRefusedWithThePlaceInTheFile) {
 }
 
 }  // namespace
+}  // namespace tk571::gateway_test

@@ -1,28 +1,40 @@
 // The running gateway for one configuration: the broker link, one worker per
-// line, and the routing of writes from the broker to the line that owns the
-// device. A reload builds a new Gateway after the old one has stopped.
+// line, the Modbus server when configured, and the road of writes from any
+// source (the broker, Modbus TCP) through the write policy to the line that
+// owns the device. A reload builds a new Gateway after the old one has
+// stopped.
 #pragma once
 
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "driver_library.h"
 #include "gateway_config.h"
 #include "line_plan.h"
 #include "line_worker.h"
+#include "log_throttle.h"
+#include "modbus_server.h"
 #include "mqtt_link.h"
+#include "register_map.h"
 #include "topics.h"
+#include "write_policy.h"
+#include "write_road.h"
 
 namespace tk571::gateway {
 
-class Gateway {
+class Gateway : public WriteRoad {
  public:
-  Gateway(const GatewayConfig& config, std::vector<LinePlan> plans, host::DriverLibrary& library);
-  // Stops the lines (FreeDriver on each), then says "offline" and disconnects.
-  ~Gateway();
+  Gateway(const GatewayConfig& config, std::vector<LinePlan> plans, RegisterMap map,
+          host::DriverLibrary& library);
+  // Stops the Modbus server and the lines (FreeDriver on each), then says
+  // "offline" and disconnects.
+  ~Gateway() override;
   Gateway(const Gateway&) = delete;
   Gateway& operator=(const Gateway&) = delete;
 
@@ -33,17 +45,41 @@ class Gateway {
   // this one does not have.
   void ClearStale(const std::vector<std::string>& earlier_topics);
 
+  // The one way in for writes, whatever their source ("mqtt", "modbus"; it
+  // names the source in the log): the policy decides, an allowed write is
+  // queued for the line, a refused one gets one bounded log line and `w` in
+  // the control's `meta/error`. Any thread.
+  WriteVerdict SubmitWrite(const std::string& device, const std::string& control,
+                           std::string_view payload, std::string_view source);
+  // The Modbus server's way onto that road.
+  WriteVerdict Submit(const std::string& device, const std::string& control,
+                      const std::string& payload) override;
+
  private:
   void OnMessage(const std::string& topic, const std::string& payload, bool retained);
+  void Refused(LineWorker* worker, const std::string& device, const std::string& control,
+               std::string_view payload, std::string_view source, const WriteDecision& decision);
+  // Summaries of held-back log lines once a second and the metrics every
+  // few seconds, until the gateway stops.
+  void Housekeeping();
+  void PublishMetrics();
 
   GatewayConfig config_;
   Topics topics_;
   std::vector<LinePlan> plans_;
+  RegisterMap map_;
   host::DriverLibrary& library_;
+  WritePolicy policy_;
+  LogThrottle refusal_log_;
   std::unique_ptr<MqttLink> link_;
   std::vector<std::unique_ptr<LineWorker>> workers_;
+  std::unique_ptr<ModbusServer> modbus_;
   std::mutex route_mutex_;
   std::map<std::string, LineWorker*> worker_of_device_;
+  std::mutex housekeeping_mutex_;
+  std::condition_variable housekeeping_wake_;
+  bool stopping_ = false;
+  std::thread housekeeping_;
 };
 
 }  // namespace tk571::gateway

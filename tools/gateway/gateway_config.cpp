@@ -1,5 +1,7 @@
 #include "gateway_config.h"
 
+#include <arpa/inet.h>
+
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -14,8 +16,8 @@ namespace {
 
 using nlohmann::json;
 
-// The name of the automatic link control of every device and line.
-constexpr const char* kLinkControl = "link";
+// The names of the controls the gateway adds to every device and line.
+constexpr const char* kReservedControls[] = {"link", "link_text"};
 
 template <typename T>
 T Get(const json& object, const char* key, T fallback) {
@@ -66,9 +68,9 @@ BrokerConfig ReadBroker(const json& b, std::vector<std::string>* errors) {
   broker.client_id = Get<std::string>(b, "client_id", broker.client_id);
   broker.credentials_file = Get<std::string>(b, "credentials_file", "");
   if (const auto tls = b.find("tls"); tls != b.end()) {
-    broker.tls =
-        TlsFiles{tls->at("ca_file").get<std::string>(), Get<std::string>(*tls, "cert_file", ""),
-                 Get<std::string>(*tls, "key_file", "")};
+    broker.tls = TlsFiles{
+        tls->at("ca_file").get<std::string>(), Get<std::string>(*tls, "cert_file", ""),
+        Get<std::string>(*tls, "key_file", ""), Get<std::string>(*tls, "min_version", "1.2")};
     if (broker.tls->cert_file.empty() != broker.tls->key_file.empty()) {
       errors->push_back("/broker/tls: cert_file and key_file go together");
     }
@@ -88,6 +90,8 @@ TagConfig ReadTag(const json& t, const std::string& path) {
   tag.address = t.at("address").get<std::string>();
   tag.scan_ms = Get<uint32_t>(t, "scan_ms", tag.scan_ms);
   if (t.contains("writable")) tag.writable = t["writable"].get<bool>();
+  if (t.contains("min")) tag.min = t["min"].get<double>();
+  if (t.contains("max")) tag.max = t["max"].get<double>();
   tag.unit = Get<std::string>(t, "unit", "");
   if (const auto title = t.find("title"); title != t.end()) {
     tag.title = TagTitle{Get<std::string>(*title, "en", ""), Get<std::string>(*title, "zh", "")};
@@ -120,6 +124,10 @@ LineConfig ReadLine(const json& l, const std::string& path) {
     device.number = devices[d].at("number").get<int>();
     device.name = devices[d].at("name").get<std::string>();
     device.json_path = device_path;
+    if (const auto writes = devices[d].find("writes"); writes != devices[d].end()) {
+      device.writes.enabled = Get<bool>(*writes, "enabled", true);
+      device.writes.commands = Get<bool>(*writes, "commands", true);
+    }
     const json& tags = devices[d].at("tags");
     for (std::size_t t = 0; t < tags.size(); ++t) {
       device.tags.push_back(ReadTag(tags[t], device_path + "/tags/" + std::to_string(t)));
@@ -129,6 +137,63 @@ LineConfig ReadLine(const json& l, const std::string& path) {
   }
   block.devices = numbers;
   return line;
+}
+
+// Each unit names a line or a device of this file, once; without a list each
+// line gets its own unit, numbered from 1 in file order.
+ModbusConfig ReadModbus(const json& m, const std::vector<LineConfig>& lines,
+                        std::vector<std::string>* errors) {
+  ModbusConfig modbus;
+  modbus.listen = Get<std::string>(m, "listen", modbus.listen);
+  in_addr address{};
+  if (inet_pton(AF_INET, modbus.listen.c_str(), &address) != 1) {
+    errors->push_back("/modbus/listen: " + Quoted(modbus.listen) + " is not an IPv4 address");
+  }
+  modbus.port = Get<int>(m, "port", modbus.port);
+  modbus.max_clients = Get<int>(m, "max_clients", modbus.max_clients);
+  modbus.idle_timeout_s = Get<int>(m, "idle_timeout_s", modbus.idle_timeout_s);
+  modbus.stale_s = Get<int>(m, "stale_s", modbus.stale_s);
+  if (Get<std::string>(m, "word_order", "big") == "little") modbus.word_order = WordOrder::kLittle;
+  if (Get<std::string>(m, "setpoints", "float32") == "int32") {
+    modbus.setpoints = SetPointFormat::kScaledInt32;
+  }
+  modbus.setpoint_scale = Get<int>(m, "setpoint_scale", modbus.setpoint_scale);
+  std::set<std::string> line_names;
+  std::set<std::string> device_names;
+  for (const LineConfig& line : lines) {
+    line_names.insert(line.name);
+    for (const DeviceConfig& device : line.devices) device_names.insert(device.name);
+  }
+  std::map<int, std::string> used;
+  if (const auto units = m.find("units"); units != m.end()) {
+    for (std::size_t i = 0; i < units->size(); ++i) {
+      const json& u = (*units)[i];
+      ModbusUnit unit;
+      unit.json_path = "/modbus/units/" + std::to_string(i);
+      unit.unit = u.at("unit").get<int>();
+      unit.line = Get<std::string>(u, "line", "");
+      unit.device = Get<std::string>(u, "device", "");
+      if (unit.line.empty() == unit.device.empty()) {
+        errors->push_back(unit.json_path + ": a unit names either a line or a device");
+      } else if (!unit.line.empty() && line_names.count(unit.line) == 0) {
+        errors->push_back(unit.json_path + "/line: no line is named " + Quoted(unit.line));
+      } else if (!unit.device.empty() && device_names.count(unit.device) == 0) {
+        errors->push_back(unit.json_path + "/device: no device is named " + Quoted(unit.device));
+      }
+      const auto [it, fresh] = used.emplace(unit.unit, unit.json_path + "/unit");
+      if (!fresh) {
+        errors->push_back(unit.json_path + "/unit: unit " + std::to_string(unit.unit) +
+                          " is already used at " + it->second);
+      }
+      modbus.units.push_back(std::move(unit));
+    }
+  } else {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      modbus.units.push_back(
+          ModbusUnit{static_cast<int>(i) + 1, lines[i].name, "", lines[i].json_path});
+    }
+  }
+  return modbus;
 }
 
 // Names become topic levels, ports are held exclusively, and device numbers
@@ -152,7 +217,9 @@ void CheckUnique(const GatewayConfig& config, std::vector<std::string>* errors) 
       once(numbers, std::to_string(device.number), device.json_path + "/number",
            "device number " + std::to_string(device.number));
       std::map<std::string, std::string> tags;
-      tags.emplace(kLinkControl, "(the device's link control)");
+      for (const char* reserved : kReservedControls) {
+        tags.emplace(reserved, "(a control of the gateway's own)");
+      }
       for (const TagConfig& tag : device.tags) {
         once(tags, tag.name, tag.json_path + "/name", "tag name " + Quoted(tag.name));
       }
@@ -186,11 +253,20 @@ ConfigResult ParseConfig(const std::string& text) {
     config.homeassistant.discovery = Get<bool>(*ha, "discovery", true);
     config.homeassistant.prefix = Get<std::string>(*ha, "prefix", config.homeassistant.prefix);
   }
+  if (const auto writes = document.find("writes"); writes != document.end()) {
+    config.writes.enabled = Get<bool>(*writes, "enabled", false);
+    config.writes.commands = Get<bool>(*writes, "commands", false);
+    config.writes.min_interval_ms =
+        Get<uint32_t>(*writes, "min_interval_ms", config.writes.min_interval_ms);
+  }
   const json& lines = document.at("lines");
   for (std::size_t i = 0; i < lines.size(); ++i) {
     config.lines.push_back(ReadLine(lines[i], "/lines/" + std::to_string(i)));
   }
   CheckUnique(config, &result.errors);
+  if (const auto modbus = document.find("modbus"); modbus != document.end()) {
+    config.modbus = ReadModbus(*modbus, config.lines, &result.errors);
+  }
   return result;
 }
 

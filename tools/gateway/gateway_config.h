@@ -14,14 +14,15 @@ namespace tk571::gateway {
 struct TlsFiles {
   std::string ca_file;
   std::string cert_file;
-  std::string key_file;
+  std::string key_file;  // a secret: see SecretPath
+  std::string min_version = "1.2";
 };
 
 struct BrokerConfig {
   std::string host;
   int port = 1883;
   std::string client_id = "tk571-gateway";
-  std::string credentials_file;
+  std::string credentials_file;  // a secret: see SecretPath
   std::optional<TlsFiles> tls;
   std::string topic_prefix;
   int qos = 1;
@@ -34,9 +35,48 @@ struct HomeAssistantConfig {
   std::string prefix = "homeassistant";
 };
 
+// The order of the two registers of a 32-bit value: high word first (big) or
+// low word first (little); the bytes of each register are big-endian always.
+enum class WordOrder { kBig, kLittle };
+enum class SetPointFormat { kFloat32, kScaledInt32 };
+
+// One unit id: a whole line (its devices side by side) or one device.
+struct ModbusUnit {
+  int unit = 1;
+  std::string line;    // set for a line's unit
+  std::string device;  // set for a device's unit
+  std::string json_path;
+};
+
+struct ModbusConfig {
+  std::string listen = "127.0.0.1";
+  int port = 502;
+  int max_clients = 8;
+  int idle_timeout_s = 60;
+  int stale_s = 5;
+  WordOrder word_order = WordOrder::kBig;
+  SetPointFormat setpoints = SetPointFormat::kFloat32;
+  int setpoint_scale = 10;
+  std::vector<ModbusUnit> units;  // after reading, never empty
+};
+
 struct TagTitle {
   std::string en;
   std::string zh;
+};
+
+// The write switches. Each level can only take away what the one above
+// gives: the global switches are off unless turned on, a device's follow
+// the global ones unless turned off.
+struct WriteSettings {
+  bool enabled = false;
+  bool commands = false;           // START_UP, LOAD_SETM, READ_SETM
+  uint32_t min_interval_ms = 500;  // per control, between two writes that go to the line
+};
+
+struct DeviceWrites {
+  bool enabled = true;
+  bool commands = true;
 };
 
 struct TagConfig {
@@ -44,6 +84,8 @@ struct TagConfig {
   std::string address;  // as written; UTF-8
   uint32_t scan_ms = 1000;
   std::optional<bool> writable;  // unset: writable exactly when the kind is write-only
+  std::optional<double> min;     // a set-point's limits; unset: what the controller takes
+  std::optional<double> max;
   std::string unit;
   TagTitle title;
   std::string json_path;  // "/lines/0/devices/1/tags/2", for messages
@@ -52,6 +94,7 @@ struct TagConfig {
 struct DeviceConfig {
   int number = 0;
   std::string name;
+  DeviceWrites writes;
   std::vector<TagConfig> tags;
   std::string json_path;
 };
@@ -68,6 +111,8 @@ struct GatewayConfig {
   std::string library;  // empty: the default search
   BrokerConfig broker;
   HomeAssistantConfig homeassistant;
+  std::optional<ModbusConfig> modbus;
+  WriteSettings writes;
   std::vector<LineConfig> lines;
 };
 

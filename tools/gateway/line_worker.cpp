@@ -28,6 +28,8 @@ constexpr double kLinkNeverAnswered = 0;
 constexpr double kLinkNormal = 1;
 constexpr double kLinkInterference = 2;
 constexpr double kLinkFailing = 3;
+// The driver's message after an exchange that got no answer in time.
+constexpr const char* kTimeoutMessage = "通讯超时错";
 
 std::string LinkWord(double status) {
   static const char* const kWords[] = {"never answered", "normal", "interference",
@@ -72,6 +74,9 @@ LineWorker::LineWorker(host::DriverLibrary& library, LinePlan plan, const Topics
       materials[c.device_number].push_back(c.channel);
   }
   for (const auto& [device, channels] : materials) batches_.emplace(device, BatchTracker(channels));
+  metrics_.Update([this](LineFigures& f) {
+    for (const auto& [number, name] : device_names_) f.devices[name];
+  });
   write_error_.assign(plan_.controls.size(), false);
   published_error_.assign(plan_.controls.size(), std::nullopt);
   failure_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -87,6 +92,10 @@ LineWorker::~LineWorker() {
 }
 
 void LineWorker::Start() {
+  for (const DeviceConfig& device : plan_.config.devices) {
+    Publish(topics_.DeviceMeta(device.name), DeviceMetaPayload(device, plan_.config.name));
+    Publish(topics_.DeviceMetaError(device.name), "r");  // until the driver reports it normal
+  }
   for (std::size_t i = 0; i < plan_.controls.size(); ++i) {
     const Control& c = plan_.controls[i];
     link_.Publish(topics_.Meta(c.device, c.name), MetaPayload(c, static_cast<int>(i)));
@@ -98,6 +107,10 @@ void LineWorker::Start() {
   thread_ = std::thread(&LineWorker::Run, this);
 }
 
+void LineWorker::Publish(const std::string& topic, const std::string& payload) {
+  if (link_.Publish(topic, payload)) metrics_.Update([](LineFigures& f) { ++f.dropped; });
+}
+
 void LineWorker::LogLine(const std::string& text) const {
   Log(plan_.config.name + ": " + text);
 }
@@ -107,6 +120,11 @@ void LineWorker::DriverMessage(char* raw) {
   if (message.Empty()) return;
   std::string text = host::DisplayText(message.View());
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  const bool timeout = text.find(kTimeoutMessage) != std::string::npos;
+  metrics_.Update([timeout](LineFigures& f) {
+    ++f.driver_messages;
+    if (timeout) ++f.timeouts;
+  });
   // A timeout is reported at every failed exchange; once is enough.
   if (text == last_message_) return;
   last_message_ = text;
@@ -121,18 +139,26 @@ std::string LineWorker::Unreachable(int device) const {
   return "the device does not answer (link " + StatusText(status) + ")";
 }
 
-void LineWorker::RequestWrite(const std::string& device, const std::string& control,
-                              const std::string& payload) {
-  {
-    const std::lock_guard<std::mutex> lock(queue_mutex_);
-    if (queue_.size() < kMaxWaitingWrites) {
-      queue_.push_back(WriteRequest{device, control, payload});
-      Signal(wake_fd_);
-      return;
-    }
-  }
-  LogLine("write " + device + "/" + control + " = " + payload +
-          ": refused, the line has too many writes waiting");
+bool LineWorker::RequestWrite(const std::string& device, const std::string& control,
+                              const std::string& value) {
+  const auto found = index_of_topic_.find({device, control});
+  if (found == index_of_topic_.end()) return false;
+  const std::lock_guard<std::mutex> lock(queue_mutex_);
+  if (queue_.size() >= kMaxWaitingWrites) return false;
+  queue_.push_back(WriteRequest{found->second, value});
+  metrics_.Update([this](LineFigures& f) { f.write_queue = queue_.size(); });
+  Signal(wake_fd_);
+  return true;
+}
+
+void LineWorker::NoteRefused(const std::string& device, const std::string& control) {
+  const auto found = index_of_topic_.find({device, control});
+  if (found == index_of_topic_.end()) return;
+  metrics_.Update([](LineFigures& f) { ++f.writes_refused; });
+  const std::lock_guard<std::mutex> lock(queue_mutex_);
+  if (std::find(refused_.begin(), refused_.end(), found->second) != refused_.end()) return;
+  refused_.push_back(found->second);
+  Signal(wake_fd_);
 }
 
 void LineWorker::Run() {
@@ -156,6 +182,7 @@ void LineWorker::Run() {
       WaitUntil(next_read);
     }
     running_ = false;
+    values_.DriverRunning(false);
     lib_.FreeDriver();
     LogLine("driver stopped (FreeDriver)");
   }
@@ -171,6 +198,7 @@ bool LineWorker::StartDriver() {
   char* raw = nullptr;
   const bool started = lib_.IniDriver(infos.Count(), infos.Pointers(), block.data(), &raw) != 0;
   DriverMessage(raw);
+  metrics_.Update([started](LineFigures& f) { ++(started ? f.driver_starts : f.start_failures); });
   if (!started) {
     LogLine("the driver did not start on Com" + std::to_string(plan_.com) +
             " (IniDriver answered false)");
@@ -178,6 +206,7 @@ bool LineWorker::StartDriver() {
   }
   lib_.IniDriverEx(static_cast<uint32_t>(failure_fd_));
   running_ = true;
+  values_.DriverRunning(true);
   // The driver starts every link at 0 and reports changes only.
   line_link_ = kLinkNeverAnswered;
   for (const auto& [number, name] : device_names_) device_link_[number] = kLinkNeverAnswered;
@@ -212,7 +241,12 @@ void LineWorker::PollDriver(std::vector<TTagValueRec>& records) {
   char* raw = nullptr;
   lib_.OnDataRead(&count, records.data(), &raw);
   const int32_t n = std::clamp<int32_t>(count, 0, static_cast<int32_t>(records.size()));
+  metrics_.Update([n](LineFigures& f) {
+    ++f.polls;
+    f.records += static_cast<uint64_t>(n);
+  });
   std::vector<int> finished_devices;
+  values_.Polled(Clock::now());
   for (int32_t i = 0; i < n; ++i) {
     TTagValueRec& record = records[static_cast<std::size_t>(i)];
     HandleRecord(record, &finished_devices);
@@ -230,8 +264,8 @@ void LineWorker::PollDriver(std::vector<TTagValueRec>& records) {
       amounts += " M" + std::to_string(a.material) + "=" + NumberText(a.amount);
     }
     LogLine(name + ": batch finished," + amounts);
-    link_.Publish(topics_.Batch(name),
-                  BatchPayload(name, device, std::chrono::system_clock::now(), *batch));
+    Publish(topics_.Batch(name),
+            BatchPayload(name, device, std::chrono::system_clock::now(), *batch));
   }
   DriverMessage(raw);
 }
@@ -242,7 +276,7 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
   const std::size_t index = found->second;
   const Control& c = plan_.controls[index];
   const std::string payload = ValuePayload(record);
-  link_.Publish(topics_.Control(c.device, c.name), payload);
+  Publish(topics_.Control(c.device, c.name), payload);
   switch (c.role) {
     case ControlRole::kLineLink: {
       // With one controller silent the line goes from normal to failing and
@@ -255,11 +289,22 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
       }
       if (record.Value.Float == kLinkNormal) failure_reported_ = false;
       line_link_ = record.Value.Float;
+      metrics_.Update([&record](LineFigures& f) {
+        f.line_link = record.Value.Float;
+        ++f.line_link_changes;
+      });
       break;
     }
     case ControlRole::kDeviceLink:
       device_link_[c.device_number] = record.Value.Float;
+      values_.DeviceLink(c.device_number, record.Value.Float);
+      metrics_.Update([&](LineFigures& f) {
+        DeviceFigures& d = f.devices[c.device];
+        d.link = record.Value.Float;
+        ++d.link_changes;
+      });
       LogLine(c.device + ": link " + StatusText(record.Value.Float));
+      Publish(topics_.DeviceMetaError(c.device), record.Value.Float == kLinkNormal ? "" : "r");
       for (std::size_t i = 0; i < plan_.controls.size(); ++i) {
         if (plan_.controls[i].device_number == c.device_number) PublishError(i);
       }
@@ -275,7 +320,15 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
                 (write_failed ? ", the write failed" : "") + " (quality " +
                 QualityText(record.Quality) + ")");
       }
+      metrics_.Update([&](LineFigures& f) {
+        if (write_failed) ++f.writes_failed;
+        if (record.Quality != TK571_QUALITY_GOOD) ++f.devices[c.device].bad_readings;
+      });
       write_error_[index] = write_failed;
+      values_.Reported(index,
+                       record.ValueType == TK571_VALUE_BOOL ? (record.Value.Bool != 0 ? 1.0 : 0.0)
+                                                            : record.Value.Float,
+                       write_failed, Clock::now());
       PublishError(index);
       if (c.type == "ENQ") {
         batches_.at(c.device_number).Report(c.channel, record.Value.Float);
@@ -298,14 +351,22 @@ void LineWorker::PublishError(std::size_t index) {
   if (write_error_[index]) error += "w";
   if (published_error_[index] == error) return;
   published_error_[index] = error;
-  link_.Publish(topics_.MetaError(c.device, c.name), error);
+  Publish(topics_.MetaError(c.device, c.name), error);
 }
 
 void LineWorker::ServeWrites() {
   std::deque<WriteRequest> requests;
+  std::vector<std::size_t> refused;
   {
     const std::lock_guard<std::mutex> lock(queue_mutex_);
     requests.swap(queue_);
+    refused.swap(refused_);
+  }
+  metrics_.Update([](LineFigures& f) { f.write_queue = 0; });
+  for (const std::size_t index : refused) {
+    write_error_[index] = true;
+    values_.WriteRefused(index);
+    PublishError(index);
   }
   for (const WriteRequest& request : requests) Answer(request);
 }
@@ -314,41 +375,35 @@ void LineWorker::RefuseWrite(std::size_t index, const std::string& what) {
   const Control& c = plan_.controls[index];
   LogLine("write " + c.device + "/" + c.name + ": refused, " + what);
   write_error_[index] = true;
+  values_.WriteRefused(index);
   PublishError(index);
 }
 
 void LineWorker::Answer(const WriteRequest& request) {
-  const auto found = index_of_topic_.find({request.device, request.control});
-  if (found == index_of_topic_.end()) {
-    LogLine("write " + request.device + "/" + request.control + ": no such control");
-    return;
-  }
-  const std::size_t index = found->second;
+  const std::size_t index = request.index;
   const Control& c = plan_.controls[index];
-  const std::string shown = c.device + "/" + c.name + " = " + request.payload;
-  if (!c.writable) {
-    RefuseWrite(index, "it is read-only (" + request.payload + ")");
-    return;
-  }
   if (const std::string reason = Unreachable(c.device_number); !reason.empty()) {
-    RefuseWrite(index, reason + ": " + request.payload);
+    metrics_.Update([](LineFigures& f) { ++f.writes_failed; });
+    RefuseWrite(index, reason + ": " + request.value);
     return;
   }
   TTagValueRec record;
   std::string text;
-  if (const std::string error = host::MakeWriteRecord(c.tag, request.payload, &text, &record);
+  if (const std::string error = host::MakeWriteRecord(c.tag, request.value, &text, &record);
       !error.empty()) {
     RefuseWrite(index, error);
     return;
   }
   char* raw = nullptr;
   const bool queued = lib_.OnDataWrite(1, &record, &raw) != 0;
+  metrics_.Update([](LineFigures& f) { ++f.writes_done; });
   // The driver keeps a set-point in its recipe without queueing anything and
   // answers false for it; that is no failure.
-  LogLine("write " + shown + ": " +
+  LogLine("write " + c.device + "/" + c.name + " = " + request.value + ": " +
           (queued ? "queued" : "not queued (OnDataWrite answered false)"));
   DriverMessage(raw);
   write_error_[index] = false;
+  values_.WritePassed(index, queued, Clock::now());
   PublishError(index);
 }
 

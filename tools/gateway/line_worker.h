@@ -16,7 +16,9 @@
 
 #include "batch_tracker.h"
 #include "driver_library.h"
+#include "line_metrics.h"
 #include "line_plan.h"
+#include "live_values.h"
 #include "mqtt_link.h"
 #include "tag_records.h"
 #include "topics.h"
@@ -35,17 +37,23 @@ class LineWorker {
   void Start();
 
   const LinePlan& Plan() const { return plan_; }
+  const LineMetrics& Metrics() const { return metrics_; }
+  // The line's latest state, for readers that must not wait for the line.
+  const LineValues& Values() const { return values_; }
 
-  // A write from the broker; any thread. It is answered on the line's thread,
-  // or refused at once when too many are waiting.
-  void RequestWrite(const std::string& device, const std::string& control,
-                    const std::string& payload);
+  // A write the policy allowed, with the value as the driver takes it; any
+  // thread. It is answered on the line's thread; false when too many are
+  // waiting.
+  bool RequestWrite(const std::string& device, const std::string& control,
+                    const std::string& value);
+  // A write the policy refused: the control's meta/error gets its `w`. Any
+  // thread.
+  void NoteRefused(const std::string& device, const std::string& control);
 
  private:
   struct WriteRequest {
-    std::string device;
-    std::string control;
-    std::string payload;
+    std::size_t index = 0;
+    std::string value;
   };
 
   void Run();
@@ -63,6 +71,8 @@ class LineWorker {
   std::string Unreachable(int device) const;
   void LogLine(const std::string& text) const;
   void DriverMessage(char* raw);
+  // Publishes and counts a value the broker will never see.
+  void Publish(const std::string& topic, const std::string& payload);
 
   host::DriverLibrary& lib_;
   LinePlan plan_;
@@ -85,9 +95,12 @@ class LineWorker {
 
   int failure_fd_ = -1;
   int wake_fd_ = -1;
+  LineMetrics metrics_;
+  LineValues values_{plan_, metrics_};
   std::atomic<bool> stop_{false};
   std::mutex queue_mutex_;
   std::deque<WriteRequest> queue_;
+  std::vector<std::size_t> refused_;  // controls whose write was refused, for meta/error
   std::thread thread_;
 };
 

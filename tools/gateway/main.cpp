@@ -1,7 +1,8 @@
-// tk571-gateway --config FILE [--check]
+// tk571-gateway --config FILE [--check [--modbus-map[=csv]]] [--log-format text|json]
 //
 // Publishes the tags of TK571 controllers on one or more serial lines to an
-// MQTT broker and passes writes from the broker to the driver. SIGTERM and
+// MQTT broker and, when configured, as the registers of a Modbus TCP server,
+// and passes writes from either to the driver. SIGTERM and
 // SIGINT stop it cleanly; SIGHUP reloads the configuration (a configuration
 // with errors is reported and the running one kept).
 #include <signal.h>
@@ -20,6 +21,7 @@
 #include "line_plan.h"
 #include "log.h"
 #include "mqtt_link.h"
+#include "register_map.h"
 
 namespace {
 
@@ -31,24 +33,32 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
-    "usage: tk571-gateway --config FILE [--check]\n"
+    "usage: tk571-gateway --config FILE [--check [--modbus-map[=csv]]] [--log-format text|json]\n"
     "  --config FILE  the gateway's configuration (JSON; schema: config_schema.json)\n"
-    "  --check        check the configuration, with the driver's address check, and end\n"
+    "  --check        check the configuration, with the driver's address check and the\n"
+    "                 broker's credentials and TLS files, and end\n"
+    "  --modbus-map   with --check: print the Modbus register map (text, or csv)\n"
+    "  --log-format   text (default) or json: one JSON object a line\n"
     "Signals: SIGTERM/SIGINT stop, SIGHUP reloads the configuration.\n";
+
+enum class MapPrint { kNone, kText, kCsv };
 
 struct Options {
   std::string config;
   bool check = false;
+  MapPrint map = MapPrint::kNone;
 };
 
 struct Loaded {
   GatewayConfig config;
   std::vector<LinePlan> plans;
+  RegisterMap map;
   std::vector<std::string> errors;
   bool library_failed = false;
 };
 
-// The file's form first, then every address through the driver.
+// The file's form first, then every address through the driver, then the
+// broker's credentials and TLS files as the connection will use them.
 Loaded Load(const std::string& path, std::unique_ptr<host::DriverLibrary>* library) {
   Loaded loaded;
   ConfigResult result = LoadConfig(path);
@@ -68,7 +78,14 @@ Loaded Load(const std::string& path, std::unique_ptr<host::DriverLibrary>* libra
   }
   std::vector<std::string> errors;
   loaded.plans = PlanLines(loaded.config, **library, &errors);
+  if (errors.empty() && loaded.config.modbus) {
+    loaded.map = BuildRegisterMap(*loaded.config.modbus, loaded.plans, &errors);
+  }
   for (const std::string& e : errors) loaded.errors.push_back(path + ": " + e);
+  if (std::string error;
+      loaded.errors.empty() && !MqttLink::CheckSettings(loaded.config.broker, &error)) {
+    loaded.errors.push_back(path + ": /broker: " + error);
+  }
   return loaded;
 }
 
@@ -101,11 +118,21 @@ class SignalFd {
 
 int Run(const Options& options) {
   SignalFd signals;
+  MqttLibrary mqtt;
   std::unique_ptr<host::DriverLibrary> library;
   Loaded loaded = Load(options.config, &library);
   if (!loaded.errors.empty()) {
     for (const std::string& e : loaded.errors) std::cerr << "tk571-gateway: " << e << std::endl;
     return loaded.library_failed ? kExitFailure : kExitUsage;
+  }
+  if (options.map != MapPrint::kNone) {
+    if (!loaded.config.modbus) {
+      std::cerr << "tk571-gateway: " << options.config << ": there is no modbus section"
+                << std::endl;
+      return kExitUsage;
+    }
+    std::cout << RegisterMapTable(loaded.map, options.map == MapPrint::kCsv);
+    return kExitOk;
   }
   if (options.check) {
     std::size_t tags = 0;
@@ -115,9 +142,9 @@ int Run(const Options& options) {
     return kExitOk;
   }
 
-  MqttLibrary mqtt;
   Log("driver library " + library->Path());
-  auto gateway = std::make_unique<Gateway>(loaded.config, std::move(loaded.plans), *library);
+  auto gateway = std::make_unique<Gateway>(loaded.config, std::move(loaded.plans),
+                                           std::move(loaded.map), *library);
   std::string error;
   if (!gateway->Start(&error)) {
     std::cerr << "tk571-gateway: " << error << std::endl;
@@ -141,7 +168,8 @@ int Run(const Options& options) {
     }
     const std::vector<std::string> earlier = gateway->RetainedTopics();
     gateway.reset();
-    gateway = std::make_unique<Gateway>(next.config, std::move(next.plans), *library);
+    gateway = std::make_unique<Gateway>(next.config, std::move(next.plans), std::move(next.map),
+                                        *library);
     if (!gateway->Start(&error)) {
       Log(error);
       return kExitFailure;
@@ -163,6 +191,13 @@ int main(int argc, char** argv) {
       options.config = args[++i];
     } else if (args[i] == "--check") {
       options.check = true;
+    } else if (args[i] == "--modbus-map" || args[i] == "--modbus-map=text") {
+      options.map = MapPrint::kText;
+    } else if (args[i] == "--modbus-map=csv") {
+      options.map = MapPrint::kCsv;
+    } else if (args[i] == "--log-format" && i + 1 < args.size() &&
+               (args[i + 1] == "text" || args[i + 1] == "json")) {
+      SetLogFormat(args[++i] == "json" ? LogFormat::kJson : LogFormat::kText);
     } else if (args[i] == "--help" || args[i] == "-h") {
       std::cout << kUsage;
       return kExitOk;
@@ -170,6 +205,10 @@ int main(int argc, char** argv) {
       std::cerr << "tk571-gateway: unknown option " << args[i] << "\n" << kUsage;
       return kExitUsage;
     }
+  }
+  if (options.map != MapPrint::kNone && !options.check) {
+    std::cerr << "tk571-gateway: --modbus-map goes with --check\n" << kUsage;
+    return kExitUsage;
   }
   if (options.config.empty()) {
     std::cerr << "tk571-gateway: --config FILE is needed\n" << kUsage;
