@@ -7,13 +7,14 @@
 # machine and on what else runs on it.
 #
 #   bench/gateway_bench.sh [--build DIR] [--lines N] [--window SECONDS] [--weights-only]
-#                          [--stall SECONDS]
+#                          [--stall SECONDS] [--qos 0|1|2]
 #
 # By default each controller has its live weight, its four final amounts
 # (ENQ) and its start switch; --weights-only leaves out the final amounts, whose
 # status query the driver polls beside the weight. --stall stops the broker
 # (SIGSTOP) for that long after the window and samples the gateway's memory
-# every second meanwhile: what a stalled broker costs it.
+# every second meanwhile: what a stalled broker costs it (with --qos 1 the
+# client library keeps every message until the broker acknowledges it).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
@@ -21,6 +22,7 @@ lines=8
 window=30
 enq=1
 stall=0
+qos=0
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$(cd "$2" && pwd); shift ;;
@@ -28,6 +30,7 @@ while [ $# -gt 0 ]; do
     --window) window=$2; shift ;;
     --weights-only) enq=0 ;;
     --stall) stall=$2; shift ;;
+    --qos) qos=$2; shift ;;
     *) echo "gateway_bench.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -77,7 +80,7 @@ done
 for n in $(seq 1 "$lines"); do
   for _ in $(seq 100); do [ -e "$work/tty$n" ] && break; sleep 0.1; done
 done
-(IFS=,; echo "{\"library\": \"$build/src/driver/libtk571_485.so\", \"broker\": {\"url\": \"mqtt://127.0.0.1:$port\", \"client_id\": \"bench\", \"topic_prefix\": \"bench\", \"qos\": 0}, \"writes\": {\"enabled\": true, \"commands\": true}, \"lines\": [${line_json[*]}]}") >"$work/gateway.json"
+(IFS=,; echo "{\"library\": \"$build/src/driver/libtk571_485.so\", \"broker\": {\"url\": \"mqtt://127.0.0.1:$port\", \"client_id\": \"bench\", \"topic_prefix\": \"bench\", \"qos\": $qos}, \"writes\": {\"enabled\": true, \"commands\": true}, \"lines\": [${line_json[*]}]}") >"$work/gateway.json"
 
 (cd "$work" && exec "$build/tools/gateway/tk571-gateway" --config gateway.json >"$work/gateway.log" 2>&1) &
 gateway_pid=$!

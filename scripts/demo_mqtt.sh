@@ -49,8 +49,12 @@ wait_for() {
     sleep 0.1
   done
 }
-sub -t 'tk571/devices/+/controls/+' -t 'tk571/devices/+/controls/+/meta/error' \
-  -t 'tk571/devices/+/batch' -t 'tk571/gateway/+/status' | sed 's/^/  mqtt  /' &
+# The subscriber itself is the helper to stop: the $! of a pipeline or of a
+# shell function is another process, and the subscriber would outlive the
+# demo, holding its output open.
+mosquitto_sub -h 127.0.0.1 -p "$port" -v -t 'tk571/devices/+/controls/+' \
+  -t 'tk571/devices/+/controls/+/meta/error' -t 'tk571/devices/+/batch' \
+  -t 'tk571/gateway/+/status' > >(sed 's/^/  mqtt  /') &
 helpers+=($!)
 
 wait_for 2
