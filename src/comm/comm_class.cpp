@@ -80,6 +80,8 @@ TCommClass::TCommClass(bool clear_before_send)
 
 bool TCommClass::Open(const TDevicePDB& pdb, bool text_mode, std::string& message) {
   port_.Close();
+  closed_errors_ = platform::LineErrors();
+  taken_errors_ = platform::LineErrors();
   // Whatever was received belongs to the connection being replaced.
   receive_buffer_.clear();
   text_mode_ = text_mode;
@@ -144,15 +146,72 @@ bool TCommClass::Connect(uint32_t retry_ms) {
   }
   if (!ApplySettings()) {
     // Talking at settings the device refused would only produce garbage.
-    port_.Close();
-    status_text_ = kBuffersError;
+    const platform::SerialConfigured& configured = port_.Configured();
     diagnosis_ = device + "refused the line settings";
+    if (configured.frame_refused) {
+      diagnosis_ = device + "refused the line format " +
+                   platform::FrameName(platform::FrameOf(LineSettings())) + " (it keeps " +
+                   platform::FrameName(configured.running) + ")";
+    }
+    ClosePort();
+    status_text_ = kBuffersError;
     return false;
   }
   status_text_ = port_name_ + TK571_GBK("打开成功");
-  diagnosis_ = device + "opened";
+  diagnosis_ = device + ConfiguredText();
   ApplyRs485();
   return true;
+}
+
+std::string TCommClass::ConfiguredText() const {
+  const platform::SerialConfigured& configured = port_.Configured();
+  // Windows cannot tell a port that refuses the frame from wine's
+  // pseudo-terminal, which runs its own: it keeps the port, and says so.
+  std::string text = configured.frame_refused
+                         ? "runs " + platform::FrameName(configured.running) +
+                               ", refused the line format " +
+                               platform::FrameName(platform::FrameOf(LineSettings()))
+                         : std::string("opened");
+  switch (configured.low_latency) {
+    case platform::SerialLowLatency::kNotAsked:
+      break;
+    case platform::SerialLowLatency::kOn:
+      text += ", low latency on";
+      break;
+    case platform::SerialLowLatency::kRefused:
+      text += configured.low_latency_error != 0 ? std::string(", low latency refused: ") +
+                                                      std::strerror(configured.low_latency_error)
+                                                : std::string(", low latency not taken");
+      break;
+  }
+  return text;
+}
+
+void TCommClass::ClosePort() {
+  if (port_.IsOpen()) closed_errors_ += PortErrors();
+  port_.Close();
+}
+
+platform::LineErrors TCommClass::LineErrorCounts() {
+  platform::LineErrors errors = closed_errors_;
+  if (port_.IsOpen()) errors += PortErrors();
+  return errors;
+}
+
+platform::LineErrors TCommClass::TakeLineErrors() {
+  const platform::LineErrors total = LineErrorCounts();
+  const platform::LineErrors fresh = total - taken_errors_;
+  taken_errors_ = total;
+  return fresh;
+}
+
+std::string TCommClass::FramingDiagnosis(uint32_t framing_errors) const {
+  return port_name_ + " (" + device_path_ + "): " + std::to_string(framing_errors) +
+         " framing errors and no answer understood: the controllers may run another baud rate "
+         "than " +
+         std::to_string(LineSettings().baud) + " or another line format than " +
+         platform::FrameName(platform::FrameOf(LineSettings())) +
+         ", or two controllers with one device number answer at once";
 }
 
 void TCommClass::ApplyRs485() {
@@ -160,14 +219,17 @@ void TCommClass::ApplyRs485() {
   if (!rs485.enabled) return;
   // Not fatal: a converter with automatic direction control works without
   // it, and a pseudo-terminal always refuses.
-  const int error = port_.EnableRs485(rs485);
+  platform::SerialRs485 applied;
+  const int error = port_.EnableRs485(rs485, applied);
   if (error != 0) {
-    diagnosis_ += std::string(", RS-485 direction control refused: ") + std::strerror(error);
+    diagnosis_ += std::string(", RS-485 direction control refused: ") + std::strerror(error) +
+                  ", RTS dropped";
     return;
   }
+  // The delays the kernel took, which may differ from those asked for.
   diagnosis_ += ", RS-485 direction control on (RTS on send, " +
-                std::to_string(rs485.delay_before_ms) + " ms before, " +
-                std::to_string(rs485.delay_after_ms) + " ms after)";
+                std::to_string(applied.delay_before_ms) + " ms before, " +
+                std::to_string(applied.delay_after_ms) + " ms after)";
 }
 
 bool TCommClass::ApplySettings() {
@@ -192,7 +254,7 @@ bool TCommClass::MayReconnect() const {
 
 void TCommClass::Close() {
   may_connect_ = false;
-  port_.Close();
+  ClosePort();
 }
 
 bool TCommClass::Send(std::string_view request) {

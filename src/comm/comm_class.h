@@ -139,6 +139,20 @@ class TCommClass {
   const std::string& ReceiveBuffer() const { return receive_buffer_; }
   bool TextMode() const { return text_mode_; }
 
+  // Parity, framing, overrun and break errors of the line since Open, over
+  // every reconnection. A byte that came with an error never reaches the
+  // receive buffer.
+  platform::LineErrors LineErrorCounts();
+  // The errors counted since the last call (since Open for the first): an
+  // answer received while any was counted cannot be trusted.
+  platform::LineErrors TakeLineErrors();
+  // The run log's text for a line that keeps showing framing errors while
+  // no answer can be understood: "ComN (PATH): N framing errors and no
+  // answer understood: ..." naming the baud rate and the line format, which
+  // may differ from the controllers', and two controllers with one device
+  // number answering at once.
+  std::string FramingDiagnosis(uint32_t framing_errors) const;
+
   TCommEventChars& EventChars() { return event_chars_; }
   const TCommEventChars& EventChars() const { return event_chars_; }
   uint8_t Options() const { return options_; }
@@ -160,6 +174,9 @@ class TCommClass {
   // Opens the device of the current port, trying again with a short pause
   // until it opens or `retry_ms` have passed since the first try (0: once).
   virtual bool OpenDevice(uint32_t retry_ms);
+  // The errors the open device counted since it was opened. A test counts
+  // errors here that no pseudo-terminal can carry.
+  virtual platform::LineErrors PortErrors() { return port_.Errors(); }
 
  private:
   friend class TCommEventChars;
@@ -174,7 +191,11 @@ class TCommClass {
   bool WriteBytes(std::string_view bytes);
   void ReadAvailable(std::size_t count);
   // The device went away under us: close, so that Send can reconnect.
-  void LineLost() { port_.Close(); }
+  void LineLost() { ClosePort(); }
+  // Keeps the counts of the connection that ends.
+  void ClosePort();
+  // What the device made of the line settings, for the diagnosis.
+  std::string ConfiguredText() const;
   void EventCharsChanged();
 
   platform::SerialPort port_;
@@ -187,6 +208,9 @@ class TCommClass {
   platform::SerialOpenOutcome last_open_;
   std::string diagnosis_;
   std::string receive_buffer_;
+  // Errors of the connections closed since Open, and the total last taken.
+  platform::LineErrors closed_errors_;
+  platform::LineErrors taken_errors_;
   uint32_t write_timeout_ms_ = kDefaultTimeoutMs;
   std::vector<uint8_t> scratch_;
   uint8_t baud_index_ = 8;

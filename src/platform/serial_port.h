@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/line_errors.h"
+#include "platform/parmrk_decoder.h"
 #include "platform/serial_diagnosis.h"
 
 namespace tk571::platform {
@@ -25,6 +27,36 @@ struct SerialSettings {
   bool parity_check = false;  // check the parity of received bytes
   uint8_t xon_char = 0x11;    // used with SerialFlow::kXonXoff
   uint8_t xoff_char = 0x13;
+};
+
+// The character frame of a line, e.g. 8E1.
+struct SerialFrame {
+  uint8_t data_bits = 8;
+  SerialParity parity = SerialParity::kNone;
+  SerialStopBits stop_bits = SerialStopBits::kOne;
+  bool operator==(const SerialFrame&) const = default;
+};
+SerialFrame FrameOf(const SerialSettings& settings);
+// "8E1", "7O2", "8N1.5"; parity letters N O E M S.
+std::string FrameName(const SerialFrame& frame);
+
+// Whether the device delivers received bytes at once (ASYNC_LOW_LATENCY; an
+// FTDI adapter otherwise holds them up to its 16 ms latency timer).
+enum class SerialLowLatency : uint8_t {
+  kNotAsked,  // the device has no such setting (a pseudo-terminal, Windows)
+  kOn,
+  kRefused,  // asked for, and the device refused or ignored it
+};
+
+// What the device made of the last Configure.
+struct SerialConfigured {
+  // The device keeps another frame than the one asked for. On Linux a
+  // pseudo-terminal (which has no line and always runs 8N1) is never counted
+  // as refusing; on Windows the port then runs `running`.
+  bool frame_refused = false;
+  SerialFrame running;
+  SerialLowLatency low_latency = SerialLowLatency::kNotAsked;
+  int low_latency_error = 0;  // errno of a refusal; 0 when it was ignored
 };
 
 // RS-485 direction control by the kernel: RTS is raised while sending, with
@@ -63,14 +95,27 @@ class SerialPort {
   // opened. Closes a port already open.
   SerialOpenOutcome Open(const std::string& path);
   bool IsOpen() const;
-  // Raw mode with the given line settings; kFailed when the device refuses
-  // them. Settings a device silently ignores (a pseudo-terminal keeps 8 data
-  // bits without parity) are not failures.
+  // Raw mode with the given line settings, received bytes marked with their
+  // errors, and low latency asked for; kFailed when the device refuses them.
+  // A frame the device does not take makes kFailed on Linux, except on a
+  // pseudo-terminal, which keeps 8 data bits without parity; Windows runs the
+  // port with 8 data bits without parity then (a pseudo-terminal behind wine
+  // does so). Configured() tells what was taken.
   SerialIo Configure(const SerialSettings& settings);
+  const SerialConfigured& Configured() const { return configured_; }
   // Switches the kernel's RS-485 mode on; 0 or the errno of the refusal (a
   // pseudo-terminal or a UART without RS-485 support refuses; Windows refuses
   // delays with EINVAL and keeps the mode until the port is closed).
-  int EnableRs485(const SerialRs485& settings);
+  // `applied` receives what the kernel reports back: the delays it took.
+  // After a refusal RTS is dropped, so that a transceiver whose driver
+  // enable is wired to RTS does not hold the bus.
+  int EnableRs485(const SerialRs485& settings, SerialRs485& applied);
+  // Line errors counted since Open: Linux takes them from the device's
+  // interrupt counters (TIOCGICOUNT) where it keeps them, else from the marks
+  // of the received bytes (no overruns then); Windows from the error mask of
+  // ClearCommError, one per kind and query. Bytes that came with an error
+  // are never delivered (Windows discards what was queued with them).
+  LineErrors Errors();
   // Bytes the device has queued for reading.
   SerialIo Available(std::size_t& count);
   // Reads what is queued, at most `size` bytes, never waiting.
@@ -93,9 +138,17 @@ class SerialPort {
   // The first byte of a reply, taken off the port by the line thread's wait
   // (an overlapped read); -1 for none. Reads deliver it first.
   int held_ = -1;
+  LineErrors counted_;  // from the error masks
 #else
   int fd_ = -1;
+  ParmrkDecoder marks_;
+  bool marking_ = false;  // the device marks bytes with errors (PARMRK)
+  LineErrors marked_;     // counted from the marks
+  // The device's counters at Open, when it has them.
+  bool has_icount_ = false;
+  LineErrors icount_at_open_;
 #endif
+  SerialConfigured configured_;
 };
 
 }  // namespace tk571::platform

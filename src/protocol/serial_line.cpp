@@ -41,6 +41,10 @@ class CommLine final : public SerialLine {
   void ClearBuffer() override { comm_.SetReceiveBuffer(std::string()); }
   void AwaitBytes(uint32_t ms) override { platform::AwaitBytes(comm_.Port(), ms); }
   const platform::SerialPort* Port() const override { return &comm_.Port(); }
+  platform::LineErrors TakeLineErrors() override { return comm_.TakeLineErrors(); }
+  std::string FramingDiagnosis(uint32_t framing_errors) const override {
+    return comm_.FramingDiagnosis(framing_errors);
+  }
   std::string Settle(uint32_t limit_ms, bool stray_in, uint32_t guard_ms) override {
     std::string stray;
     const uint32_t start = platform::Tick();

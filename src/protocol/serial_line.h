@@ -52,6 +52,14 @@ class SerialLine {
   virtual void AwaitBytes(uint32_t ms) { platform::SleepMs(ms); }
   // The device whose bytes a line thread waits for; null for a line without one.
   virtual const platform::SerialPort* Port() const { return nullptr; }
+  // Parity, framing, overrun and break errors counted since the last call
+  // (since Open for the first). Bytes that came with an error never reach
+  // the receive buffer; the rest of an answer received while any was
+  // counted cannot be trusted.
+  virtual platform::LineErrors TakeLineErrors() { return {}; }
+  // The run log's text for framing errors while no answer is understood,
+  // naming the likely causes (see TCommClass::FramingDiagnosis).
+  virtual std::string FramingDiagnosis(uint32_t /*framing_errors*/) const { return {}; }
 };
 
 // 3.5 character times of the line's format in whole milliseconds, at least 1.

@@ -373,6 +373,47 @@ TEST_F(CommClassTest, AnUnpluggedPortIsClosedAndReopenedBySend) {
   }
 }
 
+// Line errors cannot travel through a pseudo-terminal: this port's device
+// counts what the test sets.
+class CountingComm : public TCommClass {
+ public:
+  CountingComm() : TCommClass(true) {}
+  platform::LineErrors device;
+
+ protected:
+  platform::LineErrors PortErrors() override { return device; }
+};
+
+// The protocol layer asks after every exchange: each error is reported once,
+// and the counts of a connection that ended stay in the totals until the
+// next Open.
+TEST_F(CommClassTest, LineErrorsAreTakenOnceAndSurviveAReconnection) {
+  CountingComm comm;
+  Plug();
+  std::string message;
+  ASSERT_TRUE(comm.Open(pdb_, true, message));
+  EXPECT_EQ(comm.TakeLineErrors(), platform::LineErrors());
+  comm.device.parity = 2;
+  EXPECT_EQ(comm.TakeLineErrors(), (platform::LineErrors{2, 0, 0, 0}));
+  EXPECT_EQ(comm.TakeLineErrors(), platform::LineErrors());
+  comm.device.framing = 1;
+
+  peer_->CloseMaster();
+  comm.Receive();
+  ASSERT_FALSE(comm.IsOpen());
+  Plug();
+  comm.device = platform::LineErrors();  // a new connection counts from 0
+  clock_.Advance(TCommClass::kReconnectIntervalMs);
+  ASSERT_TRUE(comm.Send("READ\r\n"));
+  comm.device.breaks = 1;
+  EXPECT_EQ(comm.TakeLineErrors(), (platform::LineErrors{0, 1, 0, 1}));
+  EXPECT_EQ(comm.LineErrorCounts(), (platform::LineErrors{2, 1, 0, 1}));
+
+  comm.device = platform::LineErrors();
+  ASSERT_TRUE(comm.Open(pdb_, true, message));
+  EXPECT_EQ(comm.LineErrorCounts(), platform::LineErrors());
+}
+
 TEST_F(CommClassTest, CloseKeepsThePortClosed) {
   OpenCom1();
   comm_.Close();

@@ -334,12 +334,33 @@ TEST(Rs485Test, ARefusedRequestIsReportedAndNotFatal) {
   std::string message;
   EXPECT_TRUE(comm.Open(pdb, true, message));
   EXPECT_EQ(platform::FromGbk(message), "Com1打开成功");
-  EXPECT_EQ(comm.Diagnosis(),
-            "Com1 (" + peer.SlavePath() +
-                "): opened, RS-485 direction control refused: " + std::strerror(ENOTTY));
+  EXPECT_EQ(comm.Diagnosis(), "Com1 (" + peer.SlavePath() +
+                                  "): opened, RS-485 direction control refused: " +
+                                  std::strerror(ENOTTY) + ", RTS dropped");
   unsetenv("TK571_COM1_RS485");
   EXPECT_TRUE(comm.Open(pdb, true, message));
   EXPECT_EQ(comm.Diagnosis(), "Com1 (" + peer.SlavePath() + "): opened");
+  unsetenv("TK571_COM1");
+}
+
+// What the run log names when framing errors keep coming and nothing can
+// be understood: the line's own rate and format, and a doubled number.
+TEST(FramingDiagnosisTest, NamesTheRateTheFormatAndADoubledNumber) {
+  testing::FakeClock clock;
+  PtyPeer peer;
+  TDevicePDB pdb;
+  pdb.FillDefaults();
+  pdb.SetBaudIndex(4);
+  pdb.SetDataBitsCode(3);
+  setenv("TK571_COM1", peer.SlavePath().c_str(), 1);
+  TCommClass comm(true);
+  std::string message;
+  ASSERT_TRUE(comm.Open(pdb, true, message));
+  EXPECT_EQ(comm.FramingDiagnosis(12),
+            "Com1 (" + peer.SlavePath() +
+                "): 12 framing errors and no answer understood: the controllers may run another "
+                "baud rate than 2400 or another line format than 7E1, or two controllers with "
+                "one device number answer at once");
   unsetenv("TK571_COM1");
 }
 

@@ -34,7 +34,10 @@ termios CookedTerminal() {
 
 TEST(SerialTermiosTest, SettingsMapOntoTermios) {
   constexpr tcflag_t kLineBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
-  constexpr tcflag_t kInputBits = INPCK | IXON | IXOFF | IXANY | ICRNL | IGNPAR;
+  constexpr tcflag_t kInputBits = INPCK | PARMRK | IXON | IXOFF | IXANY | ICRNL | IGNPAR;
+  // Checked input marks bytes with parity or framing errors, also on a line
+  // without parity.
+  constexpr tcflag_t kChecked = INPCK | PARMRK;
   struct Case {
     const char* what;
     SerialSettings settings;
@@ -57,32 +60,32 @@ TEST(SerialTermiosTest, SettingsMapOntoTermios) {
     return r;
   };
   const Case cases[] = {
-      {"9600 7E1", s(9600, 7, SerialParity::kEven, SerialStopBits::kOne), 0, CS7 | PARENB, INPCK,
+      {"9600 7E1", s(9600, 7, SerialParity::kEven, SerialStopBits::kOne), 0, CS7 | PARENB, kChecked,
        B9600},
-      {"odd", s(110, 8, SerialParity::kOdd, SerialStopBits::kOne), 0, CS8 | PARENB | PARODD, INPCK,
-       B110},
+      {"odd", s(110, 8, SerialParity::kOdd, SerialStopBits::kOne), 0, CS8 | PARENB | PARODD,
+       kChecked, B110},
       {"mark", s(300, 7, SerialParity::kMark, SerialStopBits::kOne), 0,
-       CS7 | PARENB | CMSPAR | PARODD, INPCK, B300},
+       CS7 | PARENB | CMSPAR | PARODD, kChecked, B300},
       {"space", s(600, 7, SerialParity::kSpace, SerialStopBits::kOne), 0, CS7 | PARENB | CMSPAR,
-       INPCK, B600},
+       kChecked, B600},
       {"no parity check",
        s(1200, 6, SerialParity::kEven, SerialStopBits::kOne, SerialFlow::kKeep, false), 0,
        CS6 | PARENB, 0, B1200},
       {"1.5 stop bits", s(2400, 5, SerialParity::kNone, SerialStopBits::kOneAndHalf), 0,
-       CS5 | CSTOPB, 0, B2400},
+       CS5 | CSTOPB, kChecked, B2400},
       {"rts/cts", s(9600, 8, SerialParity::kNone, SerialStopBits::kOne, SerialFlow::kRtsCts), 0,
-       CS8 | CRTSCTS, 0, B9600},
+       CS8 | CRTSCTS, kChecked, B9600},
       {"keep rts/cts", s(9600, 8, SerialParity::kNone, SerialStopBits::kOne), CRTSCTS,
-       CS8 | CRTSCTS, 0, B9600},
+       CS8 | CRTSCTS, kChecked, B9600},
       {"none drops rts/cts",
-       s(9600, 8, SerialParity::kNone, SerialStopBits::kOne, SerialFlow::kNone), CRTSCTS, CS8, 0,
-       B9600},
+       s(9600, 8, SerialParity::kNone, SerialStopBits::kOne, SerialFlow::kNone), CRTSCTS, CS8,
+       kChecked, B9600},
       {"dsr/dtr", s(9600, 8, SerialParity::kNone, SerialStopBits::kOne, SerialFlow::kDsrDtr),
-       CRTSCTS, CS8, 0, B9600},
+       CRTSCTS, CS8, kChecked, B9600},
       {"xon/xoff", s(9600, 8, SerialParity::kNone, SerialStopBits::kOne, SerialFlow::kXonXoff), 0,
-       CS8, IXON | IXOFF, B9600},
+       CS8, IXON | IXOFF | kChecked, B9600},
       // No termios constant: the speed stays for termios2 to set.
-      {"14400", s(14400, 8, SerialParity::kNone, SerialStopBits::kOne), 0, CS8, 0, B38400},
+      {"14400", s(14400, 8, SerialParity::kNone, SerialStopBits::kOne), 0, CS8, kChecked, B38400},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -93,6 +96,9 @@ TEST(SerialTermiosTest, SettingsMapOntoTermios) {
     ASSERT_TRUE(platform::posix::ApplyToTermios(c.settings, t));
     EXPECT_EQ(t.c_cflag & kLineBits, c.line);
     EXPECT_EQ(t.c_iflag & kInputBits, c.input);
+    platform::SerialFrame frame = platform::FrameOf(c.settings);
+    if (frame.stop_bits == SerialStopBits::kOneAndHalf) frame.stop_bits = SerialStopBits::kTwo;
+    EXPECT_EQ(platform::FrameName(platform::posix::FrameOfTermios(t)), platform::FrameName(frame));
     EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
     EXPECT_EQ(t.c_oflag & OPOST, 0u);

@@ -48,6 +48,7 @@ TEST(SimFaultNames, EachFaultByName) {
       {"bare-echo", {"on"}, With([](Faults& f) { f.bare_echo = true; })},
       {"late", {"250"}, With([](Faults& f) { f.late = milliseconds(250); })},
       {"late-r", {"120"}, With([](Faults& f) { f.late_r = milliseconds(120); })},
+      {"continuous", {"30"}, With([](Faults& f) { f.continuous = milliseconds(30); })},
       {"noise", {"3"}, With([](Faults& f) { f.noise_bytes = 3; })},
       {"noise-byte", {"FF"}, With([](Faults& f) { f.noise_byte = 0xFF; })},
       {"noise-byte", {"0x7f"}, With([](Faults& f) { f.noise_byte = 0x7F; })},
@@ -154,6 +155,14 @@ TEST(SimControl, CommandsChangeTheRunningLine) {
       {"fault all clear", "ok", Faults(), Faults()},
       {"fault 2 select-only on", "ok", Faults(), With([](Faults& f) { f.select_only = true; })},
       {"fault 2 select-only off", "ok", Faults(), Faults()},
+      {"fault 2 continuous 30", "ok", Faults(),
+       With([](Faults& f) { f.continuous = milliseconds(30); })},
+      // A power cycle is carried out, not kept.
+      {"fault all power-cycle 1", "ok", Faults(),
+       With([](Faults& f) { f.continuous = milliseconds(30); })},
+      {"fault 2 continuous off", "ok", Faults(), Faults()},
+      {"local-echo on", "ok", Faults(), Faults()},
+      {"local-echo loud", "error: local-echo on|off", Faults(), Faults()},
       // Refused: nothing changes.
       {"fault 3 silent", "error: no controller 3 on the line", Faults(), Faults()},
       {"fault 100 silent", "error: no controller 100 on the line", Faults(), Faults()},

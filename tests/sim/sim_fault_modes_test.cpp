@@ -1,10 +1,12 @@
 // The faults a controller shows on the wire for one kind of answer only: the
 // late answer to "R", the paused status line, a fixed noise byte, a set-point
-// echo without its label, and a controller that only acknowledges its select.
+// echo without its label, a controller that only acknowledges its select,
+// continuous output, a power cycle and an adapter that echoes the request.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/line_fixture.h"
@@ -51,6 +53,8 @@ TEST(SimFaultModes, EachFaultChangesItsKindOfAnswerOnly) {
     std::vector<std::size_t> pieces;
     // The request's trace entry and the answer pieces.
     std::function<void(const TraceEntry&, const std::vector<TraceEntry>&)> check;
+    // The line's adapter echoes the request.
+    bool local_echo = false;
   };
   const Faults late = With([&](Faults& f) { f.late_r = late_r; });
   const Faults paused = With([&](Faults& f) { f.status_pause = pause; });
@@ -163,6 +167,14 @@ TEST(SimFaultModes, EachFaultChangesItsKindOfAnswerOnly) {
        "?\r\n",
        {3},
        nullptr},
+      {"local echo: the request comes back, then its answer",
+       Faults(),
+       {},
+       "READ\r\n",
+       "READ\r\n" + kReading,
+       {6, 18},
+       nullptr,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -171,9 +183,10 @@ TEST(SimFaultModes, EachFaultChangesItsKindOfAnswerOnly) {
     TestPort port(line.LinkPath());
     for (const std::string& request : c.setup) port.Ask(request);
     line.SetFaults(1, c.faults);
+    line.SetLocalEcho(c.local_echo);
     line.ClearTrace();
     port.Send(c.request);
-    EXPECT_EQ(port.ReadUntil(c.answer.substr(c.answer.size() - 2), kAnswerTimeout), c.answer);
+    EXPECT_EQ(port.ReadUntil(c.answer, kAnswerTimeout), c.answer);
     ASSERT_TRUE(line.WaitForTrace(1 + c.pieces.size(), kAnswerTimeout));
     const std::vector<TraceEntry> trace = line.Trace();
     const std::vector<TraceEntry> answers = Answers(trace);
@@ -228,6 +241,44 @@ TEST(SimFaultModes, SelectOnlyControllerAcknowledgesAndDoesNothingElse) {
   RunSteps(port, {{"READ\r\n", kReading}});
 }
 
+// A controller in continuous output puts its weight line on the line every
+// period, unasked and unselected, until the mode is switched off.
+TEST(SimFaultModes, ContinuousOutputComesUnasked) {
+  Line line(FastLine());
+  line.AddController(1);
+  line.AddController(2);
+  TestPort port(line.LinkPath());
+  ASSERT_EQ(port.Ask(Select(1)), kAck + "01\r\n");
+  line.SetFaults(2, With([](Faults& f) { f.continuous = milliseconds(30); }));
+  const std::string streamed = port.ReadFor(milliseconds(200));
+  std::size_t lines = 0;
+  for (std::size_t at = 0; (at = streamed.find(kReading, at)) != std::string::npos; ++at) ++lines;
+  EXPECT_GE(lines, 3u) << streamed;
+  EXPECT_TRUE(streamed.starts_with(kReading)) << streamed;
+  line.SetFaults(2, Faults());
+  port.ReadFor(kQuiet);
+  EXPECT_EQ(port.ReadFor(kQuiet), "");
+}
+
+// A power cycle: dark for its time, then back in its power-up state: not
+// selected and out of the menu.
+TEST(SimFaultModes, PowerCycleForgetsSelectionAndMenu) {
+  const auto dark = milliseconds(300);
+  Line line(FastLine());
+  line.AddController(1);
+  TestPort port(line.LinkPath());
+  RunSteps(port, {{Select(1), kAck + "01\r\n"}, {"SET\r\n", "M1 FINAL  0000\r\n"}});
+  line.SetFaults(1, With([&](Faults& f) { f.power_cycle = dark; }));
+  EXPECT_EQ(line.GetFaults(1), Faults());
+  EXPECT_FALSE(line.Selected().has_value());
+  // Dark: a select is not heard either.
+  RunSteps(port, {{Select(1), ""}});
+  std::this_thread::sleep_for(dark);
+  RunSteps(
+      port,
+      {{"READ\r\n", ""}, {Select(1), kAck + "01\r\n"}, {"N\r\n", "?\r\n"}, {"READ\r\n", kReading}});
+}
+
 TEST(SimFaultModes, ImpossibleFaultsAreRefused) {
   Line line(FastLine());
   line.AddController(1);
@@ -235,6 +286,7 @@ TEST(SimFaultModes, ImpossibleFaultsAreRefused) {
       With([](Faults& f) { f.late_r = milliseconds(-1); }),
       With([](Faults& f) { f.status_pause = milliseconds(-1); }),
       With([](Faults& f) { f.status_pause_after = 0; }),
+      With([](Faults& f) { f.continuous = milliseconds(-1); }),
   };
   for (const Faults& faults : cases) EXPECT_THROW(line.SetFaults(1, faults), std::invalid_argument);
   EXPECT_EQ(line.GetFaults(1), Faults());

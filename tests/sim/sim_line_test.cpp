@@ -321,6 +321,7 @@ TEST(SimTiming, ExchangeTakesAtLeastItsLineTime) {
   const std::vector<Case> cases = {
       {9600, 8, Parity::kNone, 1.0, 10},
       {4800, 7, Parity::kEven, 2.0, 11},
+      {2400, 7, Parity::kEven, 1.0, 10},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.baud) + " baud");

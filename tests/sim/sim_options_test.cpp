@@ -67,6 +67,12 @@ TEST(SimOptions, AcceptedCommandLines) {
          EXPECT_FALSE(o.faults.at(2).select_only);
          EXPECT_EQ(o.control, "/tmp/ctl");
        }},
+      {{"--controllers", "1,2", "--continuous", "2:30", "--power-cycle", "1:1500", "--local-echo"},
+       [](const ProgramOptions& o) {
+         EXPECT_EQ(o.faults.at(2).continuous, milliseconds(30));
+         EXPECT_EQ(o.faults.at(1).power_cycle, milliseconds(1500));
+         EXPECT_TRUE(o.line.local_echo);
+       }},
       {{"--recipe", "1:500/100/10,300/50/5,200/20/2,100/10/0", "--seed", "42", "--flap", "1000:200",
         "--link", "/tmp/x", "--trace", "-", "--fast-rate", "2.5", "--settle", "0"},
        [](const ProgramOptions& o) {
@@ -113,6 +119,7 @@ TEST(SimOptions, RefusedCommandLines) {
       {"--frobnicate", "1"},
       {"--late-r", "1"},
       {"--late-r", "1:x"},
+      {"--continuous", "1"},
       {"--noise-byte", "1:100"},
       {"--noise-byte", "1"},
       {"--status-pause", "1:250:0"},

@@ -40,7 +40,9 @@ TEST(SerialLineTest, ReadsWhatIsQueuedAndGivesUpAWriteTheLineDoesNotTake) {
   // A pseudo-terminal keeps 8 data bits without parity: not a refusal.
   ASSERT_EQ(port.Configure(Line7E1()), SerialIo::kOk);
   // The port driver's RTS toggle has no delays to offer.
-  EXPECT_EQ(port.EnableRs485(SerialRs485{true, 5, 0}), EINVAL);
+  SerialRs485 applied;
+  EXPECT_EQ(port.EnableRs485(SerialRs485{true, 5, 0}, applied), EINVAL);
+  EXPECT_FALSE(applied.enabled);
 
   // What the other side queued arrives; a read never waits for more.
   std::string received;
@@ -57,6 +59,8 @@ TEST(SerialLineTest, ReadsWhatIsQueuedAndGivesUpAWriteTheLineDoesNotTake) {
     received.append(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(got));
   }
   EXPECT_EQ(received, "HELLO\r\n");
+  // A clean line: the error mask shows nothing, nothing was discarded.
+  EXPECT_EQ(port.Errors(), LineErrors());
   std::size_t queued = 1;
   EXPECT_EQ(port.Available(queued), SerialIo::kOk);
   EXPECT_EQ(queued, 0u);

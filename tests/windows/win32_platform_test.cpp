@@ -54,6 +54,7 @@ DCB FoundDcb() {
   d.fTXContinueOnXoff = TRUE;
   d.fErrorChar = TRUE;
   d.fNull = TRUE;
+  d.fAbortOnError = TRUE;
   return d;
 }
 
@@ -105,6 +106,7 @@ TEST(SerialDcbTest, SettingsMapOntoTheDcb) {
     EXPECT_FALSE(d.fTXContinueOnXoff);
     EXPECT_FALSE(d.fErrorChar);
     EXPECT_FALSE(d.fNull);
+    EXPECT_FALSE(d.fAbortOnError);
     EXPECT_EQ(d.XonChar, 'Q');
     EXPECT_EQ(d.XoffChar, 'S');
     EXPECT_EQ(d.XonLim, 80);
@@ -234,7 +236,8 @@ TEST(SerialPortTest, ReasonsNameWhatOpeningThePortAnswered) {
 
 TEST(SerialPortTest, DirectionControlNeedsAnOpenPort) {
   SerialPort port;
-  EXPECT_EQ(port.EnableRs485(SerialRs485{true, 0, 0}), EBADF);
+  SerialRs485 applied;
+  EXPECT_EQ(port.EnableRs485(SerialRs485{true, 0, 0}, applied), EBADF);
 }
 
 TEST(FilesTest, AppendIsRefusedWhileAnotherWriterHoldsTheLog) {

@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -109,8 +111,11 @@ bool ApplyToTermios(const SerialSettings& s, termios& t) {
   // A Linux line has no one and a half stop bits; two is the nearest.
   if (s.stop_bits != SerialStopBits::kOne) t.c_cflag |= CSTOPB;
 
-  t.c_iflag &= ~(IGNPAR | INPCK | IXON | IXOFF | IXANY);
-  if (s.parity_check && s.parity != SerialParity::kNone) t.c_iflag |= INPCK;
+  t.c_iflag &= ~(IGNPAR | INPCK | PARMRK | IXON | IXOFF | IXANY);
+  // Checked input marks each byte that came with a parity or framing error,
+  // and each break, instead of delivering it as a NUL: the port drops and
+  // counts them. Framing is checked on a line without parity too.
+  if (s.parity_check) t.c_iflag |= INPCK | PARMRK;
   switch (s.flow) {
     case SerialFlow::kNone:
     case SerialFlow::kDsrDtr:
@@ -137,6 +142,34 @@ bool ApplyToTermios(const SerialSettings& s, termios& t) {
     cfsetospeed(&t, speed);
   }
   return true;
+}
+
+SerialFrame FrameOfTermios(const termios& t) {
+  SerialFrame frame;
+  switch (t.c_cflag & CSIZE) {
+    case CS5:
+      frame.data_bits = 5;
+      break;
+    case CS6:
+      frame.data_bits = 6;
+      break;
+    case CS7:
+      frame.data_bits = 7;
+      break;
+    default:
+      frame.data_bits = 8;
+      break;
+  }
+  if (t.c_cflag & PARENB) {
+    const bool odd = (t.c_cflag & PARODD) != 0;
+    if (t.c_cflag & CMSPAR) {
+      frame.parity = odd ? SerialParity::kMark : SerialParity::kSpace;
+    } else {
+      frame.parity = odd ? SerialParity::kOdd : SerialParity::kEven;
+    }
+  }
+  frame.stop_bits = (t.c_cflag & CSTOPB) ? SerialStopBits::kTwo : SerialStopBits::kOne;
+  return frame;
 }
 
 }  // namespace posix
@@ -166,6 +199,48 @@ bool TakenButSizeAndParity(int fd, const termios& wanted) {
   return (got.c_cflag & ~kForced) == (wanted.c_cflag & ~kForced) && got.c_iflag == wanted.c_iflag &&
          got.c_oflag == wanted.c_oflag && got.c_lflag == wanted.c_lflag &&
          got.c_cc[VMIN] == wanted.c_cc[VMIN] && got.c_cc[VTIME] == wanted.c_cc[VTIME];
+}
+
+constexpr tcflag_t kFrameBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+
+// A UNIX 98 pseudo-terminal: it has no line, and its frame is always 8N1.
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned int major_number = major(st.st_rdev);
+  return major_number >= 136 && major_number <= 143;
+}
+
+// The device's interrupt counters, for the devices that keep them (UARTs and
+// most USB adapters; not a pseudo-terminal).
+bool ReadIcount(int fd, LineErrors& errors) {
+  serial_icounter_struct icount{};
+  if (ioctl(fd, TIOCGICOUNT, &icount) != 0) return false;
+  errors.parity = static_cast<uint32_t>(icount.parity);
+  errors.framing = static_cast<uint32_t>(icount.frame);
+  errors.overrun = static_cast<uint32_t>(icount.overrun + icount.buf_overrun);
+  errors.breaks = static_cast<uint32_t>(icount.brk);
+  return true;
+}
+
+// Asks the device to hand over received bytes at once; an FTDI adapter
+// otherwise collects them for its latency timer (16 ms), longer than the
+// quiet gap that ends an answer at fast rates.
+void AskLowLatency(int fd, SerialConfigured& configured) {
+  configured.low_latency = SerialLowLatency::kNotAsked;
+  configured.low_latency_error = 0;
+  serial_struct serial{};
+  if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+  configured.low_latency = SerialLowLatency::kRefused;
+  if ((serial.flags & ASYNC_LOW_LATENCY) == 0) {
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (ioctl(fd, TIOCSSERIAL, &serial) != 0) {
+      configured.low_latency_error = errno;
+      return;
+    }
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+  }
+  if (serial.flags & ASYNC_LOW_LATENCY) configured.low_latency = SerialLowLatency::kOn;
 }
 
 // Real time for the write wait: the kernel's poll sleeps in real time, so the
@@ -257,6 +332,10 @@ SerialOpenOutcome SerialPort::Open(const std::string& path) {
   }
   ioctl(fd, TIOCEXCL);
   fd_ = fd;
+  marks_.Reset();
+  marking_ = false;
+  marked_ = LineErrors();
+  has_icount_ = ReadIcount(fd_, icount_at_open_);
   return outcome;
 }
 
@@ -282,20 +361,64 @@ SerialIo SerialPort::Configure(const SerialSettings& settings) {
     const int err = errno;
     if (err != EINVAL || !TakenButSizeAndParity(fd_, t)) return FromErrno(err);
   }
+  termios got{};
+  if (tcgetattr(fd_, &got) != 0) return FromErrno(errno);
+  configured_.running = posix::FrameOfTermios(got);
+  // An adapter that cannot do the frame (7E1 on some) may keep its old one
+  // without a word: the controllers' bytes would then arrive garbled.
+  configured_.frame_refused =
+      (got.c_cflag & kFrameBits) != (t.c_cflag & kFrameBits) && !IsPseudoTerminal(fd_);
+  if (configured_.frame_refused) return SerialIo::kFailed;
+  marks_ = ParmrkDecoder(settings.parity != SerialParity::kNone);
+  marking_ = (got.c_iflag & PARMRK) != 0;
   if (posix::StandardSpeed(settings.baud) == B0) {
     const int err = posix::SetCustomBaud(fd_, settings.baud);
     if (err != 0) return FromErrno(err);
   }
+  AskLowLatency(fd_, configured_);
   return SerialIo::kOk;
 }
 
-int SerialPort::EnableRs485(const SerialRs485& settings) {
+int SerialPort::EnableRs485(const SerialRs485& settings, SerialRs485& applied) {
+  applied = SerialRs485();
   if (fd_ < 0) return EBADF;
   serial_rs485 rs485{};
   rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
   rs485.delay_rts_before_send = settings.delay_before_ms;
   rs485.delay_rts_after_send = settings.delay_after_ms;
-  return ioctl(fd_, TIOCSRS485, &rs485) == 0 ? 0 : errno;
+  int error = ioctl(fd_, TIOCSRS485, &rs485) == 0 ? 0 : errno;
+  // The kernel clamps the delays (to 100 ms in most UART drivers) and may
+  // leave the mode off; what it took is what the line gets.
+  if (error == 0 && ioctl(fd_, TIOCGRS485, &rs485) == 0) {
+    applied.enabled = (rs485.flags & SER_RS485_ENABLED) != 0;
+    applied.delay_before_ms = rs485.delay_rts_before_send;
+    applied.delay_after_ms = rs485.delay_rts_after_send;
+    if (!applied.enabled) error = EOPNOTSUPP;
+  } else if (error == 0) {
+    applied = settings;
+  }
+  if (error != 0) {
+    // Opening raised RTS; a transceiver whose driver enable is wired to it
+    // would hold the bus for as long as the port is open.
+    int rts = TIOCM_RTS;
+    ioctl(fd_, TIOCMBIC, &rts);
+  }
+  return error;
+}
+
+LineErrors SerialPort::Errors() {
+  LineErrors now;
+  if (fd_ < 0 || !has_icount_ || !ReadIcount(fd_, now)) return marked_;
+  LineErrors errors = now - icount_at_open_;
+  // A driver may keep the interrupt counters without counting line errors
+  // in them; the marks then know more.
+  const uint32_t marked = marked_.parity + marked_.framing + marked_.breaks;
+  if (marked > errors.parity + errors.framing + errors.breaks) {
+    errors.parity = marked_.parity;
+    errors.framing = marked_.framing;
+    errors.breaks = marked_.breaks;
+  }
+  return errors;
 }
 
 SerialIo SerialPort::Available(std::size_t& count) {
@@ -317,6 +440,7 @@ SerialIo SerialPort::Read(uint8_t* buffer, std::size_t size, std::size_t& count)
   const ssize_t n = read(fd_, buffer, size);
   if (n >= 0) {
     count = static_cast<std::size_t>(n);
+    if (marking_) count = marks_.Decode(buffer, count, marked_);
     return SerialIo::kOk;
   }
   if (errno == EAGAIN || errno == EINTR) return SerialIo::kOk;
@@ -348,6 +472,7 @@ SerialIo SerialPort::Write(const uint8_t* buffer, std::size_t size, uint32_t tim
 
 SerialIo SerialPort::PurgeInput() {
   if (fd_ < 0) return SerialIo::kFailed;
+  marks_.Reset();
   if (tcflush(fd_, TCIFLUSH) != 0) return FromErrno(errno);
   return SerialIo::kOk;
 }

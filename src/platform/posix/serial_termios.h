@@ -16,4 +16,7 @@ speed_t StandardSpeed(uint32_t baud);
 // when the data bits are outside 5..8; `t` is then unchanged.
 bool ApplyToTermios(const SerialSettings& settings, termios& t);
 
+// The character frame `t` sets (CSTOPB is two stop bits).
+SerialFrame FrameOfTermios(const termios& t);
+
 }  // namespace tk571::platform::posix

@@ -4,6 +4,7 @@
 // next read. (A mask wait, WaitCommEvent, would do as well on Windows; under
 // wine a cancelled one leaves the serial driver writing into the library
 // after it has been unloaded.)
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/line_wait.h"
@@ -16,13 +17,6 @@ namespace {
 
 HANDLE AsHandle(intptr_t value) {
   return reinterpret_cast<HANDLE>(value);
-}
-
-// Bytes the driver of the port has queued for reading.
-bool Queued(HANDLE port) {
-  DWORD errors = 0;
-  COMSTAT status{};
-  return ClearCommError(port, &errors, &status) && status.cbInQue > 0;
 }
 
 }  // namespace
@@ -39,7 +33,12 @@ void LineWaiter::Wake() {
 }
 
 bool LineWaiter::HasBytes(const SerialPort* port) {
-  return port && port->handle_ && (port->held_ >= 0 || Queued(static_cast<HANDLE>(port->handle_)));
+  if (!port || !port->handle_) return false;
+  // Through the port's own query, which counts the line errors that
+  // ClearCommError reports (and clears) and discards what came with them.
+  // Only the line thread uses the port.
+  std::size_t queued = 0;
+  return const_cast<SerialPort&>(*port).Available(queued) == SerialIo::kOk && queued > 0;
 }
 
 LineWake LineWaiter::Wait(const SerialPort* port, uint32_t timeout_ms) {

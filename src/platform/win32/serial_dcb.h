@@ -13,8 +13,8 @@ inline constexpr WORD kXoffLimit = 200;
 
 // Turns `dcb`, as read from the port, into binary mode with `settings`: rate,
 // character frame, flow control, parity checking; DSR sensitivity, transmit
-// on XOFF, error-character replacement and null discarding off. False when
-// the data bits are outside 4..8; `dcb` is then unchanged.
+// on XOFF, error-character replacement, null discarding and abort on error
+// off. False when the data bits are outside 4..8; `dcb` is then unchanged.
 bool ApplyToDcb(const SerialSettings& settings, DCB& dcb);
 
 // `dcb` with a frame the port can always take: 8 data bits, no parity.

@@ -45,7 +45,6 @@ void ApplyFlow(SerialFlow flow, DCB& dcb) {
       dcb.fErrorChar = FALSE;
       dcb.fNull = FALSE;
       dcb.fRtsControl = RTS_CONTROL_DISABLE;
-      dcb.fAbortOnError = FALSE;
       break;
     case SerialFlow::kRtsCts:
       dcb.fOutxCtsFlow = TRUE;
@@ -84,6 +83,10 @@ bool ApplyToDcb(const SerialSettings& s, DCB& dcb) {
   dcb.fTXContinueOnXoff = FALSE;
   dcb.fErrorChar = FALSE;
   dcb.fNull = FALSE;
+  // Left on by an earlier program, the first line error would stop all
+  // reads and writes until the error is cleared; the port counts errors
+  // instead.
+  dcb.fAbortOnError = FALSE;
   return true;
 }
 

@@ -117,6 +117,7 @@ SerialOpenOutcome SerialPort::Open(const std::string& path) {
   }
   handle_ = port;
   event_ = event;
+  counted_ = LineErrors();
   return outcome;
 }
 
@@ -142,12 +143,16 @@ SerialIo SerialPort::Configure(const SerialSettings& settings) {
   if (!GetCommState(port, &dcb)) return FromLastError();
   if (!win32::ApplyToDcb(settings, dcb)) return SerialIo::kFailed;
   if (rs485_) dcb.fRtsControl = RTS_CONTROL_TOGGLE;
+  configured_ = SerialConfigured();
+  configured_.running = FrameOf(settings);
   if (!SetCommState(port, &dcb)) {
     // A port that cannot take the frame but takes everything else with 8
-    // data bits and no parity is one that keeps its own frame (a
-    // pseudo-terminal behind wine does), not one that refuses the line.
+    // data bits and no parity keeps its own frame (a pseudo-terminal behind
+    // wine does); the diagnosis names the frame it refused.
     const DCB plain = win32::WithPlainFrame(dcb);
     if (!SetCommState(port, const_cast<DCB*>(&plain))) return FromLastError();
+    configured_.frame_refused = true;
+    configured_.running = SerialFrame{8, SerialParity::kNone, settings.stop_bits};
   }
   // Reads return at once with what is queued; writes end within 5 s.
   // A read returns at once with what is queued, or, when nothing is, with the
@@ -163,18 +168,34 @@ SerialIo SerialPort::Configure(const SerialSettings& settings) {
   return SerialIo::kOk;
 }
 
-int SerialPort::EnableRs485(const SerialRs485& settings) {
+int SerialPort::EnableRs485(const SerialRs485& settings, SerialRs485& applied) {
+  applied = SerialRs485();
   if (!handle_) return EBADF;
-  // The port driver's RTS toggle has no delays around the frame.
-  if (settings.delay_before_ms != 0 || settings.delay_after_ms != 0) return EINVAL;
   const HANDLE port = AsHandle(handle_);
+  // The port driver's RTS toggle has no delays around the frame.
+  int error = settings.delay_before_ms != 0 || settings.delay_after_ms != 0 ? EINVAL : 0;
   DCB dcb{};
   dcb.DCBlength = sizeof(dcb);
-  if (!GetCommState(port, &dcb)) return EIO;
-  dcb.fRtsControl = RTS_CONTROL_TOGGLE;
-  if (!SetCommState(port, &dcb)) return EIO;
+  if (error == 0 && !GetCommState(port, &dcb)) error = EIO;
+  if (error == 0) {
+    dcb.fRtsControl = RTS_CONTROL_TOGGLE;
+    if (!SetCommState(port, &dcb)) error = EIO;
+  }
+  if (error != 0) {
+    // A transceiver whose driver enable is wired to RTS would hold the bus.
+    EscapeCommFunction(port, CLRRTS);
+    return error;
+  }
   rs485_ = true;
+  applied.enabled = true;
   return 0;
+}
+
+LineErrors SerialPort::Errors() {
+  // The queue status folds the newest errors in.
+  std::size_t queued = 0;
+  if (handle_) Available(queued);
+  return counted_;
 }
 
 SerialIo SerialPort::Available(std::size_t& count) {
@@ -184,6 +205,17 @@ SerialIo SerialPort::Available(std::size_t& count) {
   COMSTAT status{};
   // Also clears the line's error state, which would otherwise stop reads.
   if (!ClearCommError(AsHandle(handle_), &errors, &status)) return FromLastError();
+  if (errors & CE_RXPARITY) ++counted_.parity;
+  if (errors & CE_FRAME) ++counted_.framing;
+  if (errors & (CE_OVERRUN | CE_RXOVER)) ++counted_.overrun;
+  if (errors & CE_BREAK) ++counted_.breaks;
+  if (errors & (CE_RXPARITY | CE_FRAME | CE_OVERRUN | CE_RXOVER | CE_BREAK)) {
+    // The mask does not say which of the queued bytes came with the error:
+    // none of them is delivered as good data.
+    held_ = -1;
+    if (!PurgeComm(AsHandle(handle_), PURGE_RXCLEAR)) return FromLastError();
+    return SerialIo::kOk;
+  }
   count = status.cbInQue + (held_ >= 0 ? 1 : 0);
   return SerialIo::kOk;
 }

@@ -31,6 +31,8 @@ Line:
                           side; it is printed instead of the slave path
   --flap UP_MS:DOWN_MS    unplug the line after UP_MS, for DOWN_MS, repeatedly
                           (the slave path changes; use --link)
+  --local-echo            every byte the driver sends comes back to it first,
+                          as from an RS-485 adapter whose receiver stays on
 
 Controllers:
   --recipe N:F/C/f,F/C/f,F/C/f,F/C/f
@@ -57,6 +59,10 @@ Faults (N is a device number; each option may be repeated):
   --noise-byte N:XX       controller N puts the byte XX (hex) before answers
   --bare-echo N           controller N takes a typed set-point but echoes it
                           without its label ("500" instead of "M1 FINAL 500")
+  --continuous N:MS       controller N sends its weight line every MS unasked
+  --power-cycle N:MS      controller N loses power: it forgets its selection
+                          and its menu and is dark for MS (at start, or when
+                          sent through the control input)
 
 Control (faults can change while the line runs):
   --control PATH          read commands from PATH, a FIFO made when absent,
@@ -70,6 +76,7 @@ Control (faults can change while the line runs):
                             clear-trace
                             unplug
                             replug
+                            local-echo on|off
                           e.g. "fault 1 noise-byte FF", "fault 1 late-r off"
 
 Output:
@@ -135,6 +142,10 @@ ParseResult ParseOptions(const std::vector<std::string_view>& args) {
     }
     if (name == "--verbose" || name == "-v") {
       o.verbose = true;
+      continue;
+    }
+    if (name == "--local-echo") {
+      o.line.local_echo = true;
       continue;
     }
     if (i + 1 >= args.size()) return fail(std::string(name) + " needs a value");

@@ -79,6 +79,12 @@ std::string RunControlCommand(Line& line, std::string_view command) {
   const std::string_view verb = words[0];
   if (verb == "fault") return Fault(line, words);
   if (verb == "faults") return ShowFaults(line, words);
+  if (verb == "local-echo") {
+    if (words.size() != 2 || (words[1] != "on" && words[1] != "off"))
+      return Error("local-echo on|off");
+    line.SetLocalEcho(words[1] == "on");
+    return std::string(kOk);
+  }
   if (words.size() != 1) return Error(std::string(verb) + " takes no value");
   if (verb == "overlaps") return FormatOverlapCounts(line.Overlaps());
   if (verb == "clear-trace") {

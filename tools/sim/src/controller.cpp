@@ -181,6 +181,13 @@ Reply Controller::Start(Clock::time_point now) {
   return {std::string(kYes), AnswerKind::kProduction, {}};
 }
 
+void Controller::Restart(Clock::time_point now) {
+  Advance(now);
+  Abort(now);
+  in_menu_ = false;
+  menu_item_ = 0;
+}
+
 void Controller::Abort(Clock::time_point now) {
   if (!running_) return;
   resting_net_kg_ = NetAt(now);

@@ -11,9 +11,9 @@ namespace {
 using detail::ParseMillis;
 using detail::ParseNumber;
 
-constexpr std::array<std::string_view, 11> kNames = {
-    "silent", "select-only", "garbage",    "drop-crlf", "bare-echo",   "late",
-    "late-r", "noise",       "noise-byte", "split",     "status-pause"};
+constexpr std::array<std::string_view, 13> kNames = {
+    "silent", "select-only", "garbage", "drop-crlf",    "bare-echo",  "late",       "late-r",
+    "noise",  "noise-byte",  "split",   "status-pause", "continuous", "power-cycle"};
 
 // The most junk bytes before one answer; more is a typing mistake.
 constexpr int kMaxNoiseBytes = 256;
@@ -51,9 +51,11 @@ bool Apply(Faults& f, std::string_view name, const std::vector<std::string_view>
     if (on) *flag = *on;
     return on.has_value();
   }
-  std::chrono::milliseconds* delay = name == "late"     ? &f.late
-                                     : name == "late-r" ? &f.late_r
-                                                        : nullptr;
+  std::chrono::milliseconds* delay = name == "late"          ? &f.late
+                                     : name == "late-r"      ? &f.late_r
+                                     : name == "continuous"  ? &f.continuous
+                                     : name == "power-cycle" ? &f.power_cycle
+                                                             : nullptr;
   if (delay != nullptr) {
     std::optional<std::chrono::milliseconds> ms;
     if (off) ms = std::chrono::milliseconds(0);
@@ -145,6 +147,8 @@ std::string DescribeFaults(const Faults& f) {
   if (f.bare_echo) on.push_back("bare-echo");
   if (f.late != none.late) on.push_back("late " + std::to_string(f.late.count()));
   if (f.late_r != none.late_r) on.push_back("late-r " + std::to_string(f.late_r.count()));
+  if (f.continuous != none.continuous)
+    on.push_back("continuous " + std::to_string(f.continuous.count()));
   if (f.noise_bytes != none.noise_bytes) on.push_back("noise " + std::to_string(f.noise_bytes));
   if (f.noise_byte) {
     std::array<char, 8> hex{};

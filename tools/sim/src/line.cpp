@@ -72,7 +72,7 @@ void ValidateSettings(const LineSettings& s) {
 void ValidateFaults(const Faults& f) {
   if (f.late.count() < 0 || f.late_r.count() < 0 || f.split_gap.count() < 0 ||
       f.status_pause.count() < 0 || f.split_parts < 1 || f.noise_bytes < 0 ||
-      f.status_pause_after < 1) {
+      f.status_pause_after < 1 || f.continuous.count() < 0 || f.power_cycle.count() < 0) {
     throw std::invalid_argument("faults: negative delay or count");
   }
 }
@@ -93,6 +93,12 @@ struct Line::Impl {
   struct Slot {
     Controller controller;
     Faults faults;
+    // Until then the power is off (after a power cycle).
+    Clock::time_point dark_until{};
+    // When the next line of continuous output is due.
+    Clock::time_point next_stream{};
+
+    bool Dark(Clock::time_point now) const { return now < dark_until; }
   };
 
   // One write of an answer, paced: byte i reaches the driver when its last
@@ -106,6 +112,8 @@ struct Line::Impl {
     std::size_t answer_size = 0;
     std::size_t sent = 0;
     std::optional<std::size_t> entry;
+    // The adapter's echo of the driver's own bytes, not a controller's answer.
+    bool echo = false;
   };
 
   // An overlap and the trace entry of its request.
@@ -130,7 +138,8 @@ struct Line::Impl {
         epoch(Clock::now()),
         rng(settings.seed ? *settings.seed : std::random_device()()),
         rx_busy_until(epoch),
-        tx_free(epoch) {}
+        tx_free(epoch),
+        local_echo(settings.local_echo) {}
 
   // --- state, guarded by `mutex` -------------------------------------------
   const LineSettings settings;
@@ -156,6 +165,7 @@ struct Line::Impl {
   std::deque<Chunk> tx;
   Clock::time_point tx_free;
   bool tx_blocked = false;
+  bool local_echo;
 
   std::vector<TraceEntry> trace;
   std::size_t finished_entries = 0;
@@ -229,6 +239,7 @@ struct Line::Impl {
       // The driver's write reaches the pseudo-terminal at once; on a real line
       // each character takes its time, so the request ends later than read.
       rx_busy_until = std::max(rx_busy_until, now) + char_time;
+      if (local_echo) Echo(c);
       if (!open_request_entry) {
         open_request_entry = OpenEntry(now, Direction::kToController);
         MarkOverlap(now, *open_request_entry);
@@ -247,12 +258,27 @@ struct Line::Impl {
     last_rx = now;
   }
 
+  // The adapter's receiver hears the character as it goes out: it reaches
+  // the driver when its last stop bit has passed, ahead of any answer.
+  void Echo(char c) {
+    const Clock::time_point start = std::max(tx_free, rx_busy_until - char_time);
+    if (!tx.empty() && tx.back().echo &&
+        tx.back().start + char_time * tx.back().bytes.size() == start) {
+      tx.back().bytes += c;
+      tx.back().answer_size += 1;
+    } else {
+      tx.push_back({start, std::string(1, c), 0, 0, 1, 0, std::nullopt, true});
+    }
+    tx_free = start + char_time;
+  }
+
   // The answer in front of the queue is the one on the line (or due next).
   // Its piece is going out from its start until its last stop bit, whether
   // or not the worker has written the bytes yet.
   void MarkOverlap(Clock::time_point now, std::size_t request_entry) {
-    if (tx.empty()) return;
-    const Chunk& chunk = tx.front();
+    const auto answer = std::find_if(tx.begin(), tx.end(), [](const Chunk& c) { return !c.echo; });
+    if (answer == tx.end()) return;
+    const Chunk& chunk = *answer;
     Overlap overlap;
     overlap.at = std::chrono::duration_cast<std::chrono::microseconds>(now - epoch);
     overlap.number = int(marks.size()) + 1;
@@ -299,8 +325,8 @@ struct Line::Impl {
       Log("no controller selected, ignored: " + Printable(line));
       return;
     }
-    if (slot->faults.silent || slot->faults.select_only) return;
     const Clock::time_point now = Clock::now();
+    if (slot->faults.silent || slot->faults.select_only || slot->Dark(now)) return;
     Reply reply = framed ? slot->controller.Handle(line, now)
                          : Reply{"?\r\n", AnswerKind::kRefusal, "request not ended by CR LF"};
     if (!reply.refusal.empty()) {
@@ -327,10 +353,12 @@ struct Line::Impl {
         Log("select " + digits + ": no such controller on the line");
         return;
       }
+      // Without power it does not hear its number; the others have let go.
+      if (slots.at(number).Dark(Clock::now())) selected.reset();
     }
     // On RS-232 the one controller answers whatever number was asked.
     Slot* slot = Addressed();
-    if (slot == nullptr || slot->faults.silent) return;
+    if (slot == nullptr || slot->faults.silent || slot->Dark(Clock::now())) return;
     Answer(*slot, std::string(1, kAck) + digits + std::string(kCrLf), AnswerKind::kSelect,
            std::string(1, kEnq) + std::string(kSelectWord) + digits, end);
   }
@@ -357,6 +385,45 @@ struct Line::Impl {
       }
       ready = tx_free;
     }
+  }
+
+  // Continuous output: each due weight line joins the queue. A line waits for
+  // the one before it, so a period shorter than a line's time on the wire
+  // cannot pile them up.
+  void Stream(Clock::time_point now) {
+    for (auto& [number, slot] : slots) {
+      const std::chrono::milliseconds period = slot.faults.continuous;
+      if (period.count() == 0 || slot.faults.silent || now < slot.next_stream) continue;
+      if (slot.Dark(now)) {
+        slot.next_stream = slot.dark_until;
+        continue;
+      }
+      const std::string text = slot.controller.ReadingLine(now);
+      const Clock::time_point start = std::max(tx_free, now);
+      tx_free = start + char_time * text.size();
+      tx.push_back({start, text, number, 0, text.size(), 0, std::nullopt});
+      slot.next_stream = std::max(slot.next_stream + period, tx_free);
+    }
+  }
+
+  void PowerCycle(Slot& slot, Clock::time_point now) {
+    slot.dark_until = now + slot.faults.power_cycle;
+    slot.faults.power_cycle = std::chrono::milliseconds(0);
+    slot.controller.Restart(now);
+    if (selected == slot.controller.Number()) selected.reset();
+    // What it had not begun to send is gone with the power.
+    const int number = slot.controller.Number();
+    std::erase_if(tx,
+                  [&](const Chunk& c) { return !c.echo && c.controller == number && c.sent == 0; });
+    Log("controller " + TwoDigits(number) + ": power cycle, dark for " +
+        std::to_string(
+            std::chrono::duration_cast<std::chrono::milliseconds>(slot.dark_until - now).count()) +
+        " ms");
+  }
+
+  void Wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wake.Get(), &one, sizeof one);
   }
 
   void WriteDue(int master, Clock::time_point now) {
@@ -403,6 +470,10 @@ struct Line::Impl {
     if (open_request_entry) {
       const Clock::time_point idle = last_rx + kFragmentIdle;
       deadline = deadline ? std::min(*deadline, idle) : idle;
+    }
+    for (const auto& [number, slot] : slots) {
+      if (slot.faults.continuous.count() == 0 || slot.faults.silent) continue;
+      deadline = deadline ? std::min(*deadline, slot.next_stream) : slot.next_stream;
     }
     return deadline;
   }
@@ -451,6 +522,7 @@ struct Line::Impl {
         }
         if (fds[0].revents & POLLOUT) tx_blocked = false;
         CloseIdleFragment(now);
+        Stream(Clock::now());
         WriteDue(master, Clock::now());
         notes = TakeNotes();
       }
@@ -476,8 +548,7 @@ struct Line::Impl {
       std::lock_guard lock(mutex);
       stop = true;
     }
-    const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(wake.Get(), &one, sizeof one);
+    Wake();
     worker.join();
     std::lock_guard lock(mutex);
     stop = false;
@@ -602,8 +673,30 @@ bool Line::Plugged() const {
 
 void Line::SetFaults(int number, const Faults& faults) {
   ValidateFaults(faults);
+  Impl& d = *impl_;
+  Impl::Notes notes;
+  {
+    std::lock_guard lock(d.mutex);
+    Impl::Slot& slot = d.SlotOf(number);
+    const Clock::time_point now = Clock::now();
+    if (faults.continuous != slot.faults.continuous) slot.next_stream = now;
+    slot.faults = faults;
+    if (faults.power_cycle.count() > 0) d.PowerCycle(slot, now);
+    notes = d.TakeNotes();
+  }
+  Impl::Deliver(notes);
+  // The worker may sleep without a deadline: continuous output needs one.
+  d.Wake();
+}
+
+void Line::SetLocalEcho(bool on) {
   std::lock_guard lock(impl_->mutex);
-  impl_->SlotOf(number).faults = faults;
+  impl_->local_echo = on;
+}
+
+bool Line::LocalEcho() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->local_echo;
 }
 
 Faults Line::GetFaults(int number) const {

@@ -59,6 +59,10 @@ class Controller {
   // Forces the overload mark, as a scale driven past its range does.
   void SetOverload(bool overload) { forced_overload_ = overload; }
 
+  // Power comes back after a cut: the menu is left (the display shows the
+  // weight) and a running batch has stopped where it was; the recipe is kept.
+  void Restart(Clock::time_point now);
+
   BatchState Batch(Clock::time_point now);
   Reading Read(Clock::time_point now);
   bool InMenu() const { return in_menu_; }

@@ -62,9 +62,15 @@ class Line {
   void Replug();
   bool Plugged() const;
 
-  // Faults of one controller; they apply from its next answer on.
+  // Faults of one controller; they apply from its next answer on. A power
+  // cycle starts at once.
   void SetFaults(int number, const Faults& faults);
   Faults GetFaults(int number) const;
+
+  // Local echo of the line's adapter (LineSettings::local_echo), from the
+  // next byte the driver sends.
+  void SetLocalEcho(bool on);
+  bool LocalEcho() const;
 
   // The device number the last select request named (RS-485), if any.
   std::optional<int> Selected() const;

@@ -33,6 +33,9 @@ struct LineSettings {
   // Path of the symlink that always points at the current slave side. Empty: a
   // symlink "tty" in a fresh directory under /tmp, removed with the line.
   std::string link_path;
+  // Every byte the driver sends comes back to it first, as from an RS-485
+  // adapter whose receiver stays on while it transmits.
+  bool local_echo = false;
   // Fixed seed for every random draw (overshoot, garbage, noise); empty: a
   // seed from the system.
   std::optional<std::uint32_t> seed;
@@ -84,6 +87,14 @@ struct Faults {
   // Acknowledges its select request and nothing else: other requests are
   // neither acted on nor answered.
   bool select_only = false;
+  // Continuous output: the weight line goes out every this many ms unasked,
+  // selected or not, besides the answers to requests; 0: off.
+  std::chrono::milliseconds continuous{0};
+  // A power cut: the controller restarts at once, forgets that it was
+  // selected and leaves its menu, and neither hears nor answers anything for
+  // this long. An event rather than a lasting fault: Line::SetFaults carries
+  // it out and keeps 0.
+  std::chrono::milliseconds power_cycle{0};
 
   bool operator==(const Faults&) const = default;
 };
