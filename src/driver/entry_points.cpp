@@ -270,18 +270,14 @@ TK571_EXPORT TK571Bool TK571_CALL GetDeviceStatus(char** message) {
 TK571_EXPORT TK571Bool TK571_CALL IniDriverEx(uint32_t event_handle) {
   TDLLObject* const object = ThreadObject();
   if (!object) return 1;
-  HostPost post;
-  post.kind = HostPost::Kind::kFailEvent;
   // The driver writes 8-byte counters into the event: a descriptor of
   // anything else, passed by mistake, would be corrupted.
   if (event_handle != 0 && !platform::IsHostEvent(event_handle)) {
-    post.note = LogLine(TK571_GBK("：主机事件") + std::to_string(event_handle) +
-                        TK571_GBK("不是eventfd，驱动程序不向它发信号！"));
+    WriteLogText(LogLine(TK571_GBK("：主机事件") + std::to_string(event_handle) +
+                         TK571_GBK("不是eventfd，驱动程序不向它发信号！")));
     event_handle = 0;
   }
-  post.handle = event_handle;
-  object->Mailbox().Post(std::move(post));
-  HandOverPosts(*object);
+  object->Mailbox().SetFailEvent(event_handle);
   return 1;
 }
 

@@ -72,97 +72,59 @@ class TBaseDLLObject {
   // The line is open for exchanges (ENCOMMLINK).
   bool CommEnabled() const { return CommEnabled_; }
 
-  // Virtual operations, in the order of the engine's operation table.
+  // The operations of the engine, in the order of its operation table.
+  // Virtual are those a lower class (or a test's) replaces.
   virtual bool IniParm(const TDevicePDB* block);
-  virtual void Refresh();
+  void Refresh();
   virtual void OptimizeCommParm();
   virtual int32_t GetInterval();
-  virtual bool ValidTagValFrm(uint8_t first, uint8_t second);
-  virtual int32_t GetChID(const std::string& name, const std::string& address, uint8_t dev_type);
-  virtual int32_t GetBitID(const std::string& name, const std::string& address, uint8_t dev_type);
-  virtual int32_t GetThirdSegID(const std::string& name, const std::string& address,
-                                uint8_t dev_type);
-  virtual int32_t GetFourSegID(const std::string& name, const std::string& address,
-                               uint8_t dev_type);
-  virtual int32_t GetFiveSegID(const std::string& name, const std::string& address,
-                               uint8_t dev_type);
-  virtual std::unique_ptr<TDLLTag> CreatInternalTag(const TTagInfo& info);
-  virtual void GetTagTypeStr(const std::string& name, const std::string& address, std::string& out);
-  virtual void CheckAddrValid(std::unique_ptr<TDLLTag>& tag);
+  int32_t GetChID(const std::string& name, const std::string& address, uint8_t dev_type);
+  int32_t GetBitID(const std::string& name, const std::string& address, uint8_t dev_type);
+  int32_t GetThirdSegID(const std::string& name, const std::string& address, uint8_t dev_type);
+  int32_t GetFourSegID(const std::string& name, const std::string& address, uint8_t dev_type);
+  int32_t GetFiveSegID(const std::string& name, const std::string& address, uint8_t dev_type);
+  std::unique_ptr<TDLLTag> CreatInternalTag(const TTagInfo& info);
+  void GetTagTypeStr(const std::string& name, const std::string& address, std::string& out);
+  void CheckAddrValid(std::unique_ptr<TDLLTag>& tag);
   virtual void SyncTagValue(TCommand& command);
   virtual CommandPtr CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list, bool is_write);
   virtual bool NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag, bool is_write);
   virtual void GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write);
   virtual void GetAnswerMainStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write);
   virtual void RealComm(TCommand* command);
-  virtual void FreeCommand(CommandPtr& command);
+  void FreeCommand(CommandPtr& command);
   virtual bool GetResult();
-  virtual void GetRunEvent();
-  virtual void SwitchRunStatus();
-  virtual void UpdateLinkStatus();
-  virtual void opSystemError_Exec();
+  void GetRunEvent();
+  void SwitchRunStatus();
+  void UpdateLinkStatus();
+  // The handlers of the run events the driver raises (the transition table
+  // of base_run_state.cpp).
   virtual void opInit_Exec();
   virtual void opInitACK_Exec();
   virtual void opInitNAK_Exec();
-  virtual void opClrInitError_Exec();
-  virtual void opStop_Exec();
-  virtual void opStopACK_Exec();
-  virtual void opStopNAK_Exec();
-  virtual void opClrStopError_Exec();
-  virtual void opLink_Exec();
-  virtual void opLinkACK_Exec();
-  virtual void opLinkNAK_Exec();
-  virtual void opClrLinkError_Exec();
-  virtual void opUnLink_Exec();
-  virtual void opUnLinkACK_Exec();
-  virtual void opUnLinkNAK_Exec();
-  virtual void opClrUnLinkError_Exec();
-  virtual void opReadCmd_Exec();
-  virtual void opReadACK_Exec();
-  virtual void opReadNAK_Exec();
-  virtual void opClrReadError_Exec();
+  void opReadCmd_Exec();
+  void opReadACK_Exec();
+  void opReadNAK_Exec();
+  void opClrReadError_Exec();
   virtual void opWriteCmd_Exec();
   virtual void opWriteACK_Exec();
   virtual void opWriteNAK_Exec();
   virtual void opClrWriteError_Exec();
-  virtual void opParmCmd_Exec();
-  virtual void opParmACK_Exec();
-  virtual void opParmNAK_Exec();
-  virtual void opClrParmError_Exec();
-  virtual void opRailCmd_Exec();
-  virtual void opRailACK_Exec();
-  virtual void opRailNAK_Exec();
-  virtual void opClrRailError_Exec();
-  virtual void opResvLink1_Exec();
-  virtual void opResvLink1ACK_Exec();
-  virtual void opResvLink1NAK_Exec();
-  virtual void opClrResvLink1Error_Exec();
-  virtual void opResvLink2_Exec();
-  virtual void opResvLink2ACK_Exec();
-  virtual void opResvLink2NAK_Exec();
-  virtual void opClrResvLink2Error_Exec();
-  virtual void opResvLink3_Exec();
-  virtual void opResvLink3ACK_Exec();
-  virtual void opResvLink3NAK_Exec();
-  virtual void opClrResvLink3Error_Exec();
-  virtual void opClrSystemError_Exec();
-  virtual void GetNextCommand();
-  virtual void GetCommandNext();
-  virtual void MaintainLogFiles();
-  virtual void WriteCommEvent(const std::string& text);
-  virtual void WriteDevMsg(const std::string& text);
+  void GetNextCommand();
+  void GetCommandNext();
+  void MaintainLogFiles();
+  void WriteCommEvent(const std::string& text);
+  void WriteDevMsg(const std::string& text);
   virtual void SetLogMsg(const std::string& text);
-  virtual void SetEnLog(bool value);
-  virtual void SetCommLink(bool value) { LastCommOK_ = value; }
-  virtual void SetCommEnabled(bool value) { CommEnabled_ = value; }
-  virtual bool IniDLLObj(const TDevicePDB* block, const std::vector<const TTagInfo*>& tags);
-  virtual bool WriteExecute(uint32_t tag_id, const TagValue& value);
-  virtual bool ReadExecute();
-  virtual bool ReadExecuteEx();
+  void SetEnLog(bool value);
+  void SetCommLink(bool value) { LastCommOK_ = value; }
+  void SetCommEnabled(bool value) { CommEnabled_ = value; }
+  bool IniDLLObj(const TDevicePDB* block, const std::vector<const TTagInfo*>& tags);
+  bool WriteExecute(uint32_t tag_id, const TagValue& value);
+  bool ReadExecute();
   virtual void Stop();
-  virtual bool CheckTagAddr(const TDevicePDB& block, std::string& address);
-  virtual bool AddTagLists(const std::vector<const TTagInfo*>& tags,
-                           std::vector<int32_t>& rejected);
+  bool CheckTagAddr(const TDevicePDB& block, std::string& address);
+  bool AddTagLists(const std::vector<const TTagInfo*>& tags, std::vector<int32_t>& rejected);
 
   // The class that the exception lines of this class's operations name.
   static std::string_view ExceptionClass(std::string_view) { return "TBaseDLLObject"; }
@@ -180,7 +142,7 @@ class TBaseDLLObject {
     Unloading_ = true;
   }
   // Event handle given by the host (IniDriverEx); 0 for none.
-  void SetFailEvent(uint32_t handle) { FailEvent_ = handle; }
+  void SetFailEvent(uint32_t handle) { Mailbox_.SetFailEvent(handle); }
 
   // What the device test window shows and steps.
   const std::vector<CommandPtr>& ReadCommands() const { return ReadCommands_; }
@@ -380,7 +342,7 @@ class TBaseDLLObject {
   // transition table gives and runs one step.
   void RunSimpleHandler(uint8_t event);
   // Handlers that complete an exchange find no current command: the machine
-  // parks in rsSysErrorLinked with opLink pending.
+  // goes back to rsReady, and the next command is chosen.
   void EnterMissingCommand();
   // Timeout bookkeeping shared by reads and writes: the severe-failure
   // message, the host's event and logging switched back on.
@@ -478,7 +440,6 @@ class TBaseDLLObject {
   TagIdIndex TagIndex_;
   TDevicePDB Pdb_;
   int32_t DefaultDevNo_ = 0;
-  uint32_t FailEvent_ = 0;
   TCommand* CurrentCommand_ = nullptr;
   TCommand* CurrentHead_ = nullptr;
   std::deque<CommandPtr> WriteQueue_;

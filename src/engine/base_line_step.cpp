@@ -58,10 +58,6 @@ void TBaseDLLObject::TakeHostPosts() {
       case HostPost::Kind::kEnLog:
         SetEnLog(post.on);
         break;
-      case HostPost::Kind::kFailEvent:
-        if (!post.note.empty()) SetLogMsg(post.note);
-        SetFailEvent(post.handle);
-        break;
     }
   }
   PublishForHost();

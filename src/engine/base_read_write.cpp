@@ -63,15 +63,6 @@ bool TBaseDLLObject::ReadExecute() {
   });
 }
 
-bool TBaseDLLObject::ReadExecuteEx() {
-  return Guarded(this, "ReadExecuteEx", true, [&] {
-    if (!CommEnabled_) return false;
-    GetRunEvent();
-    SwitchRunStatus();
-    return false;
-  });
-}
-
 void TBaseDLLObject::LogWriteRefused(const TDLLTag& tag, const std::string& reason,
                                      const TagValue& value) {
   SetLogMsg(DateTimeText() + TK571_GBK("：标签写入请求未执行：") + tag.Name + reason +

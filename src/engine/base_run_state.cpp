@@ -21,10 +21,6 @@ namespace {
 
 using Handler = void (TBaseDLLObject::*)();
 
-// Matches every event, including none: the system-error states replay or
-// clear whatever is pending.
-constexpr uint8_t kAnyEvent = 0xFF;
-
 struct Transition {
   uint8_t state;
   uint8_t event;
@@ -33,76 +29,27 @@ struct Transition {
 
 using B = TBaseDLLObject;
 
-// (state, event) → handler. Every pair not listed does nothing and leaves the
-// event pending.
+// (state, event) → handler: the rows the driver enters. Every pair not
+// listed does nothing and leaves the event pending. The codes of the states
+// and events that no row names stay in run_state.h, as the log lines give
+// them.
 constexpr Transition kTransitions[] = {
     {rsIdle, opInit, &B::opInit_Exec},
-
-    {rsUnlinked, opInit, &B::opStop_Exec},
-    {rsUnlinked, opLink, &B::opLink_Exec},
-    {rsUnlinked, opUnLink, &B::opUnLink_Exec},
-    {rsUnlinked, opStop, &B::opStop_Exec},
-
-    {rsSysErrorLinked, kAnyEvent, &B::opClrSystemError_Exec},
-    {rsSysErrorUnlinked, kAnyEvent, &B::opClrSystemError_Exec},
-
-    {rsReady, opInit, &B::opUnLink_Exec},
-    {rsReady, opUnLink, &B::opUnLink_Exec},
-    {rsReady, opStop, &B::opUnLink_Exec},
-    {rsReady, opLink, &B::opLink_Exec},
-    {rsReady, opReadCmd, &B::opReadCmd_Exec},
-    {rsReady, opWriteCmd, &B::opWriteCmd_Exec},
-    {rsReady, opParmCmd, &B::opParmCmd_Exec},
-    {rsReady, opRailCmd, &B::opRailCmd_Exec},
-
-    {rsStopping, opStopACK, &B::opStopACK_Exec},
-    {rsStopping, opStopNAK, &B::opStopNAK_Exec},
-    {rsStopping, opClrStopError, &B::opClrStopError_Exec},
-
     {rsIniting, opInitACK, &B::opInitACK_Exec},
     {rsIniting, opInitNAK, &B::opInitNAK_Exec},
-    {rsIniting, opClrInitError, &B::opClrInitError_Exec},
-
-    {rsLinking, opLinkACK, &B::opLinkACK_Exec},
-    {rsLinking, opLinkNAK, &B::opLinkNAK_Exec},
-    {rsLinking, opClrLinkError, &B::opClrLinkError_Exec},
-
-    {rsUnlinking, opUnLinkACK, &B::opUnLinkACK_Exec},
-    {rsUnlinking, opUnLinkNAK, &B::opUnLinkNAK_Exec},
-    {rsUnlinking, opClrUnLinkError, &B::opClrUnLinkError_Exec},
-
+    {rsReady, opReadCmd, &B::opReadCmd_Exec},
+    {rsReady, opWriteCmd, &B::opWriteCmd_Exec},
     {rsReading, opReadACK, &B::opReadACK_Exec},
     {rsReading, opReadNAK, &B::opReadNAK_Exec},
     {rsReading, opClrReadError, &B::opClrReadError_Exec},
-
     {rsWriting, opWriteACK, &B::opWriteACK_Exec},
     {rsWriting, opWriteNAK, &B::opWriteNAK_Exec},
     {rsWriting, opClrWriteError, &B::opClrWriteError_Exec},
-
-    {rsParm, opParmACK, &B::opParmACK_Exec},
-    {rsParm, opParmNAK, &B::opParmNAK_Exec},
-    {rsParm, opClrParmError, &B::opClrParmError_Exec},
-
-    {rsRail, opRailACK, &B::opRailACK_Exec},
-    {rsRail, opRailNAK, &B::opRailNAK_Exec},
-    {rsRail, opClrRailError, &B::opClrRailError_Exec},
-
-    {rsResvLink1, opResvLink1ACK, &B::opResvLink1ACK_Exec},
-    {rsResvLink1, opResvLink1NAK, &B::opResvLink1NAK_Exec},
-    {rsResvLink1, opClrResvLink1Error, &B::opClrResvLink1Error_Exec},
-
-    {rsResvLink2, opResvLink2ACK, &B::opResvLink2ACK_Exec},
-    {rsResvLink2, opResvLink2NAK, &B::opResvLink2NAK_Exec},
-    {rsResvLink2, opClrResvLink2Error, &B::opClrResvLink2Error_Exec},
-
-    {rsResvLink3, opResvLink3ACK, &B::opResvLink3ACK_Exec},
-    {rsResvLink3, opResvLink3NAK, &B::opResvLink3NAK_Exec},
-    {rsResvLink3, opClrResvLink3Error, &B::opClrResvLink3Error_Exec},
 };
 
-// The handlers of the hook exchanges (and opInit's) only clear the event,
-// enter the state of this column and run one step; kKeep leaves the state
-// as it is. A handler op<Name>_Exec handles the event op<Name>.
+// The engine's own handlers of selection only clear the event, enter the
+// state of this column and run one step; kKeep leaves the state as it is.
+// The device layer replaces them with its device selection.
 struct SimpleHandler {
   uint8_t event;
   uint8_t next;
@@ -115,54 +62,13 @@ constexpr SimpleHandler kSimpleHandlers[] = {
     {opInit, rsReady, "opInit_Exec"},
     {opInitACK, rsReady, "opInitACK_Exec"},
     {opInitNAK, kKeep, "opInitNAK_Exec"},
-    {opClrInitError, rsIdle, "opClrInitError_Exec"},
-    {opStopNAK, kKeep, "opStopNAK_Exec"},
-    {opClrStopError, rsUnlinked, "opClrStopError_Exec"},
-    {opLink, rsLinking, "opLink_Exec"},
-    {opLinkACK, rsReady, "opLinkACK_Exec"},
-    {opLinkNAK, kKeep, "opLinkNAK_Exec"},
-    {opClrLinkError, rsUnlinked, "opClrLinkError_Exec"},
-    {opUnLink, rsUnlinking, "opUnLink_Exec"},
-    {opUnLinkACK, rsUnlinked, "opUnLinkACK_Exec"},
-    {opUnLinkNAK, kKeep, "opUnLinkNAK_Exec"},
-    {opClrUnLinkError, rsUnlinked, "opClrUnLinkError_Exec"},
-    {opParmCmd, rsParm, "opParmCmd_Exec"},
-    {opParmACK, rsReady, "opParmACK_Exec"},
-    {opParmNAK, kKeep, "opParmNAK_Exec"},
-    {opClrParmError, rsReady, "opClrParmError_Exec"},
-    {opRailCmd, rsRail, "opRailCmd_Exec"},
-    {opRailNAK, rsReady, "opRailNAK_Exec"},
-    {opClrRailError, rsReady, "opClrRailError_Exec"},
-    {opResvLink1, rsResvLink1, "opResvLink1_Exec"},
-    {opResvLink1ACK, rsReady, "opResvLink1ACK_Exec"},
-    {opResvLink1NAK, kKeep, "opResvLink1NAK_Exec"},
-    {opClrResvLink1Error, rsIdle, "opClrResvLink1Error_Exec"},
-    {opResvLink2, rsResvLink2, "opResvLink2_Exec"},
-    {opResvLink2ACK, rsReady, "opResvLink2ACK_Exec"},
-    {opResvLink2NAK, kKeep, "opResvLink2NAK_Exec"},
-    {opClrResvLink2Error, rsIdle, "opClrResvLink2Error_Exec"},
-    {opResvLink3, rsResvLink3, "opResvLink3_Exec"},
-    {opResvLink3ACK, rsReady, "opResvLink3ACK_Exec"},
-    {opResvLink3NAK, kKeep, "opResvLink3NAK_Exec"},
-    {opClrResvLink3Error, rsIdle, "opClrResvLink3Error_Exec"},
 };
 
-struct DispatchTable {
-  std::array<std::array<Handler, kRunEventCount>, kRunStateCount> exact{};
-  // For event codes beyond the last event (a device layer's mistake).
-  std::array<Handler, kRunStateCount> any{};
-};
+using DispatchTable = std::array<std::array<Handler, kRunEventCount>, kRunStateCount>;
 
 constexpr DispatchTable BuildDispatchTable() {
   DispatchTable table{};
-  for (const Transition& t : kTransitions) {
-    if (t.event == kAnyEvent) {
-      for (Handler& h : table.exact[t.state]) h = t.handler;
-      table.any[t.state] = t.handler;
-    } else {
-      table.exact[t.state][t.event] = t.handler;
-    }
-  }
+  for (const Transition& t : kTransitions) table[t.state][t.event] = t.handler;
   return table;
 }
 
@@ -175,8 +81,8 @@ const SimpleHandler* SimpleHandlerOf(uint8_t event) {
 }
 
 Handler HandlerOf(uint8_t state, uint8_t event) {
-  if (state >= kRunStateCount) return nullptr;
-  return event < kRunEventCount ? kDispatch.exact[state][event] : kDispatch.any[state];
+  if (state >= kRunStateCount || event >= kRunEventCount) return nullptr;
+  return kDispatch[state][event];
 }
 
 bool EndsExchange(uint8_t event) {
@@ -208,7 +114,7 @@ void TBaseDLLObject::EnterMissingCommand() {
 void TBaseDLLObject::CheckSevereFailure() {
   if (!(ReadTimeoutCount_ > kSevereTimeoutCount)) return;
   WriteCommEvent(TK571_GBK("严重故障：连续通讯失败，请检查线路和设备"));
-  if (FailEvent_ != 0) platform::SignalHostEvent(FailEvent_);
+  if (const uint32_t event = Mailbox_.FailEvent(); event != 0) platform::SignalHostEvent(event);
   if (static_cast<int64_t>(ReadTimeoutCount_) % kEnLogTimeoutPeriod == kEnLogTimeoutCount)
     Log_.AssignEnLog(true);
 }
@@ -293,8 +199,7 @@ uint8_t TBaseDLLObject::ChooseRunEvent() {
     case rsReady:
       GetNextCommand();
       if (!CurrentCommand_) return opNone;
-      if (!CurrentCommand_->IsWrite) return opReadCmd;
-      return CurrentCommand_->Request.find("ATH0") != std::string::npos ? opRailCmd : opWriteCmd;
+      return CurrentCommand_->IsWrite ? opWriteCmd : opReadCmd;
     case rsReading:
       return exchange_event(opReadACK, opReadNAK);
     case rsWriting:
@@ -409,11 +314,8 @@ TagValue TBaseDLLObject::LinkTagValue(LinkTagKind kind, uint8_t data_kind, int32
                         Pdb_.TypeName(device) + tk571::LinkStatusText(status, CommEnabled_));
 }
 
-// --- Hook handlers: the base only enters or leaves their waiting states.
+// --- The engine's selection handlers: the device layer selects.
 
-void TBaseDLLObject::opSystemError_Exec() {
-  Guarded(this, "opSystemError_Exec", [&] { RunEvent_ = opNone; });
-}
 void TBaseDLLObject::opInit_Exec() {
   RunSimpleHandler(opInit);
 }
@@ -422,153 +324,6 @@ void TBaseDLLObject::opInitACK_Exec() {
 }
 void TBaseDLLObject::opInitNAK_Exec() {
   RunSimpleHandler(opInitNAK);
-}
-void TBaseDLLObject::opClrInitError_Exec() {
-  RunSimpleHandler(opClrInitError);
-}
-void TBaseDLLObject::opStop_Exec() {
-  Guarded(this, "opStop_Exec", [&] {
-    RunEvent_ = opNone;
-    RunState_ = rsStopping;
-    Stop();
-  });
-}
-void TBaseDLLObject::opStopACK_Exec() {
-  Guarded(this, "opStopACK_Exec", [&] {
-    RunEvent_ = opNone;
-    RunState_ = rsIdle;
-    SetCommEnabled(false);
-    Step();
-  });
-}
-void TBaseDLLObject::opStopNAK_Exec() {
-  RunSimpleHandler(opStopNAK);
-}
-void TBaseDLLObject::opClrStopError_Exec() {
-  RunSimpleHandler(opClrStopError);
-}
-void TBaseDLLObject::opLink_Exec() {
-  RunSimpleHandler(opLink);
-}
-void TBaseDLLObject::opLinkACK_Exec() {
-  RunSimpleHandler(opLinkACK);
-}
-void TBaseDLLObject::opLinkNAK_Exec() {
-  RunSimpleHandler(opLinkNAK);
-}
-void TBaseDLLObject::opClrLinkError_Exec() {
-  RunSimpleHandler(opClrLinkError);
-}
-void TBaseDLLObject::opUnLink_Exec() {
-  RunSimpleHandler(opUnLink);
-}
-void TBaseDLLObject::opUnLinkACK_Exec() {
-  RunSimpleHandler(opUnLinkACK);
-}
-void TBaseDLLObject::opUnLinkNAK_Exec() {
-  RunSimpleHandler(opUnLinkNAK);
-}
-void TBaseDLLObject::opClrUnLinkError_Exec() {
-  RunSimpleHandler(opClrUnLinkError);
-}
-void TBaseDLLObject::opParmCmd_Exec() {
-  RunSimpleHandler(opParmCmd);
-}
-void TBaseDLLObject::opParmACK_Exec() {
-  RunSimpleHandler(opParmACK);
-}
-void TBaseDLLObject::opParmNAK_Exec() {
-  RunSimpleHandler(opParmNAK);
-}
-void TBaseDLLObject::opClrParmError_Exec() {
-  RunSimpleHandler(opClrParmError);
-}
-void TBaseDLLObject::opRailCmd_Exec() {
-  RunSimpleHandler(opRailCmd);
-}
-void TBaseDLLObject::opRailACK_Exec() {
-  // The line is up: the current command goes out as a write.
-  Guarded(this, "opRailACK_Exec", [&] {
-    RunEvent_ = opWriteCmd;
-    RunState_ = rsReady;
-    Step();
-  });
-}
-void TBaseDLLObject::opRailNAK_Exec() {
-  RunSimpleHandler(opRailNAK);
-}
-void TBaseDLLObject::opClrRailError_Exec() {
-  RunSimpleHandler(opClrRailError);
-}
-void TBaseDLLObject::opResvLink1_Exec() {
-  RunSimpleHandler(opResvLink1);
-}
-void TBaseDLLObject::opResvLink1ACK_Exec() {
-  RunSimpleHandler(opResvLink1ACK);
-}
-void TBaseDLLObject::opResvLink1NAK_Exec() {
-  RunSimpleHandler(opResvLink1NAK);
-}
-void TBaseDLLObject::opClrResvLink1Error_Exec() {
-  RunSimpleHandler(opClrResvLink1Error);
-}
-void TBaseDLLObject::opResvLink2_Exec() {
-  RunSimpleHandler(opResvLink2);
-}
-void TBaseDLLObject::opResvLink2ACK_Exec() {
-  RunSimpleHandler(opResvLink2ACK);
-}
-void TBaseDLLObject::opResvLink2NAK_Exec() {
-  RunSimpleHandler(opResvLink2NAK);
-}
-void TBaseDLLObject::opClrResvLink2Error_Exec() {
-  RunSimpleHandler(opClrResvLink2Error);
-}
-void TBaseDLLObject::opResvLink3_Exec() {
-  RunSimpleHandler(opResvLink3);
-}
-void TBaseDLLObject::opResvLink3ACK_Exec() {
-  RunSimpleHandler(opResvLink3ACK);
-}
-void TBaseDLLObject::opResvLink3NAK_Exec() {
-  RunSimpleHandler(opResvLink3NAK);
-}
-void TBaseDLLObject::opClrResvLink3Error_Exec() {
-  RunSimpleHandler(opClrResvLink3Error);
-}
-
-void TBaseDLLObject::opClrSystemError_Exec() {
-  Guarded(this, "opClrSystemError_Exec", [&] {
-    const uint8_t event = RunEvent_;
-    const bool leaves_link = event == opInit || event == opUnLink || event == opStop;
-    bool replayable = true;
-    if (RunState_ == rsSysErrorLinked) {
-      if (leaves_link)
-        RunState_ = rsReady;
-      else if (event == opLink)
-        RunState_ = rsUnlinked;
-      else
-        replayable = false;
-    } else if (RunState_ == rsSysErrorUnlinked) {
-      if (leaves_link)
-        RunState_ = rsUnlinked;
-      else
-        replayable = false;
-    } else {
-      RunEvent_ = opNone;
-    }
-    if (!replayable) {
-      // Replaying from the same state would dispatch this handler again for
-      // ever: the event is dropped and the machine starts over from ready.
-      if (LogErrorsOn())
-        SetLogMsg(DateTimeText() + TK571_GBK("：运行状态") + std::to_string(RunState_) +
-                  TK571_GBK("下的运行事件") + std::to_string(event) +
-                  TK571_GBK("无法恢复，已清除并转入就绪状态。") + kCrLf);
-      RunEvent_ = opNone;
-      RunState_ = rsReady;
-    }
-    Step();
-  });
 }
 
 // --- Read and write exchanges.

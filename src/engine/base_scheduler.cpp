@@ -193,26 +193,7 @@ CommandPtr TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& l
   return Guarded(this, "CreatCommand", CommandPtr(), [&]() -> CommandPtr {
     if (!NeedCreatCommand(list, tag, is_write) || tag.TypeIndex == -1) return nullptr;
 
-    // The work value: a number as such; a switch or a "1"/"0" text sets or
-    // clears bit BitNo of the work value taken as a 16-bit word.
-    if (tag.DataKind == TK571_VALUE_FLOAT) {
-      tag.WorkValue = tag.Value.AsDouble();
-    } else if (tag.BitNo >= 0 && tag.BitNo < 16) {
-      const uint16_t bit = static_cast<uint16_t>(1u << tag.BitNo);
-      uint16_t word = static_cast<uint16_t>(SaturatedInt32(tag.WorkValue));
-      bool set = false;
-      bool clear = false;
-      if (tag.DataKind == TK571_VALUE_BOOL) {
-        set = tag.Value.AsBoolean();
-        clear = !set;
-      } else {
-        set = tag.Value == TagValue::Text("1");
-        clear = tag.Value == TagValue::Text("0");
-      }
-      if (set) word = static_cast<uint16_t>(word | bit);
-      if (clear) word = static_cast<uint16_t>(word & ~bit);
-      tag.WorkValue = word;
-    }
+    if (tag.DataKind == TK571_VALUE_FLOAT) tag.WorkValue = tag.Value.AsDouble();
 
     auto command = std::make_unique<TCommand>();
     command->Indexes = {tag.Index};

@@ -459,12 +459,4 @@ bool TBaseDLLObject::CheckTagAddr(const TDevicePDB& block, std::string& address)
   });
 }
 
-bool TBaseDLLObject::ValidTagValFrm(uint8_t first, uint8_t second) {
-  return Guarded(this, "ValidTagValFrm", false, [&] {
-    if (second == 0) return first == 2;
-    if (second == 1 || second == 2) return first <= 2;
-    return false;
-  });
-}
-
 }  // namespace tk571

@@ -66,6 +66,16 @@ bool HostMailbox::Started() const {
   return started_;
 }
 
+void HostMailbox::SetFailEvent(uint32_t handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  fail_event_ = handle;
+}
+
+uint32_t HostMailbox::FailEvent() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return fail_event_;
+}
+
 int32_t HostMailbox::ScanTime() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return scan_time_;

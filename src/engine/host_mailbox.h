@@ -25,7 +25,7 @@ namespace tk571 {
 
 // Something a host call asks of the line thread.
 struct HostPost {
-  enum class Kind : uint8_t { kWrite, kEnLog, kFailEvent };
+  enum class Kind : uint8_t { kWrite, kEnLog };
   Kind kind = Kind::kWrite;
   // kWrite: the tag and its value, and what the host was told it comes to.
   uint32_t tag_id = 0;
@@ -33,9 +33,6 @@ struct HostPost {
   WriteVerdict told = WriteVerdict::kRefused;
   // kEnLog: the state asked for.
   bool on = false;
-  // kFailEvent: the host's event, and a line for the run log about it.
-  uint32_t handle = 0;
-  std::string note;
 };
 
 // A tag as the host is told of it.
@@ -76,6 +73,11 @@ class HostMailbox {
   bool MessagePending() const;
   bool Started() const;
   int32_t ScanTime() const;
+  // The host's event for a severe failure (IniDriverEx); 0 for none. It is
+  // the host's setting, not the object's state: the line thread signals the
+  // one set last.
+  void SetFailEvent(uint32_t handle);
+  uint32_t FailEvent() const;
 
   // --- Line-thread side.
 
@@ -114,6 +116,7 @@ class HostMailbox {
   std::string message_;
   std::string held_notice_;
   bool started_ = false;
+  uint32_t fail_event_ = 0;
   int32_t scan_time_ = 0;
   std::vector<PublishedTag> tags_;
   std::unordered_map<uint32_t, int32_t> positions_;

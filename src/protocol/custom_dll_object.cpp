@@ -47,16 +47,6 @@ constexpr uint32_t kUnsolicitedHoldMs = 1000;
 // likely causes.
 constexpr uint32_t kFramingDiagnosisErrors = 10;
 
-bool ValidBit(int32_t bit) {
-  return bit >= 0 && bit <= 15;
-}
-
-// The work value as the 16-bit word the bit operations see.
-uint16_t WorkWord(double work_value) {
-  const auto rounded = RoundToInt32(work_value);
-  return rounded ? static_cast<uint16_t>(static_cast<uint32_t>(*rounded) & 0xFFFFu) : 0;
-}
-
 }  // namespace
 
 TCustomDLLObject::TCustomDLLObject(bool first_instance) : TBaseDLLObject(first_instance) {
@@ -215,25 +205,9 @@ CommandPtr TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>&
     if (!ControllerTypeRowAt(tag.TypeIndex)) return nullptr;
     if (!NeedCreatCommand(list, tag, is_write)) return nullptr;
 
-    // The work value: the number itself, or a 16-bit word with the tag's bit.
-    if (tag.DataKind == TK571_VALUE_FLOAT) {
-      tag.WorkValue = tag.Value.AsDouble();
-    } else if (ValidBit(tag.BitNo)) {
-      std::optional<bool> bit;
-      if (tag.DataKind == TK571_VALUE_BOOL) {
-        bit = tag.Value.AsBoolean();
-      } else if (tag.Value.IsText() && tag.Value.AsText() == "1") {
-        bit = true;
-      } else if (tag.Value.IsText() && tag.Value.AsText() == "0") {
-        bit = false;
-      }
-      if (bit) {
-        uint16_t word = WorkWord(tag.WorkValue);
-        const auto mask = static_cast<uint16_t>(1u << tag.BitNo);
-        word = *bit ? static_cast<uint16_t>(word | mask) : static_cast<uint16_t>(word & ~mask);
-        tag.WorkValue = word;
-      }
-    }
+    // The work value of a number; no tag type of the controller writes bits
+    // of a word.
+    if (tag.DataKind == TK571_VALUE_FLOAT) tag.WorkValue = tag.Value.AsDouble();
 
     auto command = std::make_unique<TCommand>();
     command->Indexes = {tag.Index};
@@ -429,8 +403,7 @@ void TCustomDLLObject::RealComm(TCommand* command) {
     // The reply is awaited from the moment the request leaves, after the
     // line has settled.
     SendRequest(command->Request);
-    MarkSent(
-        AnswerWaitMs(command->Request.size(), LongestAnswerChars(*command), ReplyTimeout));
+    MarkSent(AnswerWaitMs(command->Request.size(), LongestAnswerChars(*command), ReplyTimeout));
   });
 }
 
@@ -479,8 +452,7 @@ void TCustomDLLObject::NoteUnsolicited(std::string_view bytes) {
 }
 
 bool TCustomDLLObject::UnsolicitedOutputGoingOn() {
-  if (UnsolicitedSeen_ && platform::TicksSince(UnsolicitedTick_) < kUnsolicitedHoldMs)
-    return true;
+  if (UnsolicitedSeen_ && platform::TicksSince(UnsolicitedTick_) < kUnsolicitedHoldMs) return true;
   // Over: the next time it starts the log names it again.
   UnsolicitedSeen_ = false;
   UnsolicitedLogged_ = false;
@@ -492,7 +464,8 @@ bool TCustomDLLObject::LineErrorsInExchange() {
   const platform::LineErrors errors = Comm_->TakeLineErrors();
   if (errors.Total() > 0) {
     const int32_t device = CurrentCommand() ? CurrentCommand()->DevNo : -1;
-    if (device >= 0 && device < kDeviceCount) LineErrors_[static_cast<std::size_t>(device)] += errors;
+    if (device >= 0 && device < kDeviceCount)
+      LineErrors_[static_cast<std::size_t>(device)] += errors;
     ExchangeErrors_ += errors;
     FramingUnanswered_ += errors.framing;
     if (FramingUnanswered_ >= kFramingDiagnosisErrors && !std::exchange(FramingLogged_, true))

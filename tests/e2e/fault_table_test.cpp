@@ -11,10 +11,10 @@
 #include <iostream>
 #include <set>
 
+#include "driver/thread_objects.h"
 #include "e2e/plant_host.h"
 #include "e2e/wire.h"
 #include "engine/run_log.h"
-#include "driver/thread_objects.h"
 #include "log/log_fixtures.h"
 #include "platform/gbk.h"
 #include "tk571sim/control.h"
@@ -344,9 +344,8 @@ TEST_P(FaultTable, HostSeesOnlyTrueValuesAndTheWeightFollowsOnceTheFaultEnds) {
     ASSERT_TRUE(host_.Write(write_tag, 1, TK571_VALUE_BOOL));
   }
   if (!row.during_write.empty()) {
-    ASSERT_TRUE(host_.PollUntil([&] {
-      return testing::CountOf(testing::WriteRequests(line_.Trace()), "SET\r\n") > 0;
-    }));
+    ASSERT_TRUE(host_.PollUntil(
+        [&] { return testing::CountOf(testing::WriteRequests(line_.Trace()), "SET\r\n") > 0; }));
     ASSERT_NO_FATAL_FAILURE(Control(row.during_write));
   }
   const std::string link1_shows = row.link1_shows ? ToGbk(row.link1_shows) : std::string();

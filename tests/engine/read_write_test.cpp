@@ -229,21 +229,5 @@ TEST_F(ReadWriteTest, TheHostSeesExactlyTheChangedValuesWithTheirQuality) {
   for (const auto& [name, quality] : Report()) EXPECT_NE(name, "SP");
 }
 
-TEST_F(ReadWriteTest, ReadExecuteExStepsEvenWhenStoppedButNotWhenDisabled) {
-  e.AddRead("W", 1);
-  e.Start();
-  e.Stop();
-  // It dispatches the pending opInit; the handler's own follow-up step is an
-  // ordinary one, which a stopped object does not run.
-  EXPECT_FALSE(e.ReadExecuteEx());
-  EXPECT_EQ(e.RunState(), rsReady);
-  EXPECT_EQ(e.RunEvent(), opNone);
-  EXPECT_TRUE(e.sent.empty());
-  e.Raise(opLink);
-  e.SetCommEnabled(false);
-  EXPECT_FALSE(e.ReadExecuteEx());
-  EXPECT_EQ(e.RunEvent(), opLink);
-}
-
 }  // namespace
 }  // namespace tk571::testing

@@ -215,29 +215,6 @@ TEST_F(SchedulerTest, AReadMarkedForReleaseLeavesTheListInsteadOfDangling) {
   for (std::size_t i = 1; i < e.sent.size(); ++i) EXPECT_EQ(e.sent[i], ReadRequest("B"));
 }
 
-TEST_F(SchedulerTest, AWriteWhoseTurnEndedUnsentIsQueuedAgain) {
-  TDLLTag& sp = e.AddMedium("SP", 1, 1000000);
-  e.Start();
-  e.ReadCommands()[0]->LastTick = Now();
-  ASSERT_TRUE(e.WriteExecute(sp.TagID, TagValue::Double(3)));
-  e.QueuedWrites().front()->Request = "ATH0";
-  Poll();
-  ASSERT_EQ(e.RunState(), rsRail);
-  e.Raise(opRailNAK);  // the line could not be raised
-  Poll();
-  // The write is chosen again at once: it went back to the head of the queue.
-  EXPECT_EQ(e.RunState(), rsRail);
-  ASSERT_NE(e.CurrentCommand(), nullptr);
-  EXPECT_EQ(e.CurrentCommand()->Request, "ATH0");
-  // Once stale it is dropped with its quality instead.
-  After(10001);
-  e.Raise(opRailNAK);
-  Poll();
-  EXPECT_EQ(e.CurrentCommand(), nullptr);
-  EXPECT_TRUE(e.QueuedWrites().empty());
-  EXPECT_EQ(sp.Quality, kQualityStaleWrite);
-}
-
 TEST_F(SchedulerTest, WriteCreationIsListedWithTheDebugSwitch) {
   TDLLTag& sp = e.AddMedium("SP", 1, 1000000);
   e.Start({.debug = true});

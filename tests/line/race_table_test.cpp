@@ -335,7 +335,9 @@ TEST(RaceTableTest, AHostCallActsOnlyBetweenExchanges) {
         EXPECT_EQ(rig.Quality(kLoad), 0u);
         break;
       case Dialogue::kReadBack:
-        if (cell.call != Call::kSetpoint) EXPECT_EQ(rig.Shown(kFine + 4), 5);
+        if (cell.call != Call::kSetpoint) {
+          EXPECT_EQ(rig.Shown(kFine + 4), 5);
+        }
         break;
       case Dialogue::kStart:
         EXPECT_EQ(rig.Quality(kStart), 0u);
@@ -358,7 +360,9 @@ TEST(RaceTableTest, AHostCallActsOnlyBetweenExchanges) {
         // The host's value is the tag's, also over a read-back, and waits for
         // the next load.
         EXPECT_EQ(rig.Shown(kFine + 4), 500);
-        if (cell.dialogue != Dialogue::kLoad) EXPECT_EQ(rig.Controller().setpoints[11], "0005");
+        if (cell.dialogue != Dialogue::kLoad) {
+          EXPECT_EQ(rig.Controller().setpoints[11], "0005");
+        }
         break;
       case Call::kLoad:
       case Call::kReadBack:
@@ -381,6 +385,36 @@ TEST(RaceTableTest, AHostCallActsOnlyBetweenExchanges) {
         break;
     }
   }
+}
+
+// The issue behind the table: a set-point written after the load was taken
+// (here in the same call, right behind it) must not reach the controller in
+// that load, and the recipe check judges what the load sends.
+TEST(RaceTableTest, ALoadSendsTheRecipeItTookAndIsCheckedOnIt) {
+  Rig rig;
+  ASSERT_TRUE(rig.Started());
+  rig.WriteRecipe(100, 50, 5);
+  TTagValueRec records[2] = {};
+  records[0].TagID = kLoad;
+  records[0].ValueType = TK571_VALUE_BOOL;
+  records[0].Value.Bool = 1;
+  records[1].TagID = kFine + 4;
+  records[1].ValueType = TK571_VALUE_FLOAT;
+  records[1].Value.Float = 500;
+  char* message = nullptr;
+  EXPECT_EQ(OnDataWrite(2, records, &message), 0) << "the last record is a set-point";
+  std::free(message);
+  rig.Run(2000);
+  EXPECT_EQ(rig.Controller().setpoints[11], "0005");
+  EXPECT_EQ(rig.Quality(kLoad), 0u);
+  EXPECT_EQ(rig.Shown(kFine + 4), 500);
+  // The next load takes FINE 500, which the check refuses: nothing is sent.
+  const int sets = rig.SentCount("SET\r\n");
+  EXPECT_TRUE(rig.Write(kLoad, 1, TK571_VALUE_BOOL));
+  rig.Run(2000);
+  EXPECT_EQ(rig.SentCount("SET\r\n"), sets);
+  EXPECT_EQ(rig.Quality(kLoad), static_cast<uint32_t>(TK571_QUALITY_WRITE_FAILED));
+  EXPECT_EQ(rig.Controller().setpoints[11], "0005");
 }
 
 }  // namespace

@@ -203,30 +203,6 @@ TEST(RequestFramingTest, TagWithoutTypeYieldsNoCommand) {
   EXPECT_EQ(request, "");
 }
 
-TEST(RequestFramingTest, WorkValueBitChangesOnlyForBitNumbersOfAWord) {
-  struct Case {
-    int32_t bit;
-    TagValue value;
-    double before, after;
-  };
-  const Case cases[] = {
-      {-1, TagValue::Boolean(true), 5, 5},     {16, TagValue::Boolean(true), 5, 5},
-      {0, TagValue::Boolean(false), 5, 4},     {3, TagValue::Boolean(true), 5, 13},
-      {15, TagValue::Boolean(true), 0, 32768},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.bit);
-    FakeClock clock;
-    TestDriver driver;
-    driver.Start();
-    TDLLTag& tag = driver.AddTag(kTypeSTART_UP, 1, 1, 1);
-    tag.BitNo = c.bit;
-    tag.WorkValue = c.before;
-    ASSERT_TRUE(driver.Write(tag, c.value));
-    EXPECT_EQ(tag.WorkValue, c.after);
-  }
-}
-
 TEST(RequestFramingTest, SealingListsEveryReadCommandWithDebugOn) {
   FakeClock clock;
   TestDriver driver;

@@ -251,15 +251,5 @@ TEST(TagAddressTest, TagEditorNormalForm) {
   }
 }
 
-TEST(TagAddressTest, KindRule) {
-  TDLLObject object(false);
-  for (uint8_t first = 0; first < 4; ++first) {
-    EXPECT_EQ(object.ValidTagValFrm(first, 0), first == 2);
-    EXPECT_EQ(object.ValidTagValFrm(first, 1), first <= 2);
-    EXPECT_EQ(object.ValidTagValFrm(first, 2), first <= 2);
-    EXPECT_FALSE(object.ValidTagValFrm(first, 3));
-  }
-}
-
 }  // namespace
 }  // namespace tk571
