@@ -391,9 +391,12 @@ void TDLLObject::opWriteACK_Exec() {
 
 void TDLLObject::opWriteNAK_Exec() {
   Guarded(this, "opWriteNAK_Exec", [&] { ReturnToMainDisplay(); });
+  const TCommand* command = CurrentCommand();
+  const bool given_up = command && command->RetryMode == retry_mode::kGiveUp;
   TCustomDLLObject::opWriteNAK_Exec();
-  // Given up: the controller's next turn begins with its select.
-  if (RunEvent() != opWriteCmd) Guarded(this, "opWriteNAK_Exec", [&] { ForgetSelection(); });
+  // The controller's next turn begins with its select; the repeats of the
+  // write go to it as they are.
+  if (given_up) Guarded(this, "opWriteNAK_Exec", [&] { ForgetSelection(); });
 }
 
 // ---- Line helpers ----

@@ -130,8 +130,8 @@ std::unique_ptr<TDLLObject> MakeErrorCountingDriver() {
 struct Row {
   const char* name;
   // Control commands of the simulator that start and end the fault.
-  std::vector<std::string> on;
-  std::vector<std::string> off;
+  std::vector<std::string> on = {};
+  std::vector<std::string> off = {};
   // A write the host makes while the fault lasts, and whether the
   // controller confirms it.
   Write write = Write::kNone;
