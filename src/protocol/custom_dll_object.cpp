@@ -521,17 +521,26 @@ bool TCustomDLLObject::GetResult() {
     AnswerBegin_ = 0;
     AnswerEnd_ = reply.size();
     const bool spoilt = LineErrorsInExchange();
-    if (!CheckResult(reply)) return false;
+    // A refused reply has been judged: it is this exchange's, not output
+    // between exchanges.
+    if (!CheckResult(reply)) {
+      if (ReplyRejected()) ReceiveText(true);
+      return false;
+    }
     Consumed_ = std::max(Consumed_, AnswerEnd_);
     // A byte lost to a line error may have been any part of the answer.
     if (spoilt) {
       RefuseInterfered(*command, reply);
+      ReceiveText(true);
       return false;
     }
     if (!command->IsWrite) {
       CommAnalyze(std::string(AcceptedAnswer(reply)), *command, Tags());
       // A part of the answer that had to be fetched separately was unusable.
-      if (ReplyRejected()) return false;
+      if (ReplyRejected()) {
+        ReceiveText(true);
+        return false;
+      }
     }
     FramingUnanswered_ = 0;
     FramingLogged_ = false;

@@ -158,6 +158,9 @@ struct Row {
   const char* line_shows = "TK571配料控制器(RS485)通讯出现故障!";
   // A second run log text, empty for none.
   const char* also_logs = "";
+  // A controller in continuous output leaves the line gaps too short for
+  // every request: some go out while it sends.
+  bool line_never_quiet = false;
 };
 
 std::ostream& operator<<(std::ostream& out, const Row& row) {
@@ -213,7 +216,8 @@ const std::vector<Row>& Rows() {
        .weight2_follows = false,
        .log_text = "：线路上有未经请求的数据，可能有仪表处于连续发送方式，数据(HEX)=",
        .link1_shows = "1号 智能仪表TK571通讯出现干扰!",
-       .line_shows = "TK571配料控制器(RS485)通讯出现干扰!"},
+       .line_shows = "TK571配料控制器(RS485)通讯出现干扰!",
+       .line_never_quiet = true},
       {.name = "PowerCycleDuringLoadSetm",
        .write = Write::kLoad,
        .write_confirmed = false,
@@ -436,7 +440,9 @@ TEST_P(FaultTable, HostSeesOnlyTrueValuesAndTheWeightFollowsOnceTheFaultEnds) {
     return std::count_if(overlaps.begin(), overlaps.end(),
                          [kind](const sim::Overlap& o) { return o.kind == kind; });
   };
-  EXPECT_EQ(count(sim::OverlapKind::kSending), 0) << line_.TraceText(true);
+  if (!row.line_never_quiet) {
+    EXPECT_EQ(count(sim::OverlapKind::kSending), 0) << line_.TraceText(true);
+  }
   std::cout << "fault row " << row.name << ": sending " << count(sim::OverlapKind::kSending)
             << ", paused " << count(sim::OverlapKind::kPaused) << ", pending "
             << count(sim::OverlapKind::kPending) << "; weight followed " << follows.count()
