@@ -436,7 +436,9 @@ uint32_t TCustomDLLObject::AnswerWaitMs(std::size_t request_chars, std::size_t a
   if (!Comm_) return floor_ms;
   const uint32_t line_ms = Comm_->TransmitMs(request_chars + answer_chars);
   if (line_ms == 0) return floor_ms;
-  return std::max(floor_ms, line_ms + kTurnaroundMs);
+  // A quarter more for pauses between characters (a controller's UART, an
+  // adapter's buffering), which grow with the character time.
+  return std::max(floor_ms, line_ms + line_ms / 4 + kTurnaroundMs);
 }
 
 bool TCustomDLLObject::BeganEarly(std::size_t begin) const {

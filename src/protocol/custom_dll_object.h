@@ -111,9 +111,9 @@ class TCustomDLLObject : public TBaseDLLObject, public LineDriven {
 
   // --- Whether an answer belongs to the request just sent.
   // The longest wait for an answer of `answer_chars` characters to a
-  // request of `request_chars`: both on the line at its rate, and the
-  // controller's turnaround; never less than `floor_ms`, the wait of a fast
-  // line.
+  // request of `request_chars`: both on the line at its rate, a quarter of
+  // that for pauses between characters, and the controller's turnaround; never less than
+  // `floor_ms`, the wait of a fast line.
   uint32_t AnswerWaitMs(std::size_t request_chars, std::size_t answer_chars,
                         uint32_t floor_ms) const;
   // The longest answer the device gives to the command's request.
