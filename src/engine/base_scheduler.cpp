@@ -258,10 +258,14 @@ void TBaseDLLObject::GetAnswerMainStr(TCommand&, TDLLTag& tag, std::string& out,
 void TBaseDLLObject::GetNextCommand() {
   CurrentCommand_ = nullptr;
   CurrentHead_ = nullptr;
-  // Choosing the next command is between exchanges even when one exchange
-  // follows the other within a step, as on a line whose reads are always
-  // due: the host's writes are taken here, or they would never be.
+  // No exchange runs while the next command is chosen: the host's posts are
+  // taken here, so that a line whose exchanges follow each other without a
+  // pause still takes them between two, and a write posted now goes first.
   TakeHostPosts();
+  if (!CommEnabled_) {
+    NextDueMs_ = platform::kWaitForever;
+    return;
+  }
   Guarded(this, "GetNextCommand", [&] {
     // A write taken from the queue whose turn ended without an answer or a
     // failure (its device could not be selected, its line not raised) goes

@@ -175,13 +175,6 @@ TEST(RecipeTest, OutOfOrderRecipeIsRefusedBeforeAnythingIsSent) {
     return n;
   };
   const HostRecipe good{{{500, 400, 20}, {300, 250, 5}, {120, 100, 1}, {60, 40, 2}}};
-  const auto LoadTagQuality = [] {
-    TDLLObject* object = ThreadObject();
-    for (int32_t i = 0; object && i < object->TagCount(); ++i) {
-      if (object->TagAt(i)->TagID == kLoad) return object->TagAt(i)->Quality;
-    }
-    return uint32_t{0};
-  };
 
   sim::Line line(SimSettings());
   line.AddController(1);
@@ -197,9 +190,8 @@ TEST(RecipeTest, OutOfOrderRecipeIsRefusedBeforeAnythingIsSent) {
     const int refusals = count_in_log("配方下传被拒绝");
     ASSERT_TRUE(host.Write(kLoad, 1, TK571_VALUE_BOOL));
     ASSERT_TRUE(host.PollUntil([&] { return count_in_log("配方下传被拒绝") > refusals; }));
-    // The refusal ends the write as a failed one; the host is told of the
-    // quality with the tag's next change of value.
-    EXPECT_EQ(LoadTagQuality(), TK571_QUALITY_WRITE_FAILED);
+    // The refusal ends the write as a failed one, and the host is told.
+    EXPECT_TRUE(host.PollUntil([&] { return host.Quality(kLoad) == TK571_QUALITY_WRITE_FAILED; }));
     host.PollFor(std::chrono::milliseconds(200));
     weight += 1.25;
     line.WithController(1, [&](sim::Controller& ctl, auto) { ctl.SetGrossWeight(weight); });
