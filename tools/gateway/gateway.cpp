@@ -4,6 +4,7 @@
 #include <set>
 
 #include "log.h"
+#include "time_text.h"
 
 namespace tk571::gateway {
 
@@ -32,11 +33,33 @@ bool Gateway::Start(std::string* error) {
       setenv(("TK571_COM" + std::to_string(plan.com)).c_str(), plan.device_path.c_str(), 1);
     }
   }
+  try {
+    db_ = std::make_unique<JournalDb>(JournalPath(config_.journal));
+  } catch (const JournalError& e) {
+    *error = e.what();
+    return false;
+  }
+  batch_journal_ = std::make_unique<BatchJournal>(*db_);
+  audit_ = std::make_unique<AuditTrail>(*db_);
+  retention_ =
+      std::make_unique<Retention>(*batch_journal_, *audit_, config_.journal.retention_days);
   link_ =
       std::make_unique<MqttLink>(config_.broker, topics_.Status(config_.broker.client_id),
                                  std::vector<std::string>{topics_.WritePattern()},
                                  [this](const std::string& topic, const std::string& payload,
                                         bool retained) { OnMessage(topic, payload, retained); });
+  BatchPolicy policy;
+  policy.advice_batches = config_.journal.advice_batches;
+  std::vector<std::string> devices;
+  for (const LinePlan& plan : plans_) {
+    for (const DeviceConfig& device : plan.config.devices) {
+      policy.tolerances[device.name] = device.tolerances;
+      devices.push_back(device.name);
+    }
+  }
+  batch_service_ = std::make_unique<BatchService>(*batch_journal_, *retention_, *link_, topics_,
+                                                  std::move(policy));
+  batch_service_->Start(devices);
   if (!link_->Start(error)) return false;
 
   if (config_.homeassistant.discovery) {
@@ -51,7 +74,8 @@ bool Gateway::Start(std::string* error) {
   }
   const std::lock_guard<std::mutex> lock(route_mutex_);
   for (LinePlan& plan : plans_) {
-    auto worker = std::make_unique<LineWorker>(library_, plan, topics_, *link_);
+    auto worker =
+        std::make_unique<LineWorker>(library_, plan, topics_, *link_, *batch_service_, *audit_);
     for (const DeviceConfig& device : plan.config.devices) {
       worker_of_device_[device.name] = worker.get();
     }
@@ -68,18 +92,25 @@ bool Gateway::Start(std::string* error) {
 void Gateway::OnMessage(const std::string& topic, const std::string& payload, bool retained) {
   const auto target = topics_.ParseWrite(topic);
   if (!target) return;
+  const WriteSource source{topic, "", ""};
+  const auto refuse = [&](const std::string& reason) {
+    audit_->RecordWrite(WriteEvent{NowMs(), target->first, target->second, "", payload, source,
+                                   WriteOutcome::kRefused, reason});
+  };
   if (retained) {
     // A retained command would run again at every reconnection.
     Log("write " + topic + ": ignored, it was retained on the broker");
+    refuse("it was retained on the broker");
     return;
   }
   const std::lock_guard<std::mutex> lock(route_mutex_);
   const auto worker = worker_of_device_.find(target->first);
   if (worker == worker_of_device_.end()) {
     Log("write " + topic + ": no such device");
+    refuse("no such device");
     return;
   }
-  worker->second->RequestWrite(target->first, target->second, payload);
+  worker->second->RequestWrite(target->first, target->second, payload, source);
 }
 
 void Gateway::ClearStale(const std::vector<std::string>& earlier_topics) {

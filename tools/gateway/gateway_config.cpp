@@ -1,5 +1,7 @@
 #include "gateway_config.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -119,6 +121,11 @@ LineConfig ReadLine(const json& l, const std::string& path) {
     DeviceConfig device;
     device.number = devices[d].at("number").get<int>();
     device.name = devices[d].at("name").get<std::string>();
+    for (const json& t : devices[d].value("tolerances", json::array())) {
+      const bool percent = t.contains("percent");
+      device.tolerances[t.at("material").get<int>()] =
+          Tolerance{t.at(percent ? "percent" : "kg").get<double>(), percent};
+    }
     device.json_path = device_path;
     const json& tags = devices[d].at("tags");
     for (std::size_t t = 0; t < tags.size(); ++t) {
@@ -186,12 +193,37 @@ ConfigResult ParseConfig(const std::string& text) {
     config.homeassistant.discovery = Get<bool>(*ha, "discovery", true);
     config.homeassistant.prefix = Get<std::string>(*ha, "prefix", config.homeassistant.prefix);
   }
+  if (const auto j = document.find("journal"); j != document.end()) {
+    JournalConfig& journal = config.journal;
+    journal.directory = Get<std::string>(*j, "directory", "");
+    journal.retention_days = Get<int>(*j, "retention_days", journal.retention_days);
+    journal.advice_batches = Get<int>(*j, "advice_batches", journal.advice_batches);
+    if (const auto shifts = j->find("shifts"); shifts != j->end()) {
+      journal.shift_starts.clear();
+      for (const json& start : *shifts) {
+        const std::string hhmm = start.get<std::string>();
+        journal.shift_starts.push_back(std::stoi(hhmm.substr(0, 2)) * 60 +
+                                       std::stoi(hhmm.substr(3, 2)));
+      }
+      std::sort(journal.shift_starts.begin(), journal.shift_starts.end());
+    }
+  }
   const json& lines = document.at("lines");
   for (std::size_t i = 0; i < lines.size(); ++i) {
     config.lines.push_back(ReadLine(lines[i], "/lines/" + std::to_string(i)));
   }
   CheckUnique(config, &result.errors);
   return result;
+}
+
+std::string JournalPath(const JournalConfig& journal) {
+  std::string directory = journal.directory;
+  if (directory.empty()) {
+    // systemd's StateDirectory= names it; several are separated by ':'.
+    const char* state = std::getenv("STATE_DIRECTORY");
+    directory = state != nullptr && *state != '\0' ? std::string(state).substr(0, std::string(state).find(':')) : ".";
+  }
+  return directory + "/journal.db";
 }
 
 ConfigResult LoadConfig(const std::string& path) {

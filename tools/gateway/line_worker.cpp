@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "log.h"
+#include "time_text.h"
 #include "text_codec.h"
 
 namespace tk571::gateway {
@@ -59,8 +60,13 @@ bool Drain(int fd) {
 }  // namespace
 
 LineWorker::LineWorker(host::DriverLibrary& library, LinePlan plan, const Topics& topics,
-                       MqttLink& link)
-    : lib_(library), plan_(std::move(plan)), topics_(topics), link_(link) {
+                       MqttLink& link, BatchService& batches, AuditSink& audit)
+    : lib_(library),
+      plan_(std::move(plan)),
+      topics_(topics),
+      link_(link),
+      batch_service_(batches),
+      audit_(audit) {
   std::map<int, std::vector<int>> materials;
   for (std::size_t i = 0; i < plan_.controls.size(); ++i) {
     const Control& c = plan_.controls[i];
@@ -71,9 +77,14 @@ LineWorker::LineWorker(host::DriverLibrary& library, LinePlan plan, const Topics
     if (c.role == ControlRole::kTag && c.type == "ENQ")
       materials[c.device_number].push_back(c.channel);
   }
-  for (const auto& [device, channels] : materials) batches_.emplace(device, BatchTracker(channels));
+  for (const auto& [device, channels] : materials) {
+    const std::string& name = device_names_[device];
+    recorders_.emplace(device, BatchRecorder(name, device, channels, batches.Last(name)));
+  }
   write_error_.assign(plan_.controls.size(), false);
   published_error_.assign(plan_.controls.size(), std::nullopt);
+  last_payload_.assign(plan_.controls.size(), std::string());
+  pending_.assign(plan_.controls.size(), std::nullopt);
   failure_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
@@ -122,17 +133,25 @@ std::string LineWorker::Unreachable(int device) const {
 }
 
 void LineWorker::RequestWrite(const std::string& device, const std::string& control,
-                              const std::string& payload) {
+                              const std::string& payload, const WriteSource& source) {
   {
     const std::lock_guard<std::mutex> lock(queue_mutex_);
     if (queue_.size() < kMaxWaitingWrites) {
-      queue_.push_back(WriteRequest{device, control, payload});
+      queue_.push_back(WriteRequest{device, control, payload, source});
       Signal(wake_fd_);
       return;
     }
   }
-  LogLine("write " + device + "/" + control + " = " + payload +
-          ": refused, the line has too many writes waiting");
+  const std::string reason = "the line has too many writes waiting";
+  LogLine("write " + device + "/" + control + " = " + payload + ": refused, " + reason);
+  Audit(device, control, "", payload, source, WriteOutcome::kRefused, reason);
+}
+
+void LineWorker::Audit(const std::string& device, const std::string& control,
+                       const std::string& before, const std::string& after,
+                       const WriteSource& source, WriteOutcome outcome,
+                       const std::string& reason) const {
+  audit_.RecordWrite(WriteEvent{NowMs(), device, control, before, after, source, outcome, reason});
 }
 
 void LineWorker::Run() {
@@ -222,16 +241,14 @@ void LineWorker::PollDriver(std::vector<TTagValueRec>& records) {
     }
   }
   for (int device : finished_devices) {
-    const std::optional<std::vector<BatchAmount>> batch = batches_.at(device).Finished();
+    std::optional<BatchRecord> batch = recorders_.at(device).Finished(NowMs());
     if (!batch) continue;
-    const std::string& name = device_names_[device];
     std::string amounts;
-    for (const BatchAmount& a : *batch) {
-      amounts += " M" + std::to_string(a.material) + "=" + NumberText(a.amount);
+    for (const MaterialResult& m : batch->materials) {
+      amounts += " M" + std::to_string(m.material) + "=" + NumberText(m.amount.value_or(0));
     }
-    LogLine(name + ": batch finished," + amounts);
-    link_.Publish(topics_.Batch(name),
-                  BatchPayload(name, device, std::chrono::system_clock::now(), *batch));
+    LogLine(batch->device + ": batch finished," + amounts);
+    batch_service_.Finished(std::move(*batch));
   }
   DriverMessage(raw);
 }
@@ -243,6 +260,7 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
   const Control& c = plan_.controls[index];
   const std::string payload = ValuePayload(record);
   link_.Publish(topics_.Control(c.device, c.name), payload);
+  last_payload_[index] = payload;
   switch (c.role) {
     case ControlRole::kLineLink: {
       // With one controller silent the line goes from normal to failing and
@@ -277,15 +295,50 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
       }
       write_error_[index] = write_failed;
       PublishError(index);
-      if (c.type == "ENQ") {
-        batches_.at(c.device_number).Report(c.channel, record.Value.Float);
-        if (std::find(finished_devices->begin(), finished_devices->end(), c.device_number) ==
-            finished_devices->end()) {
-          finished_devices->push_back(c.device_number);
-        }
+      FeedRecorder(c, record, write_failed);
+      if (pending_[index]) WriteEnded(index, record, payload, write_failed);
+      if (c.type == "ENQ" &&
+          std::find(finished_devices->begin(), finished_devices->end(), c.device_number) ==
+              finished_devices->end()) {
+        finished_devices->push_back(c.device_number);
       }
       break;
     }
+  }
+}
+
+void LineWorker::FeedRecorder(const Control& c, const TTagValueRec& record, bool failed) {
+  const auto found = recorders_.find(c.device_number);
+  if (found == recorders_.end()) return;
+  BatchRecorder& recorder = found->second;
+  const double value = record.Value.Float;
+  if (c.type == "ENQ") {
+    recorder.AmountRead(c.channel, value);
+  } else if (c.type == "READ") {
+    recorder.WeightRead(NowMs(), value);
+  } else if (c.type == "M_FINAL") {
+    recorder.SetPointRead(SetPoint::kFinal, c.channel, value);
+  } else if (c.type == "M_COARSE") {
+    recorder.SetPointRead(SetPoint::kCoarse, c.channel, value);
+  } else if (c.type == "M_FINE") {
+    recorder.SetPointRead(SetPoint::kFine, c.channel, value);
+  } else if ((c.type == "LOAD_SETM" && !failed) || c.type == "READ_SETM") {
+    // READ_SETM's reply is never accepted, yet the set-points were read.
+    recorder.RecipeConfirmed();
+  }
+}
+
+void LineWorker::WriteEnded(std::size_t index, const TTagValueRec& record,
+                            const std::string& payload, bool failed) {
+  const Control& c = plan_.controls[index];
+  PendingWrite write = std::move(*pending_[index]);
+  pending_[index].reset();
+  Audit(c.device, c.name, write.before, payload, write.source,
+        failed ? WriteOutcome::kFailed : WriteOutcome::kDone,
+        failed ? "quality " + QualityText(record.Quality) : std::string());
+  if (!failed && c.type == "START_UP" && payload == "1") {
+    const auto found = recorders_.find(c.device_number);
+    if (found != recorders_.end()) found->second.StartWritten(NowMs(), BatchOrigin{c.name, write.source});
   }
 }
 
@@ -310,9 +363,12 @@ void LineWorker::ServeWrites() {
   for (const WriteRequest& request : requests) Answer(request);
 }
 
-void LineWorker::RefuseWrite(std::size_t index, const std::string& what) {
+void LineWorker::RefuseWrite(std::size_t index, const WriteRequest& request,
+                             const std::string& what) {
   const Control& c = plan_.controls[index];
   LogLine("write " + c.device + "/" + c.name + ": refused, " + what);
+  Audit(c.device, c.name, last_payload_[index], request.payload, request.source,
+        WriteOutcome::kRefused, what);
   write_error_[index] = true;
   PublishError(index);
 }
@@ -321,24 +377,26 @@ void LineWorker::Answer(const WriteRequest& request) {
   const auto found = index_of_topic_.find({request.device, request.control});
   if (found == index_of_topic_.end()) {
     LogLine("write " + request.device + "/" + request.control + ": no such control");
+    Audit(request.device, request.control, "", request.payload, request.source,
+          WriteOutcome::kRefused, "no such control");
     return;
   }
   const std::size_t index = found->second;
   const Control& c = plan_.controls[index];
   const std::string shown = c.device + "/" + c.name + " = " + request.payload;
   if (!c.writable) {
-    RefuseWrite(index, "it is read-only (" + request.payload + ")");
+    RefuseWrite(index, request, "it is read-only (" + request.payload + ")");
     return;
   }
   if (const std::string reason = Unreachable(c.device_number); !reason.empty()) {
-    RefuseWrite(index, reason + ": " + request.payload);
+    RefuseWrite(index, request, reason + ": " + request.payload);
     return;
   }
   TTagValueRec record;
   std::string text;
   if (const std::string error = host::MakeWriteRecord(c.tag, request.payload, &text, &record);
       !error.empty()) {
-    RefuseWrite(index, error);
+    RefuseWrite(index, request, error);
     return;
   }
   char* raw = nullptr;
@@ -348,6 +406,16 @@ void LineWorker::Answer(const WriteRequest& request) {
   LogLine("write " + shown + ": " +
           (queued ? "queued" : "not queued (OnDataWrite answered false)"));
   DriverMessage(raw);
+  // A set-point the driver keeps goes to the controller with the next
+  // LOAD_SETM; a command it does not queue goes nowhere.
+  const bool kept = !queued && c.type.rfind("M_", 0) == 0;
+  Audit(c.device, c.name, last_payload_[index], request.payload, request.source,
+        queued || kept ? WriteOutcome::kQueued : WriteOutcome::kRefused,
+        queued ? std::string()
+               : kept ? "kept in the driver's recipe until LOAD_SETM" : "OnDataWrite answered false");
+  if (queued || kept) {
+    pending_[index] = PendingWrite{last_payload_[index], request.payload, request.source};
+  }
   write_error_[index] = false;
   PublishError(index);
 }

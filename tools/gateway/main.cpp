@@ -1,4 +1,5 @@
 // tk571-gateway --config FILE [--check]
+// tk571-gateway report|verify --config FILE ... (journal_commands.h)
 //
 // Publishes the tags of TK571 controllers on one or more serial lines to an
 // MQTT broker and passes writes from the broker to the driver. SIGTERM and
@@ -17,6 +18,7 @@
 #include "driver_library.h"
 #include "gateway.h"
 #include "gateway_config.h"
+#include "journal_commands.h"
 #include "line_plan.h"
 #include "log.h"
 #include "mqtt_link.h"
@@ -34,7 +36,8 @@ constexpr const char* kUsage =
     "usage: tk571-gateway --config FILE [--check]\n"
     "  --config FILE  the gateway's configuration (JSON; schema: config_schema.json)\n"
     "  --check        check the configuration, with the driver's address check, and end\n"
-    "Signals: SIGTERM/SIGINT stop, SIGHUP reloads the configuration.\n";
+    "Signals: SIGTERM/SIGINT stop, SIGHUP reloads the configuration.\n"
+    "The journal of batches and writes:\n";
 
 struct Options {
   std::string config;
@@ -158,13 +161,16 @@ int Run(const Options& options) {
 int main(int argc, char** argv) {
   Options options;
   const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && (args[0] == "report" || args[0] == "verify")) {
+    return RunJournalCommand(args);
+  }
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--config" && i + 1 < args.size()) {
       options.config = args[++i];
     } else if (args[i] == "--check") {
       options.check = true;
     } else if (args[i] == "--help" || args[i] == "-h") {
-      std::cout << kUsage;
+      std::cout << kUsage << kJournalUsage;
       return kExitOk;
     } else {
       std::cerr << "tk571-gateway: unknown option " << args[i] << "\n" << kUsage;

@@ -53,6 +53,7 @@ bool MqttLink::Start(std::string* error) {
   mosquitto_threaded_set(client_, true);
   mosquitto_connect_callback_set(client_, &MqttLink::OnConnect);
   mosquitto_message_callback_set(client_, &MqttLink::OnMessage);
+  mosquitto_publish_callback_set(client_, &MqttLink::OnPublish);
   if (!config_.credentials_file.empty()) {
     std::ifstream in(config_.credentials_file);
     std::string user;
@@ -119,12 +120,32 @@ void MqttLink::Connected(int rc) {
   for (const std::string& pattern : subscriptions_) {
     mosquitto_subscribe(client_, nullptr, pattern.c_str(), config_.qos);
   }
-  const std::lock_guard<std::mutex> lock(retained_mutex_);
-  connected_ = true;
-  Send(status_topic_, kOnline);
-  for (const auto& [topic, payload] : retained_) Send(topic, payload);
-  Log("MQTT broker " + config_.host + ":" + std::to_string(config_.port) + ": connected, " +
-      std::to_string(retained_.size()) + " retained topics published");
+  {
+    const std::lock_guard<std::mutex> lock(retained_mutex_);
+    connected_ = true;
+    Send(status_topic_, kOnline);
+    for (const auto& [topic, payload] : retained_) Send(topic, payload);
+    Log("MQTT broker " + config_.host + ":" + std::to_string(config_.port) + ": connected, " +
+        std::to_string(retained_.size()) + " retained topics published");
+  }
+  if (on_connected_) on_connected_();
+}
+
+void MqttLink::OnPublish(mosquitto*, void* self, int mid) {
+  const MqttLink& link = *static_cast<MqttLink*>(self);
+  if (link.on_acknowledged_) link.on_acknowledged_(mid);
+}
+
+void MqttLink::OnDelivery(std::function<void()> connected,
+                          std::function<void(int mid)> acknowledged) {
+  on_connected_ = std::move(connected);
+  on_acknowledged_ = std::move(acknowledged);
+}
+
+bool MqttLink::PublishEvent(const std::string& topic, const std::string& payload, int* mid) {
+  if (!connected_) return false;
+  return mosquitto_publish(client_, mid, topic.c_str(), static_cast<int>(payload.size()),
+                           payload.data(), 1, false) == MOSQ_ERR_SUCCESS;
 }
 
 void MqttLink::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {

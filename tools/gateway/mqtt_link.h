@@ -54,6 +54,14 @@ class MqttLink {
   // Safe from any thread.
   void Publish(const std::string& topic, const std::string& payload);
 
+  // The batch events: not retained, QoS 1, and handed to the client only
+  // while connected (the journal keeps them meanwhile); `mid` identifies the
+  // acknowledgement. False when there is no connection.
+  bool PublishEvent(const std::string& topic, const std::string& payload, int* mid);
+  // Called on the link's thread after each connection and after each
+  // acknowledged message; set before Start.
+  void OnDelivery(std::function<void()> connected, std::function<void(int mid)> acknowledged);
+
   // Topics with a retained payload, for clearing those a new configuration no
   // longer has.
   std::vector<std::string> RetainedTopics() const;
@@ -61,6 +69,7 @@ class MqttLink {
  private:
   static void OnConnect(mosquitto*, void* self, int rc);
   static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+  static void OnPublish(mosquitto*, void* self, int mid);
   void Connected(int rc);
   void Run();
   void Stop();
@@ -70,6 +79,8 @@ class MqttLink {
   std::string status_topic_;
   std::vector<std::string> subscriptions_;
   MessageHandler handler_;
+  std::function<void()> on_connected_;
+  std::function<void(int)> on_acknowledged_;
   mosquitto* client_ = nullptr;
   std::thread thread_;
   std::atomic<bool> stop_{false};

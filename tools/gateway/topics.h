@@ -5,10 +5,12 @@
 //   <prefix>/devices/<device>/controls/<control>/meta/error  "r", "w", "rw" or empty
 //   <prefix>/devices/<device>/controls/<control>/on          writes from consumers
 //   <prefix>/devices/<device>/batch                          JSON of the last batch
+//   <prefix>/devices/<device>/batch/events                   every batch once (QoS 1)
+//   <prefix>/devices/<device>/batch/advice                   deviation, FINE advice
+//   <prefix>/devices/<device>/batch/alarm                    while out of tolerance
 //   <prefix>/gateway/<client id>/status                      online / offline (last will)
 #pragma once
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <utility>
@@ -27,6 +29,9 @@ class Topics {
   std::string Meta(const std::string& device, const std::string& control) const;
   std::string MetaError(const std::string& device, const std::string& control) const;
   std::string Batch(const std::string& device) const;
+  std::string BatchEvents(const std::string& device) const;
+  std::string BatchAdvice(const std::string& device) const;
+  std::string BatchAlarm(const std::string& device) const;
   std::string Status(const std::string& client_id) const;
   // What the gateway subscribes to for writes.
   std::string WritePattern() const;
@@ -44,16 +49,11 @@ std::string ValuePayload(const TTagValueRec& record);
 // {"type":"value","units":"kg","readonly":true,"title":{"en":..,"zh":..},...}
 std::string MetaPayload(const Control& control, int order);
 
+// One final amount of a batch, as the controller shows it.
 struct BatchAmount {
   int material = 0;
   double amount = 0;
 };
-// {"device":"scale1","number":1,"time":"2026-12-08T11:40:00.125Z","unit":"kg",
-//  "materials":[{"material":1,"amount":200.15},...]}
-std::string BatchPayload(const std::string& device, int number,
-                         std::chrono::system_clock::time_point time,
-                         const std::vector<BatchAmount>& amounts);
-
 // The discovery topic and payload of a control for Home Assistant, or
 // nothing for a control that makes no entity.
 struct Discovery {

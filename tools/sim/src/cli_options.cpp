@@ -68,6 +68,7 @@ Control (faults can change while the line runs):
                             faults N
                             overlaps
                             clear-trace
+                            start N|all   (the Start key on the panel)
                             unplug
                             replug
                           e.g. "fault 1 noise-byte FF", "fault 1 late-r off"
