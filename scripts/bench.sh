@@ -25,3 +25,8 @@ echo
   --benchmark_min_time=0.1 --benchmark_report_aggregates_only=true "$@"
 echo
 "$root/$build/bench/tk571_line_bench"
+# The gateway's journal, when the gateway is built (it needs its packages).
+if cmake --build "$build" -j"$jobs" --target tk571_journal_bench >/dev/null 2>&1; then
+  echo
+  "$root/$build/bench/tk571_journal_bench" --dir "$work"
+fi

@@ -74,6 +74,13 @@ std::optional<BatchRecord> BatchRecorder::Finished(int64_t now_ms) {
   if (open_) {
     batch.started_ms = started_ms_;
     batch.origin = std::move(origin_);
+    if (!started_ms_) {
+      // Seen from the first look on: an idle controller shows zeros too, so
+      // the curve begins where the weight first moved.
+      std::size_t moved = 0;
+      while (moved + 1 < curve_.size() && curve_[moved + 1].kg == curve_.front().kg) ++moved;
+      curve_.erase(curve_.begin(), curve_.begin() + static_cast<std::ptrdiff_t>(moved));
+    }
     batch.curve = std::move(curve_);
   } else {
     // Finished while the gateway did not watch, or before it did.

@@ -158,6 +158,11 @@ std::string FillPlotSvg(const BatchRecord& batch) {
   for (const CurvePoint& p : curve) {
     points += Num(f.X(seconds(p.at_ms))) + "," + Num(f.Y(p.kg)) + " ";
   }
+  // The driver reports a weight when it changes: the last one held until
+  // the batch was seen finished.
+  if (!curve.empty() && batch.ended_ms > curve.back().at_ms) {
+    points += Num(f.X(end_s)) + "," + Num(f.Y(curve.back().kg));
+  }
   if (!points.empty()) {
     add(R"(<polyline fill="none" stroke=")" + std::string(kCurveColour) +
         R"(" stroke-width="2.5" points=")" + points + R"("/>)");

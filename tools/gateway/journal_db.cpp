@@ -114,6 +114,7 @@ int64_t JournalDb::Changes() {
 }
 
 void JournalDb::Migrate() {
+  // Two programs that open a new file at once must not both create it.
   Transaction transaction(*this);
   Statement version(*this, "PRAGMA user_version");
   version.Step();
@@ -122,6 +123,7 @@ void JournalDb::Migrate() {
     throw JournalError("journal " + path_ + ": schema version " + std::to_string(found) +
                        " is newer than this program's " + std::to_string(SchemaVersion()));
   }
+  if (found == SchemaVersion()) return;
   for (int64_t step = found; step < SchemaVersion(); ++step) {
     Exec(Migrations()[static_cast<std::size_t>(step)]);
   }
