@@ -21,20 +21,32 @@ BatchRecorder::BatchRecorder(std::string device, int device_number,
                              const std::optional<BatchRecord>& last)
     : device_(std::move(device)), device_number_(device_number), tracker_(materials, AmountsOf(last)) {}
 
-void BatchRecorder::SetPointRead(SetPoint which, int material, double value) {
+void BatchRecorder::SetPointHeld(SetPoint which, int material, double value) {
   if (material < 1 || material > 4) return;
   held_[static_cast<std::size_t>(material - 1)][static_cast<std::size_t>(which)] = value;
 }
 
 void BatchRecorder::RecipeConfirmed() {
+  before_load_ = confirmed_;
   confirmed_ = held_;
 }
 
+void BatchRecorder::RecipeRefused() {
+  confirmed_ = before_load_;
+}
+
 void BatchRecorder::StartWritten(int64_t at_ms, BatchOrigin origin) {
-  // A batch the zeros opened a moment earlier is this one; a second start
-  // while one runs is refused by the controller.
-  if (!open_) Open(at_ms);
-  if (origin_.control.empty()) origin_ = std::move(origin);
+  // The controller refuses a second start while a batch runs. Zeros seen
+  // at the first look may be an idle controller: this start is the batch.
+  if (open_ && started_ms_ && tracker_.UnderWay()) return;
+  Open(at_ms);
+  origin_ = std::move(origin);
+  opened_by_write_ = true;
+}
+
+void BatchRecorder::StartRefused() {
+  if (opened_by_write_ && !tracker_.UnderWay()) open_ = false;
+  opened_by_write_ = false;
 }
 
 void BatchRecorder::WeightRead(int64_t at_ms, double kg) {
@@ -48,6 +60,7 @@ void BatchRecorder::AmountRead(int material, double amount) {
 
 void BatchRecorder::Open(int64_t at_ms) {
   open_ = true;
+  opened_by_write_ = false;
   started_ms_ = at_ms;
   origin_ = BatchOrigin{};
   recipe_ = confirmed_;

@@ -23,11 +23,18 @@ class BatchRecorder {
   BatchRecorder(std::string device, int device_number, const std::vector<int>& materials,
                 const std::optional<BatchRecord>& last);
 
-  void SetPointRead(SetPoint which, int material, double value);
-  // LOAD_SETM answered, or READ_SETM read the controller's table: the
-  // set-points the driver holds now are the controller's recipe.
+  // A set-point the driver holds: reported, or just written to it.
+  void SetPointHeld(SetPoint which, int material, double value);
+  // LOAD_SETM taken by the driver, or READ_SETM read the controller's
+  // table: the set-points the driver holds now are the controller's recipe.
+  // The driver reports a command tag only when its value or quality
+  // changes, so a load that went through is not reported again; one that
+  // failed is, and takes the recipe back.
   void RecipeConfirmed();
+  void RecipeRefused();
+  // START_UP written true through the gateway, and refused by the controller.
   void StartWritten(int64_t at_ms, BatchOrigin origin);
+  void StartRefused();
   void WeightRead(int64_t at_ms, double kg);
   void AmountRead(int material, double amount);
   // After all reports of one poll: the finished batch, once per batch, with
@@ -44,6 +51,8 @@ class BatchRecorder {
   BatchTracker tracker_;
   Recipe held_{};
   Recipe confirmed_{};
+  Recipe before_load_{};
+  bool opened_by_write_ = false;
   bool first_poll_ = true;
   bool open_ = false;
   std::optional<int64_t> started_ms_;

@@ -52,6 +52,13 @@ void Signal(int fd) {
   [[maybe_unused]] const ssize_t n = write(fd, &one, sizeof one);
 }
 
+std::optional<SetPoint> SetPointOf(const Control& c) {
+  if (c.type == "M_FINAL") return SetPoint::kFinal;
+  if (c.type == "M_COARSE") return SetPoint::kCoarse;
+  if (c.type == "M_FINE") return SetPoint::kFine;
+  return std::nullopt;
+}
+
 bool Drain(int fd) {
   uint64_t count = 0;
   return read(fd, &count, sizeof count) == sizeof count;
@@ -200,6 +207,12 @@ bool LineWorker::StartDriver() {
   // The driver starts every link at 0 and reports changes only.
   line_link_ = kLinkNeverAnswered;
   for (const auto& [number, name] : device_names_) device_link_[number] = kLinkNeverAnswered;
+  // The driver starts its set-point table at 0 and reports changes only.
+  for (const Control& c : plan_.controls) {
+    BatchRecorder* recorder = RecorderOf(c);
+    const std::optional<SetPoint> which = SetPointOf(c);
+    if (recorder != nullptr && which) recorder->SetPointHeld(*which, c.channel, 0);
+  }
   failure_reported_ = false;
   last_message_.clear();
   LogLine("driver started on Com" + std::to_string(plan_.com) + ", " +
@@ -307,24 +320,41 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
   }
 }
 
-void LineWorker::FeedRecorder(const Control& c, const TTagValueRec& record, bool failed) {
+BatchRecorder* LineWorker::RecorderOf(const Control& c) {
   const auto found = recorders_.find(c.device_number);
-  if (found == recorders_.end()) return;
-  BatchRecorder& recorder = found->second;
+  return found == recorders_.end() ? nullptr : &found->second;
+}
+
+void LineWorker::FeedRecorder(const Control& c, const TTagValueRec& record, bool failed) {
+  BatchRecorder* recorder = RecorderOf(c);
+  if (recorder == nullptr) return;
   const double value = record.Value.Float;
   if (c.type == "ENQ") {
-    recorder.AmountRead(c.channel, value);
+    recorder->AmountRead(c.channel, value);
   } else if (c.type == "READ") {
-    recorder.WeightRead(NowMs(), value);
-  } else if (c.type == "M_FINAL") {
-    recorder.SetPointRead(SetPoint::kFinal, c.channel, value);
-  } else if (c.type == "M_COARSE") {
-    recorder.SetPointRead(SetPoint::kCoarse, c.channel, value);
-  } else if (c.type == "M_FINE") {
-    recorder.SetPointRead(SetPoint::kFine, c.channel, value);
-  } else if ((c.type == "LOAD_SETM" && !failed) || c.type == "READ_SETM") {
-    // READ_SETM's reply is never accepted, yet the set-points were read.
-    recorder.RecipeConfirmed();
+    recorder->WeightRead(NowMs(), value);
+  } else if (const std::optional<SetPoint> which = SetPointOf(c)) {
+    recorder->SetPointHeld(*which, c.channel, value);
+  } else if (c.type == "READ_SETM") {
+    // Its reply is never accepted, yet the set-points were read.
+    recorder->RecipeConfirmed();
+  } else if (c.type == "LOAD_SETM" && failed) {
+    recorder->RecipeRefused();
+  } else if (c.type == "START_UP" && failed) {
+    recorder->StartRefused();
+  }
+}
+
+void LineWorker::FeedWrite(const Control& c, const TTagValueRec& record,
+                           const WriteSource& source) {
+  BatchRecorder* recorder = RecorderOf(c);
+  if (recorder == nullptr) return;
+  if (const std::optional<SetPoint> which = SetPointOf(c)) {
+    recorder->SetPointHeld(*which, c.channel, record.Value.Float);
+  } else if (c.type == "LOAD_SETM") {
+    recorder->RecipeConfirmed();
+  } else if (c.type == "START_UP" && record.Value.Bool != 0) {
+    recorder->StartWritten(NowMs(), BatchOrigin{c.name, source});
   }
 }
 
@@ -336,10 +366,6 @@ void LineWorker::WriteEnded(std::size_t index, const TTagValueRec& record,
   Audit(c.device, c.name, write.before, payload, write.source,
         failed ? WriteOutcome::kFailed : WriteOutcome::kDone,
         failed ? "quality " + QualityText(record.Quality) : std::string());
-  if (!failed && c.type == "START_UP" && payload == "1") {
-    const auto found = recorders_.find(c.device_number);
-    if (found != recorders_.end()) found->second.StartWritten(NowMs(), BatchOrigin{c.name, write.source});
-  }
 }
 
 void LineWorker::PublishError(std::size_t index) {
@@ -415,6 +441,7 @@ void LineWorker::Answer(const WriteRequest& request) {
                : kept ? "kept in the driver's recipe until LOAD_SETM" : "OnDataWrite answered false");
   if (queued || kept) {
     pending_[index] = PendingWrite{last_payload_[index], request.payload, request.source};
+    FeedWrite(c, record, request.source);
   }
   write_error_[index] = false;
   PublishError(index);

@@ -70,7 +70,9 @@ class LineWorker {
              const std::string& reason) const;
   void WriteEnded(std::size_t index, const TTagValueRec& record, const std::string& payload,
                   bool failed);
+  BatchRecorder* RecorderOf(const Control& c);
   void FeedRecorder(const Control& c, const TTagValueRec& record, bool failed);
+  void FeedWrite(const Control& c, const TTagValueRec& record, const WriteSource& source);
   // Sleeps until `deadline`, a write request or a stop; reports a severe
   // failure the driver signals meanwhile.
   void WaitUntil(std::chrono::steady_clock::time_point deadline);
