@@ -36,7 +36,8 @@ BatchRecord DemoBatch(const std::string& device, int64_t ended_ms) {
   b.device_number = 1;
   b.ended_ms = ended_ms;
   b.started_ms = ended_ms - kCurvePoints * kSampleMs;
-  b.origin = BatchOrigin{"run", WriteSource{"tk571/devices/" + device + "/controls/run/on", "", ""}};
+  b.origin =
+      BatchOrigin{"run", WriteSource{"tk571/devices/" + device + "/controls/run/on", "", ""}};
   const double targets[] = {120, 80, 60, 40};
   for (int m = 1; m <= 4; ++m) {
     MaterialResult r;
@@ -51,7 +52,8 @@ BatchRecord DemoBatch(const std::string& device, int64_t ended_ms) {
     b.materials.push_back(r);
   }
   for (int i = 0; i < kCurvePoints; ++i) {
-    b.curve.push_back(CurvePoint{*b.started_ms + i * kSampleMs, 300.0 * i / kCurvePoints + 0.01 * (i % 7)});
+    b.curve.push_back(
+        CurvePoint{*b.started_ms + i * kSampleMs, 300.0 * i / kCurvePoints + 0.01 * (i % 7)});
   }
   return b;
 }
@@ -61,7 +63,7 @@ double Seconds(Clock::time_point since) {
 }
 
 int64_t FileSize(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
 }
 
@@ -93,8 +95,9 @@ int main(int argc, char** argv) {
       BatchRecord b = DemoBatch("scale1", 1'000'000 + i * kMinuteMs);
       batches.Add(&b);
     }
-    std::printf("journal: %.3f ms per batch (%d points of curve, one transaction, synchronous FULL)\n",
-                Seconds(start) * 1000 / writes, kCurvePoints);
+    std::printf(
+        "journal: %.3f ms per batch (%d points of curve, one transaction, synchronous FULL)\n",
+        Seconds(start) * 1000 / writes, kCurvePoints);
     start = Clock::now();
     for (int i = 0; i < writes; ++i) {
       WriteEvent e;
@@ -133,7 +136,8 @@ int main(int argc, char** argv) {
     const int total = per_device * devices;
     std::printf("filled %d batches in %.1f s\n", total, Seconds(start));
     std::printf("database: %.1f MB per 100 000 batches (%.0f bytes per batch)\n",
-                FileSize(path) * 100000.0 / total / 1e6, static_cast<double>(FileSize(path)) / total);
+                FileSize(path) * 100000.0 / total / 1e6,
+                static_cast<double>(FileSize(path)) / total);
   }
   {
     JournalDb db(path);
@@ -149,9 +153,10 @@ int main(int argc, char** argv) {
     const std::string totals =
         TotalsReport(month, TotalsPeriod::kShift, {6 * 60, 14 * 60, 22 * 60}, ReportFormat::kCsv);
     const double totals_s = Seconds(start);
-    std::printf("report of %zu batches (%d devices, %d days): query %.2f s, CSV %.2f s (%.0f MB), "
-                "shift totals %.2f s\n",
-                month.size(), devices, days, query_s, csv_s, csv.size() / 1e6, totals_s);
+    std::printf(
+        "report of %zu batches (%d devices, %d days): query %.2f s, CSV %.2f s (%.0f MB), "
+        "shift totals %.2f s\n",
+        month.size(), devices, days, query_s, csv_s, csv.size() / 1e6, totals_s);
   }
   remove();
   return 0;

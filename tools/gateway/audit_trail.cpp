@@ -135,7 +135,8 @@ AuditEntry AuditTrail::Append(const WriteEvent& event) {
 
 VerifyResult AuditTrail::Verify() {
   const std::lock_guard<std::mutex> lock(db_.Lock());
-  Statement anchor(db_, "SELECT last_pruned_id, last_pruned_hash, head_id, head_hash FROM audit_anchor");
+  Statement anchor(db_,
+                   "SELECT last_pruned_id, last_pruned_hash, head_id, head_hash FROM audit_anchor");
   anchor.Step();
   const int64_t pruned = anchor.Int(0);
   std::string prev_hash = anchor.Text(1);
@@ -156,7 +157,8 @@ VerifyResult AuditTrail::Verify() {
                  (e.id == expected + 1 ? " was removed"
                                        : " to " + std::to_string(e.id - 1) + " were removed"));
     }
-    if (e.id < expected) return bad("entry " + std::to_string(e.id) + " lies before the pruned part");
+    if (e.id < expected)
+      return bad("entry " + std::to_string(e.id) + " lies before the pruned part");
     if (HashOf(e, OutcomeStored(rows)) != e.hash) {
       return bad("entry " + std::to_string(e.id) + " was changed (its hash does not match)");
     }
@@ -172,7 +174,8 @@ VerifyResult AuditTrail::Verify() {
   }
   if (expected - 1 < head_id) {
     return bad("entry " + std::to_string(expected) +
-               (expected == head_id ? " was removed" : " to " + std::to_string(head_id) + " were removed"));
+               (expected == head_id ? " was removed"
+                                    : " to " + std::to_string(head_id) + " were removed"));
   }
   if (expected - 1 > head_id || prev_hash != head_hash) {
     return bad("entry " + std::to_string(head_id) + " is not the last one written");
@@ -185,7 +188,8 @@ VerifyResult AuditTrail::Verify() {
 int64_t AuditTrail::PruneBefore(int64_t before_ms) {
   const std::lock_guard<std::mutex> lock(db_.Lock());
   Transaction transaction(db_);
-  Statement last(db_, "SELECT id, hash FROM audit WHERE id = (SELECT max(id) FROM audit WHERE at_ms < ?1)");
+  Statement last(
+      db_, "SELECT id, hash FROM audit WHERE id = (SELECT max(id) FROM audit WHERE at_ms < ?1)");
   if (!last.Bind(1, before_ms).Step()) return 0;
   const int64_t id = last.Int(0);
   Statement(db_, "UPDATE audit_anchor SET last_pruned_id = ?1, last_pruned_hash = ?2")

@@ -120,7 +120,8 @@ std::vector<BatchRecord> BatchJournal::Query(const std::string& where_and_order,
       b.sequence = query.Int(3);
       b.started_ms = query.OptionalInt(4);
       b.ended_ms = query.Int(5);
-      b.origin = BatchOrigin{query.Text(6), WriteSource{query.Text(7), query.Text(8), query.Text(9)}};
+      b.origin =
+          BatchOrigin{query.Text(6), WriteSource{query.Text(7), query.Text(8), query.Text(9)}};
       b.unit = query.Text(10);
       b.curve = UnpackCurve(query.Blob(11));
       batches.push_back(std::move(b));
@@ -170,8 +171,8 @@ std::vector<BatchRecord> BatchJournal::Ended(int64_t from_ms, int64_t to_ms,
 }
 
 std::optional<BatchRecord> BatchJournal::ById(int64_t id) {
-  std::vector<BatchRecord> found =
-      Query("WHERE b.id = ?2 ORDER BY m.material", [&](Statement& s) { s.Bind(2, id); }, true);
+  std::vector<BatchRecord> found = Query(
+      "WHERE b.id = ?2 ORDER BY m.material", [&](Statement& s) { s.Bind(2, id); }, true);
   if (found.empty()) return std::nullopt;
   return found.front();
 }

@@ -19,7 +19,9 @@ std::optional<std::vector<BatchAmount>> AmountsOf(const std::optional<BatchRecor
 BatchRecorder::BatchRecorder(std::string device, int device_number,
                              const std::vector<int>& materials,
                              const std::optional<BatchRecord>& last)
-    : device_(std::move(device)), device_number_(device_number), tracker_(materials, AmountsOf(last)) {}
+    : device_(std::move(device)),
+      device_number_(device_number),
+      tracker_(materials, AmountsOf(last)) {}
 
 void BatchRecorder::SetPointHeld(SetPoint which, int material, double value) {
   if (material < 1 || material > 4) return;

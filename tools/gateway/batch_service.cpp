@@ -56,8 +56,8 @@ void BatchService::PublishState(const BatchRecord& batch) {
   link_.Publish(topics_.Batch(batch.device), BatchJson(batch).dump());
   std::vector<FineAdvice> advice;
   try {
-    advice = SuggestFine(journal_.Recent(batch.device,
-                                         static_cast<std::size_t>(policy_.advice_batches)));
+    advice = SuggestFine(
+        journal_.Recent(batch.device, static_cast<std::size_t>(policy_.advice_batches)));
   } catch (const JournalError& e) {
     Log(e.what());
   }

@@ -56,7 +56,8 @@ std::string Escaped(const std::string& text) {
 
 class Frame {
  public:
-  Frame(double t0, double t1, double w1) : t0_(t0), t1_(t1 > t0 ? t1 : t0 + 1), w1_(w1 > 0 ? w1 : 1) {}
+  Frame(double t0, double t1, double w1)
+      : t0_(t0), t1_(t1 > t0 ? t1 : t0 + 1), w1_(w1 > 0 ? w1 : 1) {}
   double X(double seconds) const {
     return kLeft + (seconds - t0_) / (t1_ - t0_) * (kWidth - kLeft - kRight);
   }
@@ -87,8 +88,15 @@ std::string FillPlotSvg(const BatchRecord& batch) {
   double base = start_kg;
   double top = start_kg;
   for (const MaterialResult& m : batch.materials) {
-    Levels l{m.material, 0, 0, 0, 0, m.final_sp.has_value(),
-             m.final_sp && m.coarse_sp, m.final_sp && m.fine_sp, m.amount.has_value()};
+    Levels l{m.material,
+             0,
+             0,
+             0,
+             0,
+             m.final_sp.has_value(),
+             m.final_sp && m.coarse_sp,
+             m.final_sp && m.fine_sp,
+             m.amount.has_value()};
     if (l.has_target) l.target = base + *m.final_sp;
     if (l.has_coarse) l.coarse = base + *m.final_sp - *m.coarse_sp;
     if (l.has_fine) l.fine = base + *m.final_sp - *m.fine_sp;
@@ -119,8 +127,8 @@ std::string FillPlotSvg(const BatchRecord& batch) {
   for (double w = 0; w <= f.w1() + 1e-9; w += w_step) {
     add(R"(<line x1=")" + Num(kLeft) + R"(" x2=")" + Num(kWidth - kRight) + R"(" y1=")" +
         Num(f.Y(w)) + R"(" y2=")" + Num(f.Y(w)) + R"(" stroke="#e5e5e5"/>)");
-    add(R"(<text x=")" + Num(kLeft - 6) + R"(" y=")" + Num(f.Y(w) + 4) +
-        R"(" text-anchor="end">)" + NumberText(w) + "</text>");
+    add(R"(<text x=")" + Num(kLeft - 6) + R"(" y=")" + Num(f.Y(w) + 4) + R"(" text-anchor="end">)" +
+        NumberText(w) + "</text>");
   }
   const double t_step = TickStep(f.t1() - f.t0(), 8);
   for (double t = 0; t <= f.t1() + 1e-9; t += t_step) {
@@ -132,8 +140,7 @@ std::string FillPlotSvg(const BatchRecord& batch) {
   add(R"(<text x=")" + Num((kLeft + kWidth - kRight) / 2) + R"(" y=")" + Num(kHeight - 10) +
       R"(" text-anchor="middle">time (s)</text>)");
   add("<text x=\"14\" y=\"" + Num(kHeight / 2) + "\" transform=\"rotate(-90 14 " +
-      Num(kHeight / 2) + ")\" text-anchor=\"middle\">weight (" + Escaped(batch.unit) +
-      ")</text>");
+      Num(kHeight / 2) + ")\" text-anchor=\"middle\">weight (" + Escaped(batch.unit) + ")</text>");
   add(R"(<rect x=")" + Num(kLeft) + R"(" y=")" + Num(kTop) + R"(" width=")" +
       Num(kWidth - kLeft - kRight) + R"(" height=")" + Num(kHeight - kTop - kBottom) +
       R"(" fill="none" stroke="#999999"/>)");
@@ -188,8 +195,8 @@ std::string FillPlotSvg(const BatchRecord& batch) {
     const double y = ly + row * 16;
     add(dot ? R"(<circle cx=")" + Num(lx + 8) + R"(" cy=")" + Num(y - 4) + R"(" r="5" fill=")" +
                   colour + R"("/>)"
-            : R"(<line x1=")" + Num(lx) + R"(" x2=")" + Num(lx + 16) + R"(" y1=")" +
-                  Num(y - 4) + R"(" y2=")" + Num(y - 4) + R"(" stroke=")" + colour +
+            : R"(<line x1=")" + Num(lx) + R"(" x2=")" + Num(lx + 16) + R"(" y1=")" + Num(y - 4) +
+                  R"(" y2=")" + Num(y - 4) + R"(" stroke=")" + colour +
                   R"(" stroke-width="2.5"/>)");
     add(R"(<text x=")" + Num(lx + 22) + R"(" y=")" + Num(y) + R"(">)" + text + "</text>");
   };

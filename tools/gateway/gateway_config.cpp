@@ -221,7 +221,9 @@ std::string JournalPath(const JournalConfig& journal) {
   if (directory.empty()) {
     // systemd's StateDirectory= names it; several are separated by ':'.
     const char* state = std::getenv("STATE_DIRECTORY");
-    directory = state != nullptr && *state != '\0' ? std::string(state).substr(0, std::string(state).find(':')) : ".";
+    directory = state != nullptr && *state != '\0'
+                    ? std::string(state).substr(0, std::string(state).find(':'))
+                    : ".";
   }
   return directory + "/journal.db";
 }

@@ -53,7 +53,8 @@ int Report(JournalDb& db, const JournalConfig& journal, std::map<std::string, st
     }
     return kExitOk;
   }
-  const std::optional<int64_t> from = ParseTime(opt.count("--from") ? opt["--from"] : "1970-01-01Z");
+  const std::optional<int64_t> from =
+      ParseTime(opt.count("--from") ? opt["--from"] : "1970-01-01Z");
   const std::optional<int64_t> to =
       opt.count("--to") ? ParseTime(opt["--to"]) : std::optional<int64_t>(NowMs() + 1);
   if (!from || !to) return Usage("a time is YYYY-MM-DD[THH:MM[:SS]][Z]");
@@ -65,8 +66,9 @@ int Report(JournalDb& db, const JournalConfig& journal, std::map<std::string, st
     std::cout << BatchReport(found, f);
     return kExitOk;
   }
-  const std::map<std::string, TotalsPeriod> periods = {
-      {"shift", TotalsPeriod::kShift}, {"day", TotalsPeriod::kDay}, {"month", TotalsPeriod::kMonth}};
+  const std::map<std::string, TotalsPeriod> periods = {{"shift", TotalsPeriod::kShift},
+                                                       {"day", TotalsPeriod::kDay},
+                                                       {"month", TotalsPeriod::kMonth}};
   const auto period = periods.find(opt["--totals"]);
   if (period == periods.end()) return Usage("--totals is shift, day or month");
   std::cout << TotalsReport(found, period->second, journal.shift_starts, f);
@@ -86,7 +88,8 @@ int RunJournalCommand(const std::vector<std::string>& args) {
     ++i;
   }
   static const std::map<std::string, std::vector<std::string>> kKnown = {
-      {"report", {"--config", "--from", "--to", "--device", "--format", "--totals", "--batch", "--plot"}},
+      {"report",
+       {"--config", "--from", "--to", "--device", "--format", "--totals", "--batch", "--plot"}},
       {"verify", {"--config"}}};
   for (const auto& [name, value] : opt) {
     const std::vector<std::string>& known = kKnown.at(command);
@@ -97,7 +100,8 @@ int RunJournalCommand(const std::vector<std::string>& args) {
   if (opt["--config"].empty()) return Usage("--config FILE is needed");
   const ConfigResult config = LoadConfig(opt["--config"]);
   if (!config.errors.empty()) {
-    for (const std::string& e : config.errors) std::cerr << "tk571-gateway: " << opt["--config"] << ": " << e << std::endl;
+    for (const std::string& e : config.errors)
+      std::cerr << "tk571-gateway: " << opt["--config"] << ": " << e << std::endl;
     return kExitUsage;
   }
   try {

@@ -74,9 +74,9 @@ CREATE TRIGGER audit_prune_prefix BEFORE DELETE ON audit
 }  // namespace
 
 JournalDb::JournalDb(const std::string& path) : path_(path) {
-  const int rc = sqlite3_open_v2(path.c_str(), &db_,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                                 nullptr);
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) Fail("cannot open");
   // A report that reads while the gateway writes waits this long at most.
   sqlite3_busy_timeout(db_, 5000);
@@ -205,16 +205,18 @@ std::optional<int64_t> Statement::OptionalInt(int column) const {
 
 std::string Statement::Text(int column) const {
   const auto* text = sqlite3_column_text(stmt_, column);
-  return text == nullptr ? std::string()
-                         : std::string(reinterpret_cast<const char*>(text),
-                                       static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+  return text == nullptr
+             ? std::string()
+             : std::string(reinterpret_cast<const char*>(text),
+                           static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
 }
 
 std::string Statement::Blob(int column) const {
   const void* bytes = sqlite3_column_blob(stmt_, column);
-  return bytes == nullptr ? std::string()
-                          : std::string(static_cast<const char*>(bytes),
-                                        static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+  return bytes == nullptr
+             ? std::string()
+             : std::string(static_cast<const char*>(bytes),
+                           static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
 }
 
 Transaction::Transaction(JournalDb& db) : db_(db) {

@@ -50,11 +50,10 @@ std::string BatchReport(const std::vector<BatchRecord>& batches, ReportFormat fo
       "batch,device,sequence,started,ended,started_by,user,material,target,coarse,fine,amount,"
       "deviation,tolerance,verdict\n";
   for (const BatchRecord& b : batches) {
-    const std::string head = std::to_string(b.id) + "," + Quoted(b.device) + "," +
-                             std::to_string(b.sequence) + "," +
-                             (b.started_ms ? UtcText(*b.started_ms) : std::string()) + "," +
-                             UtcText(b.ended_ms) + "," + Quoted(b.origin.control) + "," +
-                             Quoted(b.origin.source.user);
+    const std::string head =
+        std::to_string(b.id) + "," + Quoted(b.device) + "," + std::to_string(b.sequence) + "," +
+        (b.started_ms ? UtcText(*b.started_ms) : std::string()) + "," + UtcText(b.ended_ms) + "," +
+        Quoted(b.origin.control) + "," + Quoted(b.origin.source.user);
     for (const MaterialResult& m : b.materials) {
       csv += head + "," + std::to_string(m.material) + "," + Cell(m.final_sp) + "," +
              Cell(m.coarse_sp) + "," + Cell(m.fine_sp) + "," + Cell(m.amount) + "," +

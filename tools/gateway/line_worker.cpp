@@ -10,8 +10,8 @@
 #include <cstdlib>
 
 #include "log.h"
-#include "time_text.h"
 #include "text_codec.h"
+#include "time_text.h"
 
 namespace tk571::gateway {
 namespace {
@@ -310,9 +310,8 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
       PublishError(index);
       FeedRecorder(c, record, write_failed);
       if (pending_[index]) WriteEnded(index, record, payload, write_failed);
-      if (c.type == "ENQ" &&
-          std::find(finished_devices->begin(), finished_devices->end(), c.device_number) ==
-              finished_devices->end()) {
+      if (c.type == "ENQ" && std::find(finished_devices->begin(), finished_devices->end(),
+                                       c.device_number) == finished_devices->end()) {
         finished_devices->push_back(c.device_number);
       }
       break;
@@ -438,7 +437,8 @@ void LineWorker::Answer(const WriteRequest& request) {
   Audit(c.device, c.name, last_payload_[index], request.payload, request.source,
         queued || kept ? WriteOutcome::kQueued : WriteOutcome::kRefused,
         queued ? std::string()
-               : kept ? "kept in the driver's recipe until LOAD_SETM" : "OnDataWrite answered false");
+        : kept ? "kept in the driver's recipe until LOAD_SETM"
+               : "OnDataWrite answered false");
   if (queued || kept) {
     pending_[index] = PendingWrite{last_payload_[index], request.payload, request.source};
     FeedWrite(c, record, request.source);
