@@ -7,22 +7,27 @@
 # machine and on what else runs on it.
 #
 #   bench/gateway_bench.sh [--build DIR] [--lines N] [--window SECONDS] [--weights-only]
+#                          [--stall SECONDS]
 #
 # By default each controller has its live weight, its four final amounts
 # (ENQ) and its start switch; --weights-only leaves out the final amounts, whose
-# status query the driver polls beside the weight.
+# status query the driver polls beside the weight. --stall stops the broker
+# (SIGSTOP) for that long after the window and samples the gateway's memory
+# every second meanwhile: what a stalled broker costs it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
 lines=8
 window=30
 enq=1
+stall=0
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$(cd "$2" && pwd); shift ;;
     --lines) lines=$2; shift ;;
     --window) window=$2; shift ;;
     --weights-only) enq=0 ;;
+    --stall) stall=$2; shift ;;
     *) echo "gateway_bench.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -72,7 +77,7 @@ done
 for n in $(seq 1 "$lines"); do
   for _ in $(seq 100); do [ -e "$work/tty$n" ] && break; sleep 0.1; done
 done
-(IFS=,; echo "{\"library\": \"$build/src/driver/libtk571_485.so\", \"broker\": {\"url\": \"mqtt://127.0.0.1:$port\", \"client_id\": \"bench\", \"topic_prefix\": \"bench\", \"qos\": 0}, \"lines\": [${line_json[*]}]}") >"$work/gateway.json"
+(IFS=,; echo "{\"library\": \"$build/src/driver/libtk571_485.so\", \"broker\": {\"url\": \"mqtt://127.0.0.1:$port\", \"client_id\": \"bench\", \"topic_prefix\": \"bench\", \"qos\": 0}, \"writes\": {\"enabled\": true, \"commands\": true}, \"lines\": [${line_json[*]}]}") >"$work/gateway.json"
 
 (cd "$work" && exec "$build/tools/gateway/tk571-gateway" --config gateway.json >"$work/gateway.log" 2>&1) &
 gateway_pid=$!
@@ -110,3 +115,17 @@ echo "broker CPU: $(percent $((broker_after - broker_before)))%; simulators CPU:
 echo "messages per device:"
 awk '{print $1}' "$work/received" | sed -E 's#/controls/.*##; s#^bench/devices/##' | sort | uniq -c |
   awk '{printf "  %s %d", $2, $1} END {print ""}'
+if [ "$stall" -gt 0 ]; then
+  rss_kb() { awk '/VmRSS/ {print $2}' "/proc/$gateway_pid/status"; }
+  before=$(rss_kb)
+  most=$before
+  kill -STOP "$broker_pid"
+  for _ in $(seq "$stall"); do
+    sleep 1
+    now=$(rss_kb)
+    [ "$now" -gt "$most" ] && most=$now
+  done
+  kill -CONT "$broker_pid"
+  sleep 5
+  echo "broker stopped for ${stall} s: gateway RSS ${before} kB before, at most ${most} kB meanwhile, $(rss_kb) kB 5 s after"
+fi

@@ -5,36 +5,41 @@
 # on them: live weights, link states, a recipe loaded into controller 1, a
 # recipe read back from controller 2, two batches, and their final amounts.
 #
-#   scripts/demo.sh [--duration TIME] [--keep-running] [--no-install] [--mqtt]
+#   scripts/demo.sh [--duration TIME] [--keep-running] [--no-install] [--mqtt] [--build DIR]
 #
 # It ends by itself after --duration (default 40s); with --keep-running it
 # runs until Ctrl-C, and commands can be typed (write START_UP1:1 1, help).
 # With --mqtt the same plant runs through tk571-gateway instead: a local
 # mosquitto on a free port, the gateway publishing every tag, the recipe and
 # the batches written through the broker, and mosquitto_sub showing it all.
+# With --build it runs the programs of that build tree as they are built.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 duration=40s
 host_extra=()
 install=1
 mqtt=0
+build=
 while [ $# -gt 0 ]; do
   case $1 in
     --duration) duration=${2:?--duration needs a time such as 40s}; shift ;;
     --keep-running) host_extra+=(--keep-running) ;;
     --no-install) install=0 ;;
     --mqtt) mqtt=1 ;;
-    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --build) build=$(cd "${2:?--build needs a build directory}" && pwd); shift ;;
+    -h | --help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unknown option $1 (try --help)" >&2; exit 2 ;;
   esac
   shift
 done
 
 [ "$install" -eq 1 ] && "$root/scripts/install-deps.sh"
-build=$root/build
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target tk571_485 tk571-sim tk571-host >/dev/null
-[ "$mqtt" -eq 1 ] && cmake --build "$build" -j"$(nproc)" --target tk571-gateway >/dev/null
+if [ -z "$build" ]; then
+  build=$root/build
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" -j"$(nproc)" --target tk571_485 tk571-sim tk571-host >/dev/null
+  [ "$mqtt" -eq 1 ] && cmake --build "$build" -j"$(nproc)" --target tk571-gateway >/dev/null
+fi
 
 # The driver's default parameter block is Com1, 9600 baud, 7 data bits, even
 # parity, 1 stop bit; the simulator paces its characters the same way.

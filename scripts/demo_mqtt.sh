@@ -36,13 +36,26 @@ pub() { mosquitto_pub -h 127.0.0.1 -p "$port" -t "tk571/devices/$1/controls/$2/o
   --config "$work/gateway.json" >"$work/gateway.log" 2>&1) &
 gateway_pid=$!
 helpers+=("$gateway_pid")
+# Waits, and ends the demo at once with the gateway's own words when the
+# gateway is gone.
+wait_for() {
+  local rounds=$(($1 * 10))
+  for _ in $(seq "$rounds"); do
+    if ! kill -0 "$gateway_pid" 2>/dev/null; then
+      echo "demo.sh: tk571-gateway ended:" >&2
+      sed 's/^/  /' "$work/gateway.log" >&2
+      exit 1
+    fi
+    sleep 0.1
+  done
+}
 sub -t 'tk571/devices/+/controls/+' -t 'tk571/devices/+/controls/+/meta/error' \
   -t 'tk571/devices/+/batch' -t 'tk571/gateway/+/status' | sed 's/^/  mqtt  /' &
 helpers+=($!)
 
-sleep 2
+wait_for 2
 echo "  ==> one control's meta data:"
-sub -t tk571/devices/scale1/controls/weight/meta -C 1 | sed 's/^/  mqtt  /'
+sub -t tk571/devices/scale1/controls/weight/meta -C 1 -W 5 | sed 's/^/  mqtt  /' || wait_for 1
 echo "  ==> scale1: set the recipe (200/20/2, 150/15/2, 100/10/1, 50/5/1) and load it"
 m=1
 for recipe in 200/20/2 150/15/2 100/10/1 50/5/1; do
@@ -50,15 +63,15 @@ for recipe in 200/20/2 150/15/2 100/10/1 50/5/1; do
   pub scale1 "target_$m" "$final"; pub scale1 "coarse_$m" "$coarse"; pub scale1 "fine_$m" "$fine"
   m=$((m + 1))
 done
-sleep 1
+wait_for 1
 pub scale1 load_recipe 1
-sleep 4
+wait_for 4
 echo "  ==> scale1: start the batch"
 pub scale1 run 1
-sleep 2
+wait_for 2
 echo "  ==> scale2: read the controller's recipe, then start its batch"
 pub scale2 read_recipe 1
-sleep 3
+wait_for 3
 pub scale2 run 1
 
 seconds=${duration%s}
@@ -66,7 +79,7 @@ case $duration in *m) seconds=$((${duration%m} * 60)) ;; esac
 if [ ${#host_extra[@]} -gt 0 ]; then
   wait "$gateway_pid" || true
 else
-  sleep "$((seconds > 12 ? seconds - 12 : 1))"
+  wait_for "$((seconds > 12 ? seconds - 12 : 1))"
 fi
 kill -TERM "$gateway_pid" 2>/dev/null || true
 wait "$gateway_pid" 2>/dev/null || true

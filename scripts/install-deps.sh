@@ -5,8 +5,9 @@ packages=(
   build-essential cmake pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev fonts-noto-cjk
-  nlohmann-json3-dev libvalijson-dev libmosquitto-dev mosquitto mosquitto-clients
-  libsqlite3-dev libssl-dev sqlite3 librsvg2-bin libpng-dev
+  nlohmann-json3-dev libvalijson-dev libmosquitto-dev libssl-dev mosquitto mosquitto-clients
+  openssl
+  libsqlite3-dev sqlite3 librsvg2-bin libpng-dev
 )
 missing=()
 for p in "${packages[@]}"; do

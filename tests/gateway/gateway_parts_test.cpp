@@ -1,6 +1,6 @@
-// The gateway's own rules: which topics are writes, when a batch is finished,
-// how long it waits before reconnecting, how a batch is judged, which shift
-// it counts in, and that a pruned audit trail still verifies.
+// The gateway's own rules: which topics are writes, who may write what, when
+// a batch is finished, how long it waits before reconnecting, how a batch is
+// judged, which shift it counts in, and that a pruned audit trail still verifies.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -18,6 +18,7 @@
 #include "journal_report.h"
 #include "time_text.h"
 #include "topics.h"
+#include "write_policy.h"
 
 namespace tk571::gateway {
 namespace {
@@ -46,6 +47,88 @@ TEST(WriteTopic, OnlyTheOnTopicOfOneControlIsAWrite) {
   for (const WriteTopicCase& c : cases) {
     SCOPED_TRACE(c.topic);
     EXPECT_EQ(Topics(c.prefix).ParseWrite(c.topic), c.expected);
+  }
+}
+
+struct PermissionCase {
+  const char* what;
+  WriteSettings writes;
+  DeviceWrites device;
+  std::optional<bool> writable;
+  bool command;
+  WriteVerdict expected;
+};
+
+TEST(WritePolicy, EachSwitchCanOnlyTakeAwayWhatTheOneAboveGives) {
+  const WriteSettings on{true, true, 0};
+  const WriteSettings setpoints_only{true, false, 0};
+  const std::vector<PermissionCase> cases = {
+      {"off by default", WriteSettings{}, {}, true, false, WriteVerdict::kWritesOff},
+      {"set-point turned on", on, {}, true, false, WriteVerdict::kAllowed},
+      {"set-point not turned on", on, {}, std::nullopt, false, WriteVerdict::kNotWritable},
+      {"device off", on, {false, true}, true, false, WriteVerdict::kWritesOff},
+      {"command with the switch", on, {}, std::nullopt, true, WriteVerdict::kAllowed},
+      {"command without it", setpoints_only, {}, true, true, WriteVerdict::kCommandsOff},
+      {"command off for the device", on, {true, false}, true, true, WriteVerdict::kCommandsOff},
+      {"command turned off itself", on, {}, false, true, WriteVerdict::kNotWritable},
+  };
+  for (const PermissionCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeviceConfig device;
+    device.writes = c.device;
+    TagConfig tag;
+    tag.writable = c.writable;
+    EXPECT_EQ(WritePermission(c.writes, device, tag, c.command, true), c.expected);
+  }
+}
+
+struct CheckCase {
+  const char* control;
+  std::string payload;
+  int after_ms;  // since the first write of the table
+  WriteVerdict expected;
+  const char* value;
+};
+
+TEST(WritePolicy, ValuesAreCheckedBeforeTheyGoAndEachControlIsRateLimited) {
+  LinePlan plan;
+  Control target;
+  target.device = "s1";
+  target.name = "target";
+  target.write_permission = WriteVerdict::kAllowed;
+  target.tag.kind = TK571_VALUE_FLOAT;
+  target.min = 0;
+  target.max = 9999;
+  Control run = target;
+  run.name = "run";
+  run.tag.kind = TK571_VALUE_BOOL;
+  Control weight = target;
+  weight.name = "weight";
+  weight.write_permission = WriteVerdict::kNotWritable;
+  plan.controls = {target, run, weight};
+  WritePolicy policy(WriteSettings{true, true, 500}, {plan});
+  const std::vector<CheckCase> cases = {
+      {"target", "-0.5", 0, WriteVerdict::kOutOfRange, ""},
+      {"target", "10000", 0, WriteVerdict::kOutOfRange, ""},
+      {"target", "nan", 0, WriteVerdict::kNotAValue, ""},
+      {"target", "0x10", 0, WriteVerdict::kNotAValue, ""},
+      {"target", std::string(33, '1'), 0, WriteVerdict::kTooLarge, ""},
+      {"target", "12.50", 0, WriteVerdict::kAllowed, "12.5"},
+      {"target", "13", 499, WriteVerdict::kRateLimited, ""},
+      {"target", "14", 500, WriteVerdict::kAllowed, "14"},
+      // Refusals do not count for the rate limit; other controls have their own.
+      {"run", "ON", 0, WriteVerdict::kAllowed, "1"},
+      {"run", "2", 100, WriteVerdict::kNotAValue, ""},
+      {"weight", "1", 0, WriteVerdict::kNotWritable, ""},
+      {"other", "1", 0, WriteVerdict::kNoSuchControl, ""},
+  };
+  const auto start = WritePolicy::Clock::now();
+  for (const CheckCase& c : cases) {
+    SCOPED_TRACE(std::string(c.control) + " = " + c.payload.substr(0, 8));
+    const WriteDecision decision =
+        policy.Check("s1", c.control, c.payload, start + std::chrono::milliseconds(c.after_ms));
+    EXPECT_EQ(decision.verdict, c.expected);
+    EXPECT_EQ(decision.value, c.value);
   }
 }
 

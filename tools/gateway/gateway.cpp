@@ -1,21 +1,38 @@
 #include "gateway.h"
 
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "log.h"
 #include "time_text.h"
 
 namespace tk571::gateway {
+namespace {
+
+constexpr std::chrono::seconds kRefusalLogInterval{10};
+constexpr uint64_t kRefusalLogBurst = 5;
+constexpr std::chrono::seconds kHousekeepingPeriod{1};
+constexpr int kMetricsEvery = 5;  // housekeeping rounds
+
+}  // namespace
 
 Gateway::Gateway(const GatewayConfig& config, std::vector<LinePlan> plans,
                  host::DriverLibrary& library)
     : config_(config),
       topics_(config.broker.topic_prefix),
       plans_(std::move(plans)),
-      library_(library) {}
+      library_(library),
+      policy_(config_.writes, plans_),
+      refusal_log_(kRefusalLogInterval, kRefusalLogBurst) {}
 
 Gateway::~Gateway() {
+  {
+    const std::lock_guard<std::mutex> lock(housekeeping_mutex_);
+    stopping_ = true;
+  }
+  housekeeping_wake_.notify_all();
+  if (housekeeping_.joinable()) housekeeping_.join();
   {
     const std::lock_guard<std::mutex> lock(route_mutex_);
     worker_of_device_.clear();
@@ -65,8 +82,9 @@ bool Gateway::Start(std::string* error) {
   if (config_.homeassistant.discovery) {
     for (const LinePlan& plan : plans_) {
       for (const Control& control : plan.controls) {
-        if (const std::optional<Discovery> d = HomeAssistantDiscovery(
-                control, topics_, config_.homeassistant.prefix, config_.broker.client_id)) {
+        if (const std::optional<Discovery> d =
+                HomeAssistantDiscovery(control, topics_, config_.homeassistant.prefix,
+                                       config_.broker.client_id, config_.broker.qos)) {
           link_->Publish(d->topic, d->payload);
         }
       }
@@ -83,6 +101,7 @@ bool Gateway::Start(std::string* error) {
     worker->Start();
     workers_.push_back(std::move(worker));
   }
+  housekeeping_ = std::thread(&Gateway::Housekeeping, this);
   Log("gateway started: " + std::to_string(plans_.size()) + " lines, broker " +
       config_.broker.host + ":" + std::to_string(config_.broker.port) + ", topics " +
       topics_.Control("<device>", "<control>"));
@@ -92,25 +111,89 @@ bool Gateway::Start(std::string* error) {
 void Gateway::OnMessage(const std::string& topic, const std::string& payload, bool retained) {
   const auto target = topics_.ParseWrite(topic);
   if (!target) return;
-  const WriteSource source{topic, "", ""};
-  const auto refuse = [&](const std::string& reason) {
-    audit_->RecordWrite(WriteEvent{NowMs(), target->first, target->second, "", payload, source,
-                                   WriteOutcome::kRefused, reason});
-  };
+  const WriteSource origin{topic, "", ""};
   if (retained) {
     // A retained command would run again at every reconnection.
-    Log("write " + topic + ": ignored, it was retained on the broker");
-    refuse("it was retained on the broker");
+    if (refusal_log_.Admit("mqtt: retained writes ignored", std::chrono::steady_clock::now())) {
+      Log("mqtt: write " + Printable(topic) + ": ignored, it was retained on the broker");
+      audit_->RecordWrite(WriteEvent{NowMs(), target->first, target->second, "", payload, origin,
+                                     WriteOutcome::kRefused, "it was retained on the broker"});
+    }
     return;
   }
+  SubmitWrite(target->first, target->second, payload, "mqtt", origin);
+}
+
+WriteVerdict Gateway::SubmitWrite(const std::string& device, const std::string& control,
+                                  std::string_view payload, std::string_view source,
+                                  const WriteSource& origin) {
+  WriteSource from = origin;
+  if (from.topic.empty()) from.topic = source;
+  const WriteDecision decision =
+      policy_.Check(device, control, payload, std::chrono::steady_clock::now());
   const std::lock_guard<std::mutex> lock(route_mutex_);
-  const auto worker = worker_of_device_.find(target->first);
-  if (worker == worker_of_device_.end()) {
-    Log("write " + topic + ": no such device");
-    refuse("no such device");
-    return;
+  const auto found = worker_of_device_.find(device);
+  LineWorker* worker = found == worker_of_device_.end() ? nullptr : found->second;
+  if (decision.verdict != WriteVerdict::kAllowed || worker == nullptr) {
+    Refused(worker, device, control, payload, source, from, decision);
+    return decision.verdict;
   }
-  worker->second->RequestWrite(target->first, target->second, payload, source);
+  if (!worker->RequestWrite(device, control, decision.value, from)) {
+    WriteDecision busy = decision;
+    busy.verdict = WriteVerdict::kLineBusy;
+    Refused(worker, device, control, payload, source, from, busy);
+    return busy.verdict;
+  }
+  return WriteVerdict::kAllowed;
+}
+
+void Gateway::Refused(LineWorker* worker, const std::string& device, const std::string& control,
+                      std::string_view payload, std::string_view source, const WriteSource& from,
+                      const WriteDecision& decision) {
+  const bool known = decision.verdict != WriteVerdict::kNoSuchControl;
+  if (worker != nullptr && known) worker->NoteRefused(device, control);
+  // Unknown names come from outside and are unbounded: they share one key.
+  const std::string key = std::string(source) + ": write " +
+                          (known ? device + "/" + control : "to unknown controls") + " refused";
+  if (!refusal_log_.Admit(key, std::chrono::steady_clock::now())) return;
+  const std::string name = known ? device + "/" + control : Printable(device + "/" + control);
+  const std::string reason = std::string(VerdictText(decision.verdict)) +
+                             (decision.detail.empty() ? "" : " (" + decision.detail + ")");
+  Log(std::string(source) + ": write " + name + " = " + Printable(payload) + ": refused, " +
+      reason);
+  // As the log: a flood is recorded by its first writes and the summary line.
+  audit_->RecordWrite(
+      WriteEvent{NowMs(), known ? device : Printable(device), known ? control : Printable(control),
+                 worker != nullptr && known ? worker->LastValue(device, control) : "",
+                 Printable(payload), from, WriteOutcome::kRefused, reason});
+}
+
+void Gateway::Housekeeping() {
+  std::unique_lock<std::mutex> lock(housekeeping_mutex_);
+  for (int round = 1;
+       !housekeeping_wake_.wait_for(lock, kHousekeepingPeriod, [this] { return stopping_; });
+       ++round) {
+    for (const std::string& line : refusal_log_.Summaries(std::chrono::steady_clock::now())) {
+      Log(line);
+    }
+    if (round % kMetricsEvery == 0) PublishMetrics();
+  }
+}
+
+void Gateway::PublishMetrics() {
+  const std::string& client = config_.broker.client_id;
+  for (const std::unique_ptr<LineWorker>& worker : workers_) {
+    const std::string& line = worker->Plan().config.name;
+    link_->Publish(topics_.LineMetrics(client, line),
+                   MetricsPayload(line, worker->Metrics().Snapshot()));
+  }
+  const MqttLink::Figures broker = link_->Snapshot();
+  link_->Publish(topics_.Metrics(client), nlohmann::json{{"connected", broker.connected},
+                                                         {"connections", broker.connections},
+                                                         {"waiting", broker.waiting},
+                                                         {"in_flight", broker.in_flight},
+                                                         {"superseded", broker.superseded}}
+                                              .dump());
 }
 
 void Gateway::ClearStale(const std::vector<std::string>& earlier_topics) {

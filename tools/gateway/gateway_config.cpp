@@ -16,8 +16,8 @@ namespace {
 
 using nlohmann::json;
 
-// The name of the automatic link control of every device and line.
-constexpr const char* kLinkControl = "link";
+// The names of the controls the gateway adds to every device and line.
+constexpr const char* kReservedControls[] = {"link", "link_text"};
 
 template <typename T>
 T Get(const json& object, const char* key, T fallback) {
@@ -68,9 +68,9 @@ BrokerConfig ReadBroker(const json& b, std::vector<std::string>* errors) {
   broker.client_id = Get<std::string>(b, "client_id", broker.client_id);
   broker.credentials_file = Get<std::string>(b, "credentials_file", "");
   if (const auto tls = b.find("tls"); tls != b.end()) {
-    broker.tls =
-        TlsFiles{tls->at("ca_file").get<std::string>(), Get<std::string>(*tls, "cert_file", ""),
-                 Get<std::string>(*tls, "key_file", "")};
+    broker.tls = TlsFiles{
+        tls->at("ca_file").get<std::string>(), Get<std::string>(*tls, "cert_file", ""),
+        Get<std::string>(*tls, "key_file", ""), Get<std::string>(*tls, "min_version", "1.2")};
     if (broker.tls->cert_file.empty() != broker.tls->key_file.empty()) {
       errors->push_back("/broker/tls: cert_file and key_file go together");
     }
@@ -90,6 +90,8 @@ TagConfig ReadTag(const json& t, const std::string& path) {
   tag.address = t.at("address").get<std::string>();
   tag.scan_ms = Get<uint32_t>(t, "scan_ms", tag.scan_ms);
   if (t.contains("writable")) tag.writable = t["writable"].get<bool>();
+  if (t.contains("min")) tag.min = t["min"].get<double>();
+  if (t.contains("max")) tag.max = t["max"].get<double>();
   tag.unit = Get<std::string>(t, "unit", "");
   if (const auto title = t.find("title"); title != t.end()) {
     tag.title = TagTitle{Get<std::string>(*title, "en", ""), Get<std::string>(*title, "zh", "")};
@@ -127,6 +129,10 @@ LineConfig ReadLine(const json& l, const std::string& path) {
           Tolerance{t.at(percent ? "percent" : "kg").get<double>(), percent};
     }
     device.json_path = device_path;
+    if (const auto writes = devices[d].find("writes"); writes != devices[d].end()) {
+      device.writes.enabled = Get<bool>(*writes, "enabled", true);
+      device.writes.commands = Get<bool>(*writes, "commands", true);
+    }
     const json& tags = devices[d].at("tags");
     for (std::size_t t = 0; t < tags.size(); ++t) {
       device.tags.push_back(ReadTag(tags[t], device_path + "/tags/" + std::to_string(t)));
@@ -159,7 +165,9 @@ void CheckUnique(const GatewayConfig& config, std::vector<std::string>* errors) 
       once(numbers, std::to_string(device.number), device.json_path + "/number",
            "device number " + std::to_string(device.number));
       std::map<std::string, std::string> tags;
-      tags.emplace(kLinkControl, "(the device's link control)");
+      for (const char* reserved : kReservedControls) {
+        tags.emplace(reserved, "(a control of the gateway's own)");
+      }
       for (const TagConfig& tag : device.tags) {
         once(tags, tag.name, tag.json_path + "/name", "tag name " + Quoted(tag.name));
       }
@@ -207,6 +215,12 @@ ConfigResult ParseConfig(const std::string& text) {
       }
       std::sort(journal.shift_starts.begin(), journal.shift_starts.end());
     }
+  }
+  if (const auto writes = document.find("writes"); writes != document.end()) {
+    config.writes.enabled = Get<bool>(*writes, "enabled", false);
+    config.writes.commands = Get<bool>(*writes, "commands", false);
+    config.writes.min_interval_ms =
+        Get<uint32_t>(*writes, "min_interval_ms", config.writes.min_interval_ms);
   }
   const json& lines = document.at("lines");
   for (std::size_t i = 0; i < lines.size(); ++i) {

@@ -15,14 +15,15 @@ namespace tk571::gateway {
 struct TlsFiles {
   std::string ca_file;
   std::string cert_file;
-  std::string key_file;
+  std::string key_file;  // a secret: see SecretPath
+  std::string min_version = "1.2";
 };
 
 struct BrokerConfig {
   std::string host;
   int port = 1883;
   std::string client_id = "tk571-gateway";
-  std::string credentials_file;
+  std::string credentials_file;  // a secret: see SecretPath
   std::optional<TlsFiles> tls;
   std::string topic_prefix;
   int qos = 1;
@@ -40,11 +41,27 @@ struct TagTitle {
   std::string zh;
 };
 
+// The write switches. Each level can only take away what the one above
+// gives: the global switches are off unless turned on, a device's follow
+// the global ones unless turned off.
+struct WriteSettings {
+  bool enabled = false;
+  bool commands = false;           // START_UP, LOAD_SETM, READ_SETM
+  uint32_t min_interval_ms = 500;  // per control, between two writes that go to the line
+};
+
+struct DeviceWrites {
+  bool enabled = true;
+  bool commands = true;
+};
+
 struct TagConfig {
   std::string name;
   std::string address;  // as written; UTF-8
   uint32_t scan_ms = 1000;
   std::optional<bool> writable;  // unset: writable exactly when the kind is write-only
+  std::optional<double> min;     // a set-point's limits; unset: what the controller takes
+  std::optional<double> max;
   std::string unit;
   TagTitle title;
   std::string json_path;  // "/lines/0/devices/1/tags/2", for messages
@@ -54,6 +71,7 @@ struct DeviceConfig {
   int number = 0;
   std::string name;
   Tolerances tolerances;
+  DeviceWrites writes;
   std::vector<TagConfig> tags;
   std::string json_path;
 };
@@ -78,6 +96,7 @@ struct GatewayConfig {
   BrokerConfig broker;
   HomeAssistantConfig homeassistant;
   JournalConfig journal;
+  WriteSettings writes;
   std::vector<LineConfig> lines;
 };
 

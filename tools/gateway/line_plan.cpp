@@ -9,6 +9,8 @@
 #include "tag_kinds.h"
 #include "text_codec.h"
 #include "tokens.h"
+#include "topics.h"
+#include "write_policy.h"
 
 namespace tk571::gateway {
 namespace {
@@ -17,6 +19,10 @@ constexpr int kFirstTagId = 1;
 constexpr uint8_t kAccessWriteOnly = 1;
 constexpr uint8_t kAccessRead = 0;
 constexpr const char* kWeightUnit = "kg";
+// A set-point's digits on the controller's display: it takes whole numbers
+// 0..9999.
+constexpr double kSetPointMin = 0;
+constexpr double kSetPointMax = 9999;
 
 // One row of the driver's GetTagAddrList, decoded.
 struct DriverKind {
@@ -122,8 +128,9 @@ host::TagDefinition Definition(uint32_t id, const std::string& driver_name,
 
 class Planner {
  public:
-  Planner(host::DriverLibrary& library, std::vector<std::string>* errors)
-      : library_(library), kinds_(DriverKinds(library)), errors_(errors) {}
+  Planner(const WriteSettings& writes, host::DriverLibrary& library,
+          std::vector<std::string>* errors)
+      : writes_(writes), library_(library), kinds_(DriverKinds(library)), errors_(errors) {}
 
   void Plan(LinePlan* plan) {
     next_id_ = kFirstTagId;
@@ -221,7 +228,10 @@ class Planner {
     const uint8_t value_kind = info.value_type == 1 ? TK571_VALUE_BOOL : TK571_VALUE_FLOAT;
     control.tag = Definition(next_id_++, device.name + "." + tag.name, check.normal, value_kind);
     control.tag.scan_ms = tag.scan_ms;
-    control.writable = tag.writable.value_or(info.access == kAccessWriteOnly);
+    control.command = info.access == kAccessWriteOnly;
+    control.write_permission =
+        WritePermission(writes_, device, tag, control.command, info.access != kAccessRead);
+    control.writable = control.write_permission == WriteVerdict::kAllowed;
     const bool weight = value_kind == TK571_VALUE_FLOAT;
     control.unit = !tag.unit.empty() ? tag.unit : weight ? kWeightUnit : "";
     control.title.en = !tag.title.en.empty() ? tag.title.en : KindTitle(*kind, normal->channel);
@@ -232,6 +242,13 @@ class Planner {
     control.has_range = weight && info.upper > info.lower;
     control.min = info.lower;
     control.max = info.upper;
+    if (weight && info.access != kAccessRead) {
+      if (!SetPointRange(tag, &control)) return std::nullopt;
+    } else if (tag.min || tag.max) {
+      Error(tag.json_path + "/" + (tag.min ? "min" : "max"),
+            quoted + ": only a set-point has limits for writes");
+      return std::nullopt;
+    }
     if (info.access == kAccessWriteOnly) {
       control.initial_payload = "0";  // a command switch the driver reports only once written
     } else if (normal->type == "READ" || normal->type == "ENQ") {
@@ -242,6 +259,27 @@ class Planner {
     return control;
   }
 
+  // The configured limits, within what the controller takes.
+  bool SetPointRange(const TagConfig& tag, Control* control) {
+    control->has_range = true;
+    control->min = tag.min.value_or(kSetPointMin);
+    control->max = tag.max.value_or(kSetPointMax);
+    const std::string range = NumberText(kSetPointMin) + ".." + NumberText(kSetPointMax);
+    for (const auto& [key, value] : {std::pair{"min", control->min}, {"max", control->max}}) {
+      if (value < kSetPointMin || value > kSetPointMax) {
+        Error(tag.json_path + "/" + key,
+              NumberText(value) + " is outside what the controller takes (" + range + ")");
+        return false;
+      }
+    }
+    if (control->min > control->max) {
+      Error(tag.json_path + "/min", "min is above max");
+      return false;
+    }
+    return true;
+  }
+
+  const WriteSettings& writes_;
   host::DriverLibrary& library_;
   std::map<std::string, DriverKind> kinds_;
   std::vector<std::string>* errors_;
@@ -255,7 +293,7 @@ std::vector<LinePlan> PlanLines(const GatewayConfig& config, host::DriverLibrary
   std::vector<LinePlan> plans;
   for (const LineConfig& line : config.lines) plans.push_back(LinePlan{line, 0, "", {}, {}});
   AssignPorts(&plans);
-  Planner planner(library, errors);
+  Planner planner(config.writes, library, errors);
   for (LinePlan& plan : plans) planner.Plan(&plan);
   return plans;
 }

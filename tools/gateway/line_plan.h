@@ -11,6 +11,7 @@
 #include "gateway_config.h"
 #include "parameter_block.h"
 #include "tag_file.h"
+#include "write_verdict.h"
 
 namespace tk571::gateway {
 
@@ -29,9 +30,14 @@ struct Control {
   std::string type;         // "READ", "ENQ", "M_FINAL", ... "COMMLINK", "DEVICELINK"
   int channel = 0;          // the material 1..4 where the kind has several
   host::TagDefinition tag;  // what IniDriver gets; its id keys OnDataRead's records
-  bool writable = false;
+  bool command = false;     // START_UP, LOAD_SETM, READ_SETM: written, never read
+  // kAllowed when the configuration lets writes through, else which switch
+  // keeps the control read-only.
+  WriteVerdict write_permission = WriteVerdict::kNotWritable;
+  bool writable = false;  // write_permission is kAllowed
   std::string unit;
   TagTitle title;  // UTF-8; zh from the driver's own kind description
+  // A value's range; for a set-point the values a write may set.
   bool has_range = false;
   double min = 0;
   double max = 0;

@@ -29,6 +29,8 @@ constexpr double kLinkNeverAnswered = 0;
 constexpr double kLinkNormal = 1;
 constexpr double kLinkInterference = 2;
 constexpr double kLinkFailing = 3;
+// The driver's message after an exchange that got no answer in time.
+constexpr const char* kTimeoutMessage = "通讯超时错";
 
 std::string LinkWord(double status) {
   static const char* const kWords[] = {"never answered", "normal", "interference",
@@ -88,6 +90,9 @@ LineWorker::LineWorker(host::DriverLibrary& library, LinePlan plan, const Topics
     const std::string& name = device_names_[device];
     recorders_.emplace(device, BatchRecorder(name, device, channels, batches.Last(name)));
   }
+  metrics_.Update([this](LineFigures& f) {
+    for (const auto& [number, name] : device_names_) f.devices[name];
+  });
   write_error_.assign(plan_.controls.size(), false);
   published_error_.assign(plan_.controls.size(), std::nullopt);
   last_payload_.assign(plan_.controls.size(), std::string());
@@ -105,6 +110,10 @@ LineWorker::~LineWorker() {
 }
 
 void LineWorker::Start() {
+  for (const DeviceConfig& device : plan_.config.devices) {
+    Publish(topics_.DeviceMeta(device.name), DeviceMetaPayload(device, plan_.config.name));
+    Publish(topics_.DeviceMetaError(device.name), "r");  // until the driver reports it normal
+  }
   for (std::size_t i = 0; i < plan_.controls.size(); ++i) {
     const Control& c = plan_.controls[i];
     link_.Publish(topics_.Meta(c.device, c.name), MetaPayload(c, static_cast<int>(i)));
@@ -116,6 +125,10 @@ void LineWorker::Start() {
   thread_ = std::thread(&LineWorker::Run, this);
 }
 
+void LineWorker::Publish(const std::string& topic, const std::string& payload) {
+  if (link_.Publish(topic, payload)) metrics_.Update([](LineFigures& f) { ++f.dropped; });
+}
+
 void LineWorker::LogLine(const std::string& text) const {
   Log(plan_.config.name + ": " + text);
 }
@@ -125,6 +138,11 @@ void LineWorker::DriverMessage(char* raw) {
   if (message.Empty()) return;
   std::string text = host::DisplayText(message.View());
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  const bool timeout = text.find(kTimeoutMessage) != std::string::npos;
+  metrics_.Update([timeout](LineFigures& f) {
+    ++f.driver_messages;
+    if (timeout) ++f.timeouts;
+  });
   // A timeout is reported at every failed exchange; once is enough.
   if (text == last_message_) return;
   last_message_ = text;
@@ -139,19 +157,23 @@ std::string LineWorker::Unreachable(int device) const {
   return "the device does not answer (link " + StatusText(status) + ")";
 }
 
-void LineWorker::RequestWrite(const std::string& device, const std::string& control,
-                              const std::string& payload, const WriteSource& source) {
-  {
-    const std::lock_guard<std::mutex> lock(queue_mutex_);
-    if (queue_.size() < kMaxWaitingWrites) {
-      queue_.push_back(WriteRequest{device, control, payload, source});
-      Signal(wake_fd_);
-      return;
-    }
-  }
-  const std::string reason = "the line has too many writes waiting";
-  LogLine("write " + device + "/" + control + " = " + payload + ": refused, " + reason);
-  Audit(device, control, "", payload, source, WriteOutcome::kRefused, reason);
+bool LineWorker::RequestWrite(const std::string& device, const std::string& control,
+                              const std::string& value, const WriteSource& source) {
+  const auto found = index_of_topic_.find({device, control});
+  if (found == index_of_topic_.end()) return false;
+  const std::lock_guard<std::mutex> lock(queue_mutex_);
+  if (queue_.size() >= kMaxWaitingWrites) return false;
+  queue_.push_back(WriteRequest{found->second, value, source});
+  metrics_.Update([this](LineFigures& f) { f.write_queue = queue_.size(); });
+  Signal(wake_fd_);
+  return true;
+}
+
+std::string LineWorker::LastValue(const std::string& device, const std::string& control) {
+  const auto found = index_of_topic_.find({device, control});
+  if (found == index_of_topic_.end()) return std::string();
+  const std::lock_guard<std::mutex> lock(value_mutex_);
+  return last_payload_[found->second];
 }
 
 void LineWorker::Audit(const std::string& device, const std::string& control,
@@ -159,6 +181,16 @@ void LineWorker::Audit(const std::string& device, const std::string& control,
                        const WriteSource& source, WriteOutcome outcome,
                        const std::string& reason) const {
   audit_.RecordWrite(WriteEvent{NowMs(), device, control, before, after, source, outcome, reason});
+}
+
+void LineWorker::NoteRefused(const std::string& device, const std::string& control) {
+  const auto found = index_of_topic_.find({device, control});
+  if (found == index_of_topic_.end()) return;
+  metrics_.Update([](LineFigures& f) { ++f.writes_refused; });
+  const std::lock_guard<std::mutex> lock(queue_mutex_);
+  if (std::find(refused_.begin(), refused_.end(), found->second) != refused_.end()) return;
+  refused_.push_back(found->second);
+  Signal(wake_fd_);
 }
 
 void LineWorker::Run() {
@@ -197,6 +229,7 @@ bool LineWorker::StartDriver() {
   char* raw = nullptr;
   const bool started = lib_.IniDriver(infos.Count(), infos.Pointers(), block.data(), &raw) != 0;
   DriverMessage(raw);
+  metrics_.Update([started](LineFigures& f) { ++(started ? f.driver_starts : f.start_failures); });
   if (!started) {
     LogLine("the driver did not start on Com" + std::to_string(plan_.com) +
             " (IniDriver answered false)");
@@ -244,6 +277,10 @@ void LineWorker::PollDriver(std::vector<TTagValueRec>& records) {
   char* raw = nullptr;
   lib_.OnDataRead(&count, records.data(), &raw);
   const int32_t n = std::clamp<int32_t>(count, 0, static_cast<int32_t>(records.size()));
+  metrics_.Update([n](LineFigures& f) {
+    ++f.polls;
+    f.records += static_cast<uint64_t>(n);
+  });
   std::vector<int> finished_devices;
   for (int32_t i = 0; i < n; ++i) {
     TTagValueRec& record = records[static_cast<std::size_t>(i)];
@@ -272,8 +309,11 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
   const std::size_t index = found->second;
   const Control& c = plan_.controls[index];
   const std::string payload = ValuePayload(record);
-  link_.Publish(topics_.Control(c.device, c.name), payload);
-  last_payload_[index] = payload;
+  Publish(topics_.Control(c.device, c.name), payload);
+  {
+    const std::lock_guard<std::mutex> lock(value_mutex_);
+    last_payload_[index] = payload;
+  }
   switch (c.role) {
     case ControlRole::kLineLink: {
       // With one controller silent the line goes from normal to failing and
@@ -286,11 +326,21 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
       }
       if (record.Value.Float == kLinkNormal) failure_reported_ = false;
       line_link_ = record.Value.Float;
+      metrics_.Update([&record](LineFigures& f) {
+        f.line_link = record.Value.Float;
+        ++f.line_link_changes;
+      });
       break;
     }
     case ControlRole::kDeviceLink:
       device_link_[c.device_number] = record.Value.Float;
+      metrics_.Update([&](LineFigures& f) {
+        DeviceFigures& d = f.devices[c.device];
+        d.link = record.Value.Float;
+        ++d.link_changes;
+      });
       LogLine(c.device + ": link " + StatusText(record.Value.Float));
+      Publish(topics_.DeviceMetaError(c.device), record.Value.Float == kLinkNormal ? "" : "r");
       for (std::size_t i = 0; i < plan_.controls.size(); ++i) {
         if (plan_.controls[i].device_number == c.device_number) PublishError(i);
       }
@@ -306,6 +356,10 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
                 (write_failed ? ", the write failed" : "") + " (quality " +
                 QualityText(record.Quality) + ")");
       }
+      metrics_.Update([&](LineFigures& f) {
+        if (write_failed) ++f.writes_failed;
+        if (record.Quality != TK571_QUALITY_GOOD) ++f.devices[c.device].bad_readings;
+      });
       write_error_[index] = write_failed;
       PublishError(index);
       FeedRecorder(c, record, write_failed);
@@ -376,14 +430,21 @@ void LineWorker::PublishError(std::size_t index) {
   if (write_error_[index]) error += "w";
   if (published_error_[index] == error) return;
   published_error_[index] = error;
-  link_.Publish(topics_.MetaError(c.device, c.name), error);
+  Publish(topics_.MetaError(c.device, c.name), error);
 }
 
 void LineWorker::ServeWrites() {
   std::deque<WriteRequest> requests;
+  std::vector<std::size_t> refused;
   {
     const std::lock_guard<std::mutex> lock(queue_mutex_);
     requests.swap(queue_);
+    refused.swap(refused_);
+  }
+  metrics_.Update([](LineFigures& f) { f.write_queue = 0; });
+  for (const std::size_t index : refused) {
+    write_error_[index] = true;
+    PublishError(index);
   }
   for (const WriteRequest& request : requests) Answer(request);
 }
@@ -392,55 +453,45 @@ void LineWorker::RefuseWrite(std::size_t index, const WriteRequest& request,
                              const std::string& what) {
   const Control& c = plan_.controls[index];
   LogLine("write " + c.device + "/" + c.name + ": refused, " + what);
-  Audit(c.device, c.name, last_payload_[index], request.payload, request.source,
+  Audit(c.device, c.name, last_payload_[index], request.value, request.source,
         WriteOutcome::kRefused, what);
   write_error_[index] = true;
   PublishError(index);
 }
 
 void LineWorker::Answer(const WriteRequest& request) {
-  const auto found = index_of_topic_.find({request.device, request.control});
-  if (found == index_of_topic_.end()) {
-    LogLine("write " + request.device + "/" + request.control + ": no such control");
-    Audit(request.device, request.control, "", request.payload, request.source,
-          WriteOutcome::kRefused, "no such control");
-    return;
-  }
-  const std::size_t index = found->second;
+  const std::size_t index = request.index;
   const Control& c = plan_.controls[index];
-  const std::string shown = c.device + "/" + c.name + " = " + request.payload;
-  if (!c.writable) {
-    RefuseWrite(index, request, "it is read-only (" + request.payload + ")");
-    return;
-  }
   if (const std::string reason = Unreachable(c.device_number); !reason.empty()) {
-    RefuseWrite(index, request, reason + ": " + request.payload);
+    metrics_.Update([](LineFigures& f) { ++f.writes_failed; });
+    RefuseWrite(index, request, reason + ": " + request.value);
     return;
   }
   TTagValueRec record;
   std::string text;
-  if (const std::string error = host::MakeWriteRecord(c.tag, request.payload, &text, &record);
+  if (const std::string error = host::MakeWriteRecord(c.tag, request.value, &text, &record);
       !error.empty()) {
     RefuseWrite(index, request, error);
     return;
   }
   char* raw = nullptr;
   const bool queued = lib_.OnDataWrite(1, &record, &raw) != 0;
+  metrics_.Update([](LineFigures& f) { ++f.writes_done; });
   // The driver keeps a set-point in its recipe without queueing anything and
   // answers false for it; that is no failure.
-  LogLine("write " + shown + ": " +
+  LogLine("write " + c.device + "/" + c.name + " = " + request.value + ": " +
           (queued ? "queued" : "not queued (OnDataWrite answered false)"));
   DriverMessage(raw);
   // A set-point the driver keeps goes to the controller with the next
   // LOAD_SETM; a command it does not queue goes nowhere.
   const bool kept = !queued && c.type.rfind("M_", 0) == 0;
-  Audit(c.device, c.name, last_payload_[index], request.payload, request.source,
+  Audit(c.device, c.name, last_payload_[index], request.value, request.source,
         queued || kept ? WriteOutcome::kQueued : WriteOutcome::kRefused,
         queued ? std::string()
         : kept ? "kept in the driver's recipe until LOAD_SETM"
                : "OnDataWrite answered false");
   if (queued || kept) {
-    pending_[index] = PendingWrite{last_payload_[index], request.payload, request.source};
+    pending_[index] = PendingWrite{last_payload_[index], request.value, request.source};
     FeedWrite(c, record, request.source);
   }
   write_error_[index] = false;

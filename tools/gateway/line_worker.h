@@ -18,6 +18,7 @@
 #include "batch_recorder.h"
 #include "batch_service.h"
 #include "driver_library.h"
+#include "line_metrics.h"
 #include "line_plan.h"
 #include "mqtt_link.h"
 #include "tag_records.h"
@@ -38,17 +39,23 @@ class LineWorker {
   void Start();
 
   const LinePlan& Plan() const { return plan_; }
+  const LineMetrics& Metrics() const { return metrics_; }
 
-  // A write from the broker; any thread. It is answered on the line's thread,
-  // or refused at once when too many are waiting.
-  void RequestWrite(const std::string& device, const std::string& control,
-                    const std::string& payload, const WriteSource& source);
+  // A write the policy allowed, with the value as the driver takes it; any
+  // thread. It is answered on the line's thread; false when too many are
+  // waiting. `source` goes into the audit trail with its outcome.
+  bool RequestWrite(const std::string& device, const std::string& control, const std::string& value,
+                    const WriteSource& source);
+  // A write the policy refused: the control's meta/error gets its `w`. Any
+  // thread.
+  void NoteRefused(const std::string& device, const std::string& control);
+  // The control's value as last reported (the "before" of a write); any thread.
+  std::string LastValue(const std::string& device, const std::string& control);
 
  private:
   struct WriteRequest {
-    std::string device;
-    std::string control;
-    std::string payload;
+    std::size_t index = 0;
+    std::string value;
     WriteSource source;
   };
   // A write the driver took, until the tag's next report tells its end.
@@ -81,6 +88,8 @@ class LineWorker {
   std::string Unreachable(int device) const;
   void LogLine(const std::string& text) const;
   void DriverMessage(char* raw);
+  // Publishes and counts a value the broker will never see.
+  void Publish(const std::string& topic, const std::string& payload);
 
   host::DriverLibrary& lib_;
   LinePlan plan_;
@@ -102,14 +111,17 @@ class LineWorker {
   std::string last_message_;
   std::vector<bool> write_error_;
   std::vector<std::optional<std::string>> published_error_;
+  std::mutex value_mutex_;  // last_payload_, which other threads read
   std::vector<std::string> last_payload_;
   std::vector<std::optional<PendingWrite>> pending_;
 
   int failure_fd_ = -1;
   int wake_fd_ = -1;
+  LineMetrics metrics_;
   std::atomic<bool> stop_{false};
   std::mutex queue_mutex_;
   std::deque<WriteRequest> queue_;
+  std::vector<std::size_t> refused_;  // controls whose write was refused, for meta/error
   std::thread thread_;
 };
 

@@ -1,4 +1,4 @@
-// tk571-gateway --config FILE [--check]
+// tk571-gateway --config FILE [--check] [--log-format text|json]
 // tk571-gateway report|verify --config FILE ... (journal_commands.h)
 //
 // Publishes the tags of TK571 controllers on one or more serial lines to an
@@ -33,9 +33,11 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
-    "usage: tk571-gateway --config FILE [--check]\n"
+    "usage: tk571-gateway --config FILE [--check] [--log-format text|json]\n"
     "  --config FILE  the gateway's configuration (JSON; schema: config_schema.json)\n"
-    "  --check        check the configuration, with the driver's address check, and end\n"
+    "  --check        check the configuration, with the driver's address check and the\n"
+    "                 broker's credentials and TLS files, and end\n"
+    "  --log-format   text (default) or json: one JSON object a line\n"
     "Signals: SIGTERM/SIGINT stop, SIGHUP reloads the configuration.\n"
     "The journal of batches and writes:\n";
 
@@ -51,7 +53,8 @@ struct Loaded {
   bool library_failed = false;
 };
 
-// The file's form first, then every address through the driver.
+// The file's form first, then every address through the driver, then the
+// broker's credentials and TLS files as the connection will use them.
 Loaded Load(const std::string& path, std::unique_ptr<host::DriverLibrary>* library) {
   Loaded loaded;
   ConfigResult result = LoadConfig(path);
@@ -72,6 +75,10 @@ Loaded Load(const std::string& path, std::unique_ptr<host::DriverLibrary>* libra
   std::vector<std::string> errors;
   loaded.plans = PlanLines(loaded.config, **library, &errors);
   for (const std::string& e : errors) loaded.errors.push_back(path + ": " + e);
+  if (std::string error;
+      loaded.errors.empty() && !MqttLink::CheckSettings(loaded.config.broker, &error)) {
+    loaded.errors.push_back(path + ": /broker: " + error);
+  }
   return loaded;
 }
 
@@ -104,6 +111,7 @@ class SignalFd {
 
 int Run(const Options& options) {
   SignalFd signals;
+  MqttLibrary mqtt;
   std::unique_ptr<host::DriverLibrary> library;
   Loaded loaded = Load(options.config, &library);
   if (!loaded.errors.empty()) {
@@ -118,7 +126,6 @@ int Run(const Options& options) {
     return kExitOk;
   }
 
-  MqttLibrary mqtt;
   Log("driver library " + library->Path());
   auto gateway = std::make_unique<Gateway>(loaded.config, std::move(loaded.plans), *library);
   std::string error;
@@ -169,6 +176,9 @@ int main(int argc, char** argv) {
       options.config = args[++i];
     } else if (args[i] == "--check") {
       options.check = true;
+    } else if (args[i] == "--log-format" && i + 1 < args.size() &&
+               (args[i + 1] == "text" || args[i + 1] == "json")) {
+      SetLogFormat(args[++i] == "json" ? LogFormat::kJson : LogFormat::kText);
     } else if (args[i] == "--help" || args[i] == "-h") {
       std::cout << kUsage << kJournalUsage;
       return kExitOk;

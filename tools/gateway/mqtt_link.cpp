@@ -2,11 +2,14 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <memory>
 
 #include "log.h"
+#include "secrets.h"
+#include "tls_files.h"
 
 namespace tk571::gateway {
 namespace {
@@ -17,6 +20,8 @@ constexpr const char* kOffline = "offline";
 constexpr int kLoopWaitMs = 200;
 // Rounds of the loop a clean stop gives the last messages to leave.
 constexpr int kFlushRounds = 20;
+// Messages handed to the library and not yet through; more wait as topics.
+constexpr int kMaxInFlight = 64;
 
 std::string Reason(int rc) {
   return rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
@@ -54,28 +59,8 @@ bool MqttLink::Start(std::string* error) {
   mosquitto_connect_callback_set(client_, &MqttLink::OnConnect);
   mosquitto_message_callback_set(client_, &MqttLink::OnMessage);
   mosquitto_publish_callback_set(client_, &MqttLink::OnPublish);
-  if (!config_.credentials_file.empty()) {
-    std::ifstream in(config_.credentials_file);
-    std::string user;
-    std::string password;
-    if (!in || !std::getline(in, user) || user.empty()) {
-      *error = "cannot read a user name from " + config_.credentials_file;
-      return false;
-    }
-    std::getline(in, password);
-    mosquitto_username_pw_set(client_, user.c_str(), password.c_str());
-  }
-  if (config_.tls) {
-    const TlsFiles& tls = *config_.tls;
-    const int rc =
-        mosquitto_tls_set(client_, tls.ca_file.c_str(), nullptr,
-                          tls.cert_file.empty() ? nullptr : tls.cert_file.c_str(),
-                          tls.key_file.empty() ? nullptr : tls.key_file.c_str(), nullptr);
-    if (rc != MOSQ_ERR_SUCCESS) {
-      *error = "TLS files (" + tls.ca_file + "): " + Reason(rc);
-      return false;
-    }
-  }
+  mosquitto_log_callback_set(client_, &MqttLink::OnLibraryLog);
+  if (!Configure(client_, config_, error)) return false;
   const int rc =
       mosquitto_will_set(client_, status_topic_.c_str(), static_cast<int>(std::strlen(kOffline)),
                          kOffline, config_.qos, true);
@@ -87,6 +72,45 @@ bool MqttLink::Start(std::string* error) {
   return true;
 }
 
+bool MqttLink::Configure(mosquitto* client, const BrokerConfig& config, std::string* error) {
+  if (!config.credentials_file.empty()) {
+    Credentials credentials;
+    if (!ReadCredentials(config.credentials_file, &credentials, error)) return false;
+    mosquitto_username_pw_set(client, credentials.user.c_str(), credentials.password.c_str());
+  }
+  if (!config.tls) return true;
+  const TlsFiles& tls = *config.tls;
+  std::string key_path;
+  if (!tls.key_file.empty()) {
+    key_path = SecretPath(tls.key_file, error);
+    if (key_path.empty()) return false;
+  }
+  *error = CheckTlsFiles(tls, key_path);
+  if (!error->empty()) return false;
+  int rc = mosquitto_tls_set(client, tls.ca_file.c_str(), nullptr,
+                             tls.cert_file.empty() ? nullptr : tls.cert_file.c_str(),
+                             key_path.empty() ? nullptr : key_path.c_str(), nullptr);
+  if (rc == MOSQ_ERR_SUCCESS) {
+    // Verify the broker's certificate (1); the version is the lowest one taken.
+    rc = mosquitto_tls_opts_set(client, 1, ("tlsv" + tls.min_version).c_str(), nullptr);
+  }
+  if (rc != MOSQ_ERR_SUCCESS) {
+    *error = "TLS settings (" + tls.ca_file + "): " + Reason(rc);
+    return false;
+  }
+  return true;
+}
+
+bool MqttLink::CheckSettings(const BrokerConfig& config, std::string* error) {
+  const std::unique_ptr<mosquitto, decltype(&mosquitto_destroy)> client(
+      mosquitto_new(config.client_id.c_str(), true, nullptr), &mosquitto_destroy);
+  if (!client) {
+    *error = std::string("cannot create an MQTT client: ") + std::strerror(errno);
+    return false;
+  }
+  return Configure(client.get(), config, error);
+}
+
 void MqttLink::Run() {
   const std::string broker = config_.host + ":" + std::to_string(config_.port);
   bool first = true;
@@ -95,11 +119,22 @@ void MqttLink::Run() {
                                              config_.keepalive_s)
                    : mosquitto_reconnect_async(client_);
     first = false;
-    while (rc == MOSQ_ERR_SUCCESS && !stop_) rc = mosquitto_loop(client_, kLoopWaitMs, 1);
+    while (rc == MOSQ_ERR_SUCCESS && !stop_) {
+      rc = mosquitto_loop(client_, kLoopWaitMs, 1);
+      const std::lock_guard<std::mutex> lock(retained_mutex_);
+      SendWaiting();
+    }
     const bool was_connected = connected_.exchange(false);
     if (stop_) break;
+    std::string reason = Reason(rc);
+    if (rc == MOSQ_ERR_TLS && config_.tls) {
+      reason += " (" + library_error_ + "): the broker's certificate is not signed by " +
+                config_.tls->ca_file + " or not made out to " + config_.host +
+                ", or the broker refused the client certificate";
+    }
+    library_error_.clear();
     const std::chrono::seconds wait = backoff_.Next();
-    Log("MQTT broker " + broker + ": " + (was_connected ? "connection lost: " : "") + Reason(rc) +
+    Log("MQTT broker " + broker + ": " + (was_connected ? "connection lost: " : "") + reason +
         "; next attempt in " + std::to_string(wait.count()) + " s");
     std::unique_lock<std::mutex> lock(wait_mutex_);
     wake_.wait_for(lock, wait, [this] { return stop_.load(); });
@@ -123,16 +158,33 @@ void MqttLink::Connected(int rc) {
   {
     const std::lock_guard<std::mutex> lock(retained_mutex_);
     connected_ = true;
+    ++connections_;
+    // What the library still held from the last connection is gone with it.
+    in_flight_ = 0;
     Send(status_topic_, kOnline);
-    for (const auto& [topic, payload] : retained_) Send(topic, payload);
+    waiting_.clear();
+    waiting_order_.clear();
+    for (const auto& [topic, payload] : retained_) {
+      waiting_.insert(topic);
+      waiting_order_.push_back(topic);
+    }
     Log("MQTT broker " + config_.host + ":" + std::to_string(config_.port) + ": connected, " +
-        std::to_string(retained_.size()) + " retained topics published");
+        std::to_string(retained_.size()) + " retained topics to publish");
+    SendWaiting();
   }
   if (on_connected_) on_connected_();
 }
 
+void MqttLink::OnLibraryLog(mosquitto*, void* self, int level, const char* text) {
+  if (level == MOSQ_LOG_ERR && text != nullptr) static_cast<MqttLink*>(self)->library_error_ = text;
+}
+
 void MqttLink::OnPublish(mosquitto*, void* self, int mid) {
-  const MqttLink& link = *static_cast<MqttLink*>(self);
+  MqttLink& link = *static_cast<MqttLink*>(self);
+  std::atomic<int>& in_flight = link.in_flight_;
+  int now = in_flight.load();
+  while (now > 0 && !in_flight.compare_exchange_weak(now, now - 1)) {
+  }
   if (link.on_acknowledged_) link.on_acknowledged_(mid);
 }
 
@@ -144,8 +196,22 @@ void MqttLink::OnDelivery(std::function<void()> connected,
 
 bool MqttLink::PublishEvent(const std::string& topic, const std::string& payload, int* mid) {
   if (!connected_) return false;
-  return mosquitto_publish(client_, mid, topic.c_str(), static_cast<int>(payload.size()),
-                           payload.data(), 1, false) == MOSQ_ERR_SUCCESS;
+  ++in_flight_;
+  if (mosquitto_publish(client_, mid, topic.c_str(), static_cast<int>(payload.size()),
+                        payload.data(), 1, false) == MOSQ_ERR_SUCCESS) {
+    return true;
+  }
+  --in_flight_;
+  return false;
+}
+
+void MqttLink::SendWaiting() {
+  while (connected_ && !waiting_order_.empty() && in_flight_ < kMaxInFlight) {
+    const std::string topic = std::move(waiting_order_.front());
+    waiting_order_.pop_front();
+    waiting_.erase(topic);
+    Send(topic, retained_[topic]);
+  }
 }
 
 void MqttLink::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
@@ -156,14 +222,31 @@ void MqttLink::OnMessage(mosquitto*, void* self, const mosquitto_message* messag
 }
 
 void MqttLink::Send(const std::string& topic, const std::string& payload) {
-  mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                    payload.data(), config_.qos, true);
+  ++in_flight_;
+  if (mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                        payload.data(), config_.qos, true) != MOSQ_ERR_SUCCESS) {
+    --in_flight_;
+  }
 }
 
-void MqttLink::Publish(const std::string& topic, const std::string& payload) {
+bool MqttLink::Publish(const std::string& topic, const std::string& payload) {
   const std::lock_guard<std::mutex> lock(retained_mutex_);
   retained_[topic] = payload;
-  if (connected_) Send(topic, payload);
+  if (waiting_.count(topic) != 0) {
+    ++superseded_;
+    return true;
+  }
+  if (!connected_) return false;  // the next connection publishes it
+  waiting_.insert(topic);
+  waiting_order_.push_back(topic);
+  SendWaiting();
+  return false;
+}
+
+MqttLink::Figures MqttLink::Snapshot() const {
+  const std::lock_guard<std::mutex> lock(retained_mutex_);
+  return Figures{connected_, connections_, waiting_.size(),
+                 static_cast<std::size_t>(std::max(in_flight_.load(), 0)), superseded_};
 }
 
 std::vector<std::string> MqttLink::RetainedTopics() const {

@@ -14,8 +14,8 @@ constexpr std::array<KindInfo, 9> kKinds = {{
     {"M_COARSE", "coarse feed set-point, material %d", 4, HA::kNumber},
     {"M_FINE", "overshoot set-point, material %d", 4, HA::kNumber},
     {"M_MEDIUM", "medium set-point, material %d", 4, HA::kNone},
-    {"LOAD_SETM", "load the recipe into the controller", 1, HA::kNone},
-    {"READ_SETM", "read the controller's recipe", 1, HA::kNone},
+    {"LOAD_SETM", "load the recipe into the controller", 1, HA::kButton},
+    {"READ_SETM", "read the controller's recipe", 1, HA::kButton},
     {"START_UP", "start (1) or abort (0) a batch", 1, HA::kSwitch},
 }};
 

@@ -9,7 +9,10 @@
 
 namespace tk571::gateway {
 
-enum class HomeAssistantComponent { kNone, kSensor, kNumber, kSwitch };
+// What a control becomes when it may be written; a control the
+// configuration keeps read-only becomes the matching read-only entity
+// (number: sensor, switch: binary sensor) or none (button).
+enum class HomeAssistantComponent { kNone, kSensor, kNumber, kSwitch, kButton };
 
 struct KindInfo {
   std::string_view type;      // tag type name as TagEdAddr writes it

@@ -1,5 +1,6 @@
 #include "topics.h"
 
+#include <cctype>
 #include <charconv>
 #include <nlohmann/json.hpp>
 
@@ -10,6 +11,16 @@ namespace tk571::gateway {
 namespace {
 
 using nlohmann::json;
+
+// A node id of Home Assistant's discovery topics takes letters, digits, '_'
+// and '-' only.
+std::string NodeId(const std::string& text) {
+  std::string id = text;
+  for (char& c : id) {
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-')) c = '_';
+  }
+  return id;
+}
 
 }  // namespace
 
@@ -28,6 +39,12 @@ std::string Topics::Meta(const std::string& device, const std::string& control) 
 std::string Topics::MetaError(const std::string& device, const std::string& control) const {
   return Meta(device, control) + "/error";
 }
+std::string Topics::DeviceMeta(const std::string& device) const {
+  return prefix_ + "/devices/" + device + "/meta";
+}
+std::string Topics::DeviceMetaError(const std::string& device) const {
+  return DeviceMeta(device) + "/error";
+}
 std::string Topics::Batch(const std::string& device) const {
   return prefix_ + "/devices/" + device + "/batch";
 }
@@ -42,6 +59,12 @@ std::string Topics::BatchAlarm(const std::string& device) const {
 }
 std::string Topics::Status(const std::string& client_id) const {
   return prefix_ + "/gateway/" + client_id + "/status";
+}
+std::string Topics::Metrics(const std::string& client_id) const {
+  return prefix_ + "/gateway/" + client_id + "/metrics";
+}
+std::string Topics::LineMetrics(const std::string& client_id, const std::string& line) const {
+  return prefix_ + "/gateway/" + client_id + "/lines/" + line + "/metrics";
 }
 std::string Topics::WritePattern() const {
   return prefix_ + "/devices/+/controls/+/on";
@@ -85,7 +108,9 @@ std::string MetaPayload(const Control& control, int order) {
   json meta;
   switch (control.tag.kind) {
     case TK571_VALUE_BOOL:
-      meta["type"] = control.writable ? "switch" : "alarm";
+      // A command that only starts something is a button; a Boolean that is
+      // only read is a state, not an alarm.
+      meta["type"] = control.command && control.type != "START_UP" ? "pushbutton" : "switch";
       break;
     case TK571_VALUE_STRING:
       meta["type"] = "text";
@@ -108,26 +133,45 @@ std::string MetaPayload(const Control& control, int order) {
   return meta.dump();
 }
 
+std::string DeviceMetaPayload(const DeviceConfig& device, const std::string& line) {
+  return json{{"name", device.name}, {"number", device.number}, {"line", line}, {"model", "TK571"}}
+      .dump();
+}
+
 std::optional<Discovery> HomeAssistantDiscovery(const Control& control, const Topics& topics,
                                                 const std::string& discovery_prefix,
-                                                const std::string& client_id) {
+                                                const std::string& client_id, int qos) {
   const KindInfo* kind = control.role == ControlRole::kTag ? FindKind(control.type) : nullptr;
   if (kind == nullptr || kind->homeassistant == HomeAssistantComponent::kNone) {
     return std::nullopt;
   }
-  const std::string node = client_id + "_" + control.device;
+  const std::string node = NodeId(client_id + "_" + control.device);
+  const json availability = json::array({
+      {{"topic", topics.Status(client_id)},
+       {"payload_available", "online"},
+       {"payload_not_available", "offline"}},
+      {{"topic", topics.Control(control.device, "link")},
+       {"value_template", "{{ 'online' if value == '1' else 'offline' }}"}},
+  });
   json entity = {
       {"name", control.title.en},
       {"unique_id", node + "_" + control.name},
       {"state_topic", topics.Control(control.device, control.name)},
-      {"availability_topic", topics.Status(client_id)},
-      {"payload_available", "online"},
-      {"payload_not_available", "offline"},
+      {"availability", availability},
+      {"availability_mode", "all"},
+      {"qos", qos},
+      {"origin", {{"name", "tk571-gateway"}, {"sw_version", TK571_GATEWAY_VERSION}}},
       {"device",
        {{"identifiers", json::array({node})}, {"name", control.device}, {"model", "TK571"}}},
   };
+  HomeAssistantComponent as = kind->homeassistant;
+  if (!control.writable) {
+    if (as == HomeAssistantComponent::kButton) return std::nullopt;
+    if (as == HomeAssistantComponent::kNumber) as = HomeAssistantComponent::kSensor;
+  }
+  const std::string command_topic = topics.Control(control.device, control.name) + "/on";
   std::string component;
-  switch (kind->homeassistant) {
+  switch (as) {
     case HomeAssistantComponent::kSensor:
       component = "sensor";
       entity["unit_of_measurement"] = control.unit;
@@ -136,19 +180,29 @@ std::optional<Discovery> HomeAssistantDiscovery(const Control& control, const To
       break;
     case HomeAssistantComponent::kNumber:
       component = "number";
-      entity["command_topic"] = topics.Control(control.device, control.name) + "/on";
+      entity["command_topic"] = command_topic;
       entity["unit_of_measurement"] = control.unit;
       entity["mode"] = "box";
       entity["min"] = control.has_range ? control.min : 0.0;
       entity["max"] = control.has_range ? control.max : 9999.0;
       break;
+    case HomeAssistantComponent::kButton:
+      component = "button";
+      entity.erase("state_topic");
+      entity["command_topic"] = command_topic;
+      entity["payload_press"] = "1";
+      break;
     default:
-      component = "switch";
-      entity["command_topic"] = topics.Control(control.device, control.name) + "/on";
+      if (control.writable) {
+        component = "switch";
+        entity["command_topic"] = command_topic;
+        entity["state_on"] = "1";
+        entity["state_off"] = "0";
+      } else {
+        component = "binary_sensor";
+      }
       entity["payload_on"] = "1";
       entity["payload_off"] = "0";
-      entity["state_on"] = "1";
-      entity["state_off"] = "0";
   }
   return Discovery{discovery_prefix + "/" + component + "/" + node + "/" + control.name + "/config",
                    entity.dump()};

@@ -70,9 +70,11 @@ std::string DefaultLibraryPath() {
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) return kRuntimeName;
-  // Only the program of the build tree takes the library of the build tree;
-  // an installed program never reaches back into the tree it was built in.
-  if (std::filesystem::equivalent(self.parent_path(), TK571_HOST_BUILD_DIR, ec)) {
+  // Only a program of the build tree (tools/host, tools/gateway, ...) takes
+  // the library of the build tree; an installed program never reaches back
+  // into the tree it was built in, even when it is installed below it.
+  if (std::filesystem::equivalent(self.parent_path().parent_path(), TK571_HOST_TOOLS_BUILD_DIR,
+                                  ec)) {
     return TK571_HOST_BUILT_LIBRARY;
   }
   const std::filesystem::path prefix = self.parent_path().parent_path();
