@@ -8,8 +8,8 @@ namespace {
 constexpr const char* kColumns =
     "SELECT b.id, b.device, b.device_number, b.sequence, b.started_ms, b.ended_ms, "
     "b.origin_control, b.origin_topic, b.origin_client, b.origin_user, b.unit, "
-    "CASE WHEN ?1 THEN b.curve ELSE x'' END, m.material, m.final_sp, m.coarse_sp, m.fine_sp, "
-    "m.amount, m.deviation, m.tolerance, m.verdict "
+    "m.material, m.final_sp, m.coarse_sp, m.fine_sp, m.amount, m.deviation, m.tolerance, "
+    "m.verdict "
     "FROM batch b LEFT JOIN batch_material m ON m.batch_id = b.id ";
 
 template <typename T>
@@ -61,8 +61,8 @@ void BatchJournal::Add(BatchRecord* batch) {
   batch->sequence = next.Int(0);
   Statement insert(db_,
                    "INSERT INTO batch (device, device_number, sequence, started_ms, ended_ms, "
-                   "origin_control, origin_topic, origin_client, origin_user, unit, curve) "
-                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+                   "origin_control, origin_topic, origin_client, origin_user, unit) "
+                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
   insert.Bind(1, batch->device)
       .Bind(2, int64_t{batch->device_number})
       .Bind(3, batch->sequence)
@@ -73,9 +73,14 @@ void BatchJournal::Add(BatchRecord* batch) {
       .Bind(8, batch->origin.source.client)
       .Bind(9, batch->origin.source.user)
       .Bind(10, batch->unit)
-      .BindBlob(11, PackCurve(batch->curve))
       .Run();
   batch->id = db_.LastInsertId();
+  if (!batch->curve.empty()) {
+    Statement(db_, "INSERT INTO batch_curve (batch_id, points) VALUES (?1, ?2)")
+        .Bind(1, batch->id)
+        .BindBlob(2, PackCurve(batch->curve))
+        .Run();
+  }
   Statement material(db_,
                      "INSERT INTO batch_material (batch_id, material, final_sp, coarse_sp, "
                      "fine_sp, amount, deviation, tolerance, verdict) "
@@ -102,12 +107,10 @@ void BatchJournal::MarkPublished(int64_t id) {
 }
 
 std::vector<BatchRecord> BatchJournal::Query(const std::string& where_and_order,
-                                             const std::function<void(Statement&)>& bind,
-                                             bool with_curve) {
+                                             const std::function<void(Statement&)>& bind) {
   const std::lock_guard<std::mutex> lock(db_.Lock());
   const std::string sql = kColumns + where_and_order;
   Statement query(db_, sql.c_str());
-  query.Bind(1, int64_t{with_curve ? 1 : 0});
   bind(query);
   std::vector<BatchRecord> batches;
   while (query.Step()) {
@@ -123,19 +126,18 @@ std::vector<BatchRecord> BatchJournal::Query(const std::string& where_and_order,
       b.origin =
           BatchOrigin{query.Text(6), WriteSource{query.Text(7), query.Text(8), query.Text(9)}};
       b.unit = query.Text(10);
-      b.curve = UnpackCurve(query.Blob(11));
       batches.push_back(std::move(b));
     }
-    if (const std::optional<int64_t> material = query.OptionalInt(12)) {
+    if (const std::optional<int64_t> material = query.OptionalInt(11)) {
       MaterialResult m;
       m.material = static_cast<int>(*material);
-      m.final_sp = query.OptionalReal(13);
-      m.coarse_sp = query.OptionalReal(14);
-      m.fine_sp = query.OptionalReal(15);
-      m.amount = query.OptionalReal(16);
-      m.deviation = query.OptionalReal(17);
-      m.tolerance = query.OptionalReal(18);
-      m.verdict = VerdictOf(query.Text(19));
+      m.final_sp = query.OptionalReal(12);
+      m.coarse_sp = query.OptionalReal(13);
+      m.fine_sp = query.OptionalReal(14);
+      m.amount = query.OptionalReal(15);
+      m.deviation = query.OptionalReal(16);
+      m.tolerance = query.OptionalReal(17);
+      m.verdict = VerdictOf(query.Text(18));
       batches.back().materials.push_back(m);
     }
   }
@@ -144,9 +146,9 @@ std::vector<BatchRecord> BatchJournal::Query(const std::string& where_and_order,
 
 std::vector<BatchRecord> BatchJournal::Unpublished(std::size_t limit) {
   return Query(
-      "WHERE b.id IN (SELECT id FROM batch WHERE published = 0 ORDER BY id LIMIT ?2) "
+      "WHERE b.id IN (SELECT id FROM batch WHERE published = 0 ORDER BY id LIMIT ?1) "
       "ORDER BY b.id, m.material",
-      [&](Statement& s) { s.Bind(2, static_cast<int64_t>(limit)); }, false);
+      [&](Statement& s) { s.Bind(1, static_cast<int64_t>(limit)); });
 }
 
 std::optional<BatchRecord> BatchJournal::Last(const std::string& device) {
@@ -157,23 +159,27 @@ std::optional<BatchRecord> BatchJournal::Last(const std::string& device) {
 
 std::vector<BatchRecord> BatchJournal::Recent(const std::string& device, std::size_t count) {
   return Query(
-      "WHERE b.id IN (SELECT id FROM batch WHERE device = ?2 ORDER BY sequence DESC LIMIT ?3) "
+      "WHERE b.id IN (SELECT id FROM batch WHERE device = ?1 ORDER BY sequence DESC LIMIT ?2) "
       "ORDER BY b.sequence DESC, m.material",
-      [&](Statement& s) { s.Bind(2, device).Bind(3, static_cast<int64_t>(count)); }, false);
+      [&](Statement& s) { s.Bind(1, device).Bind(2, static_cast<int64_t>(count)); });
 }
 
 std::vector<BatchRecord> BatchJournal::Ended(int64_t from_ms, int64_t to_ms,
                                              const std::string& device) {
   return Query(
-      "WHERE b.ended_ms >= ?2 AND b.ended_ms < ?3 AND (?4 = '' OR b.device = ?4) "
-      "ORDER BY b.id, m.material",
-      [&](Statement& s) { s.Bind(2, from_ms).Bind(3, to_ms).Bind(4, device); }, false);
+      // In the order of the index on ended_ms (and the batch number within).
+      "WHERE b.ended_ms >= ?1 AND b.ended_ms < ?2 AND (?3 = '' OR b.device = ?3) "
+      "ORDER BY b.ended_ms, b.id, m.material",
+      [&](Statement& s) { s.Bind(1, from_ms).Bind(2, to_ms).Bind(3, device); });
 }
 
 std::optional<BatchRecord> BatchJournal::ById(int64_t id) {
-  std::vector<BatchRecord> found = Query(
-      "WHERE b.id = ?2 ORDER BY m.material", [&](Statement& s) { s.Bind(2, id); }, true);
+  std::vector<BatchRecord> found =
+      Query("WHERE b.id = ?1 ORDER BY m.material", [&](Statement& s) { s.Bind(1, id); });
   if (found.empty()) return std::nullopt;
+  const std::lock_guard<std::mutex> lock(db_.Lock());
+  Statement curve(db_, "SELECT points FROM batch_curve WHERE batch_id = ?1");
+  if (curve.Bind(1, id).Step()) found.front().curve = UnpackCurve(curve.Blob(0));
   return found.front();
 }
 

@@ -24,7 +24,7 @@ class BatchJournal {
   // number, and stores it.
   void Add(BatchRecord* batch);
   void MarkPublished(int64_t id);
-  // Oldest first, at most `limit`, with their curves left out.
+  // Oldest first, at most `limit`, without curves.
   std::vector<BatchRecord> Unpublished(std::size_t limit);
   std::optional<BatchRecord> Last(const std::string& device);
   // The newest `count` batches of the device, newest first, without curves.
@@ -37,8 +37,10 @@ class BatchJournal {
   int64_t PruneBefore(int64_t before_ms);
 
  private:
+  // Batches with their materials; the curve has its own table, so that a
+  // report reads none.
   std::vector<BatchRecord> Query(const std::string& where_and_order,
-                                 const std::function<void(Statement&)>& bind, bool with_curve);
+                                 const std::function<void(Statement&)>& bind);
 
   JournalDb& db_;
 };

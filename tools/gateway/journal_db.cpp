@@ -24,9 +24,11 @@ CREATE TABLE batch (
   origin_client TEXT NOT NULL,
   origin_user TEXT NOT NULL,
   unit TEXT NOT NULL,
-  curve BLOB NOT NULL,
   published INTEGER NOT NULL DEFAULT 0,
   UNIQUE (device, sequence));
+CREATE TABLE batch_curve (
+  batch_id INTEGER PRIMARY KEY REFERENCES batch (id) ON DELETE CASCADE,
+  points BLOB NOT NULL);
 CREATE INDEX batch_ended ON batch (ended_ms);
 CREATE INDEX batch_unpublished ON batch (id) WHERE published = 0;
 CREATE TABLE batch_material (
