@@ -28,7 +28,8 @@ void Evaluate(const Tolerances& tolerances, BatchRecord* batch) {
     m.tolerance.reset();
     m.verdict = Verdict::kNone;
     if (!m.amount || !m.final_sp) continue;
-    m.deviation = *m.amount - *m.final_sp;
+    // To the gram: the controller shows 0.01 kg; the rest is binary noise.
+    m.deviation = std::round((*m.amount - *m.final_sp) * 1000.0) / 1000.0;
     const auto found = tolerances.find(m.material);
     if (found == tolerances.end()) continue;
     const Tolerance& t = found->second;

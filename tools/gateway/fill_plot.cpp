@@ -76,7 +76,10 @@ std::string FillPlotSvg(const BatchRecord& batch) {
   const std::vector<CurvePoint>& curve = batch.curve;
   const int64_t origin_ms = !curve.empty() ? curve.front().at_ms : batch.ended_ms;
   const auto seconds = [&](int64_t ms) { return (ms - origin_ms) / 1000.0; };
-  const double start_kg = curve.empty() ? 0 : curve.front().kg;
+  // The empty hopper: the lowest weight (the first reading may still show
+  // the batch before, until the hopper was discharged).
+  double start_kg = curve.empty() ? 0 : curve.front().kg;
+  for (const CurvePoint& p : curve) start_kg = std::min(start_kg, p.kg);
 
   // The levels of each material, from where the one before it ended.
   struct Levels {
