@@ -78,8 +78,11 @@ std::string FillPlotSvg(const BatchRecord& batch) {
   const auto seconds = [&](int64_t ms) { return (ms - origin_ms) / 1000.0; };
   // The empty hopper: the lowest weight (the first reading may still show
   // the batch before, until the hopper was discharged).
-  double start_kg = curve.empty() ? 0 : curve.front().kg;
-  for (const CurvePoint& p : curve) start_kg = std::min(start_kg, p.kg);
+  std::size_t lowest = 0;
+  for (std::size_t i = 0; i < curve.size(); ++i) {
+    if (curve[i].kg < curve[lowest].kg) lowest = i;
+  }
+  const double start_kg = curve.empty() ? 0 : std::min(0.0, curve[lowest].kg);
 
   // The levels of each material, from where the one before it ended.
   struct Levels {
@@ -179,7 +182,8 @@ std::string FillPlotSvg(const BatchRecord& batch) {
   }
   // The switch points where the curve first reached them.
   const auto mark = [&](double kg, const char* colour) {
-    for (const CurvePoint& p : curve) {
+    for (std::size_t i = lowest; i < curve.size(); ++i) {
+      const CurvePoint& p = curve[i];
       if (p.kg + 1e-9 < kg) continue;
       add(R"(<circle cx=")" + Num(f.X(seconds(p.at_ms))) + R"(" cy=")" + Num(f.Y(kg)) +
           R"(" r="5" fill=")" + colour + R"(" stroke="white"/>)");
