@@ -26,3 +26,8 @@ echo
 echo
 "$root/$build/bench/tk571_line_bench"
 "$root/$build/bench/tk571_idle_bench"
+# The gateway's journal, when the gateway is built (it needs its packages).
+if cmake --build "$build" -j"$jobs" --target tk571_journal_bench >/dev/null 2>&1; then
+  echo
+  "$root/$build/bench/tk571_journal_bench" --dir "$work"
+fi

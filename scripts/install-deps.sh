@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev fonts-noto-cjk
   nlohmann-json3-dev libvalijson-dev libmosquitto-dev libssl-dev mosquitto mosquitto-clients
   openssl libmodbus-dev mbpoll
+  libsqlite3-dev sqlite3 librsvg2-bin libpng-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,13 +1,22 @@
 // The gateway's own rules: which topics are writes, who may write what, when
-// a batch is finished, how long it waits before reconnecting.
+// a batch is finished, how long it waits before reconnecting, how a batch is
+// judged, which shift it counts in, and that a pruned audit trail still verifies.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "audit_trail.h"
 #include "backoff.h"
+#include "batch_quality.h"
 #include "batch_tracker.h"
+#include "journal_report.h"
+#include "time_text.h"
 #include "topics.h"
 #include "write_policy.h"
 
@@ -168,6 +177,126 @@ TEST(BatchTracker, OneRecordPerFinishedBatch) {
       EXPECT_EQ((*batch)[m].amount, steps[i].finished[m]);
     }
   }
+}
+
+TEST(BatchTracker, TheBatchOnRecordIsNoNewOneAfterARestart) {
+  BatchTracker tracker({1, 2}, std::vector<BatchAmount>{{1, 20.1}, {2, 10.2}});
+  tracker.Report(1, 20.1);
+  tracker.Report(2, 10.2);
+  EXPECT_FALSE(tracker.Finished());
+  tracker.Report(2, 10.3);  // finished while the gateway was away
+  EXPECT_TRUE(tracker.Finished());
+}
+
+struct JudgeCase {
+  std::optional<Tolerance> tolerance;
+  std::optional<double> target;
+  double amount;
+  Verdict verdict;
+};
+
+TEST(BatchQuality, AVerdictPerMaterialAgainstItsTolerance) {
+  const std::vector<JudgeCase> cases = {
+      {Tolerance{0.5, false}, 100, 100.5, Verdict::kIn},  // on the boundary
+      {Tolerance{0.5, false}, 100, 100.51, Verdict::kOut},
+      {Tolerance{0.5, false}, 100, 99.49, Verdict::kOut},
+      {Tolerance{2, true}, 50, 51, Verdict::kIn},  // 2 % of 50 is 1 kg
+      {Tolerance{2, true}, 50, 48.99, Verdict::kOut},
+      {std::nullopt, 50, 60, Verdict::kNone},
+      {Tolerance{1, false}, std::nullopt, 60, Verdict::kNone},  // no recipe known
+  };
+  for (const JudgeCase& c : cases) {
+    SCOPED_TRACE(c.amount);
+    BatchRecord batch;
+    MaterialResult m;
+    m.material = 2;
+    m.final_sp = c.target;
+    m.amount = c.amount;
+    batch.materials.push_back(m);
+    Tolerances tolerances;
+    if (c.tolerance) tolerances[2] = *c.tolerance;
+    Evaluate(tolerances, &batch);
+    EXPECT_EQ(batch.materials[0].verdict, c.verdict);
+    EXPECT_EQ(InTolerance(batch), c.verdict != Verdict::kOut);
+  }
+}
+
+TEST(BatchQuality, TheFineAdviceAddsTheMeanOvershootToTheNewestFine) {
+  const auto batch = [](double fine, double deviation) {
+    BatchRecord b;
+    MaterialResult m;
+    m.material = 1;
+    m.final_sp = 100;
+    m.fine_sp = fine;
+    m.amount = 100 + deviation;
+    m.deviation = deviation;
+    b.materials.push_back(m);
+    return b;
+  };
+  const std::vector<FineAdvice> advice =
+      SuggestFine({batch(2.0, 0.3), batch(1.8, 0.5), batch(1.5, 0.1)});
+  ASSERT_EQ(advice.size(), 1u);
+  EXPECT_EQ(advice[0].fine, 2.0);
+  EXPECT_EQ(advice[0].suggested, 2.3);
+  EXPECT_EQ(advice[0].batches, 3);
+  // Falling short lowers it, never below 0.
+  EXPECT_EQ(SuggestFine({batch(0.2, -0.5)})[0].suggested, 0);
+}
+
+struct ShiftCase {
+  const char* at;
+  TotalsPeriod period;
+  const char* label;
+};
+
+TEST(Report, ABatchCountsInThePeriodItEndedIn) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  const std::vector<int> shifts = {6 * 60, 14 * 60, 22 * 60};
+  const std::vector<ShiftCase> cases = {
+      {"2026-12-10T06:00Z", TotalsPeriod::kShift, "2026-12-10 06:00"},
+      {"2026-12-10T13:59:59Z", TotalsPeriod::kShift, "2026-12-10 06:00"},
+      {"2026-12-10T23:10Z", TotalsPeriod::kShift, "2026-12-10 22:00"},
+      // Before the first start of the day: the night shift of the day before.
+      {"2026-12-01T05:59Z", TotalsPeriod::kShift, "2026-11-30 22:00"},
+      {"2026-12-01T05:59Z", TotalsPeriod::kDay, "2026-12-01"},
+      {"2026-12-31T23:59Z", TotalsPeriod::kMonth, "2026-12"},
+  };
+  for (const ShiftCase& c : cases) {
+    SCOPED_TRACE(c.at);
+    const std::optional<int64_t> at = ParseTime(c.at);
+    ASSERT_TRUE(at);
+    EXPECT_EQ(PeriodOf(*at, c.period, shifts), c.label);
+  }
+  EXPECT_FALSE(ParseTime("2026-13-01"));
+  EXPECT_FALSE(ParseTime("yesterday"));
+}
+
+TEST(AuditTrail, APrunedPrefixLeavesTheRestVerifiable) {
+  char name[] = "/tmp/tk571-audit-XXXXXX";
+  const int fd = mkstemp(name);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  {
+    JournalDb db(name);
+    AuditTrail audit(db);
+    for (int64_t at = 1; at <= 5; ++at) {
+      WriteEvent e;
+      e.at_ms = at * 1000;
+      e.device = "scale1";
+      e.control = "f1";
+      e.after = std::to_string(at);
+      audit.Append(e);
+    }
+    EXPECT_EQ(audit.PruneBefore(3000), 2);
+    const VerifyResult result = audit.Verify();
+    EXPECT_TRUE(result.good) << result.text;
+    EXPECT_EQ(result.text, "audit trail good: 3 entries, after 2 pruned");
+    // The trail refuses changes of its own accord.
+    EXPECT_THROW(db.Exec("UPDATE audit SET after = '9' WHERE id = 4"), JournalError);
+    EXPECT_THROW(db.Exec("DELETE FROM audit WHERE id = 4"), JournalError);
+  }
+  for (const char* suffix : {"", "-wal", "-shm"}) std::remove((std::string(name) + suffix).c_str());
 }
 
 TEST(Backoff, DoublesUpToTheCeilingAndStartsAgainWhenConnected) {

@@ -75,7 +75,7 @@ TEST_F(Gateway, WritesFromOnReachTheDriverAndTheAnswerIsLogged) {
   ASSERT_NE(batch, std::string::npos) << retained;
   const std::string line = retained.substr(batch, retained.find('\n', batch) - batch);
   for (const char* part : {R"("device":"scale1")", R"("number":1)", R"({"amount":)",
-                           R"("material":4})", R"("time":"20)", R"("unit":"kg")"}) {
+                           R"("material":4,)", R"("time":"20)", R"("unit":"kg")"}) {
     EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
   }
 }

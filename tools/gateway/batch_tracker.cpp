@@ -13,8 +13,17 @@ bool Same(const std::vector<BatchAmount>& a, const std::vector<BatchAmount>& b) 
 
 }  // namespace
 
-BatchTracker::BatchTracker(const std::vector<int>& materials) {
+BatchTracker::BatchTracker(const std::vector<int>& materials,
+                           std::optional<std::vector<BatchAmount>> recorded)
+    : published_(std::move(recorded)) {
   for (int material : materials) amounts_[material] = std::nullopt;
+}
+
+bool BatchTracker::UnderWay() const {
+  for (const auto& [material, amount] : amounts_) {
+    if (amount && *amount <= 0) return true;
+  }
+  return false;
 }
 
 void BatchTracker::Report(int material, double amount) {

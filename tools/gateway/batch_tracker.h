@@ -14,10 +14,15 @@ namespace tk571::gateway {
 
 class BatchTracker {
  public:
-  // `materials`: the channels 1..4 whose ENQ tags the configuration has.
-  explicit BatchTracker(const std::vector<int>& materials);
+  // `materials`: the channels 1..4 whose ENQ tags the configuration has;
+  // `recorded`: the amounts of the batch already on record, which the
+  // controller still shows after a restart of the gateway.
+  explicit BatchTracker(const std::vector<int>& materials,
+                        std::optional<std::vector<BatchAmount>> recorded = std::nullopt);
 
   void Report(int material, double amount);
+  // A material shows 0: the controller is dosing a batch.
+  bool UnderWay() const;
   // After all reports of one poll: the finished batch, once per batch.
   std::optional<std::vector<BatchAmount>> Finished();
 

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "log.h"
+#include "time_text.h"
 
 namespace tk571::gateway {
 namespace {
@@ -51,11 +52,33 @@ bool Gateway::Start(std::string* error) {
       setenv(("TK571_COM" + std::to_string(plan.com)).c_str(), plan.device_path.c_str(), 1);
     }
   }
+  try {
+    db_ = std::make_unique<JournalDb>(JournalPath(config_.journal));
+  } catch (const JournalError& e) {
+    *error = e.what();
+    return false;
+  }
+  batch_journal_ = std::make_unique<BatchJournal>(*db_);
+  audit_ = std::make_unique<AuditTrail>(*db_);
+  retention_ =
+      std::make_unique<Retention>(*batch_journal_, *audit_, config_.journal.retention_days);
   link_ =
       std::make_unique<MqttLink>(config_.broker, topics_.Status(config_.broker.client_id),
                                  std::vector<std::string>{topics_.WritePattern()},
                                  [this](const std::string& topic, const std::string& payload,
                                         bool retained) { OnMessage(topic, payload, retained); });
+  BatchPolicy policy;
+  policy.advice_batches = config_.journal.advice_batches;
+  std::vector<std::string> devices;
+  for (const LinePlan& plan : plans_) {
+    for (const DeviceConfig& device : plan.config.devices) {
+      policy.tolerances[device.name] = device.tolerances;
+      devices.push_back(device.name);
+    }
+  }
+  batch_service_ = std::make_unique<BatchService>(*batch_journal_, *retention_, *link_, topics_,
+                                                  std::move(policy));
+  batch_service_->Start(devices);
   if (!link_->Start(error)) return false;
 
   if (config_.homeassistant.discovery) {
@@ -71,7 +94,8 @@ bool Gateway::Start(std::string* error) {
   }
   const std::lock_guard<std::mutex> lock(route_mutex_);
   for (LinePlan& plan : plans_) {
-    auto worker = std::make_unique<LineWorker>(library_, plan, topics_, *link_);
+    auto worker =
+        std::make_unique<LineWorker>(library_, plan, topics_, *link_, *batch_service_, *audit_);
     for (const DeviceConfig& device : plan.config.devices) {
       worker_of_device_[device.name] = worker.get();
     }
@@ -95,38 +119,44 @@ bool Gateway::Start(std::string* error) {
 void Gateway::OnMessage(const std::string& topic, const std::string& payload, bool retained) {
   const auto target = topics_.ParseWrite(topic);
   if (!target) return;
+  const WriteSource origin{topic, "", ""};
   if (retained) {
     // A retained command would run again at every reconnection.
     if (refusal_log_.Admit("mqtt: retained writes ignored", std::chrono::steady_clock::now())) {
       Log("mqtt: write " + Printable(topic) + ": ignored, it was retained on the broker");
+      audit_->RecordWrite(WriteEvent{NowMs(), target->first, target->second, "", payload, origin,
+                                     WriteOutcome::kRefused, "it was retained on the broker"});
     }
     return;
   }
-  SubmitWrite(target->first, target->second, payload, "mqtt");
+  SubmitWrite(target->first, target->second, payload, "mqtt", origin);
 }
 
 WriteVerdict Gateway::SubmitWrite(const std::string& device, const std::string& control,
-                                  std::string_view payload, std::string_view source) {
+                                  std::string_view payload, std::string_view source,
+                                  const WriteSource& origin) {
+  WriteSource from = origin;
+  if (from.topic.empty()) from.topic = source;
   const WriteDecision decision =
       policy_.Check(device, control, payload, std::chrono::steady_clock::now());
   const std::lock_guard<std::mutex> lock(route_mutex_);
   const auto found = worker_of_device_.find(device);
   LineWorker* worker = found == worker_of_device_.end() ? nullptr : found->second;
   if (decision.verdict != WriteVerdict::kAllowed || worker == nullptr) {
-    Refused(worker, device, control, payload, source, decision);
+    Refused(worker, device, control, payload, source, from, decision);
     return decision.verdict;
   }
-  if (!worker->RequestWrite(device, control, decision.value)) {
+  if (!worker->RequestWrite(device, control, decision.value, from)) {
     WriteDecision busy = decision;
     busy.verdict = WriteVerdict::kLineBusy;
-    Refused(worker, device, control, payload, source, busy);
+    Refused(worker, device, control, payload, source, from, busy);
     return busy.verdict;
   }
   return WriteVerdict::kAllowed;
 }
 
 void Gateway::Refused(LineWorker* worker, const std::string& device, const std::string& control,
-                      std::string_view payload, std::string_view source,
+                      std::string_view payload, std::string_view source, const WriteSource& from,
                       const WriteDecision& decision) {
   const bool known = decision.verdict != WriteVerdict::kNoSuchControl;
   if (worker != nullptr && known) worker->NoteRefused(device, control);
@@ -135,9 +165,15 @@ void Gateway::Refused(LineWorker* worker, const std::string& device, const std::
                           (known ? device + "/" + control : "to unknown controls") + " refused";
   if (!refusal_log_.Admit(key, std::chrono::steady_clock::now())) return;
   const std::string name = known ? device + "/" + control : Printable(device + "/" + control);
+  const std::string reason = std::string(VerdictText(decision.verdict)) +
+                             (decision.detail.empty() ? "" : " (" + decision.detail + ")");
   Log(std::string(source) + ": write " + name + " = " + Printable(payload) + ": refused, " +
-      std::string(VerdictText(decision.verdict)) +
-      (decision.detail.empty() ? "" : " (" + decision.detail + ")"));
+      reason);
+  // As the log: a flood is recorded by its first writes and the summary line.
+  audit_->RecordWrite(
+      WriteEvent{NowMs(), known ? device : Printable(device), known ? control : Printable(control),
+                 worker != nullptr && known ? worker->LastValue(device, control) : "",
+                 Printable(payload), from, WriteOutcome::kRefused, reason});
 }
 
 void Gateway::Housekeeping() {

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -123,6 +125,11 @@ LineConfig ReadLine(const json& l, const std::string& path) {
     DeviceConfig device;
     device.number = devices[d].at("number").get<int>();
     device.name = devices[d].at("name").get<std::string>();
+    for (const json& t : devices[d].value("tolerances", json::array())) {
+      const bool percent = t.contains("percent");
+      device.tolerances[t.at("material").get<int>()] =
+          Tolerance{t.at(percent ? "percent" : "kg").get<double>(), percent};
+    }
     device.json_path = device_path;
     if (const auto writes = devices[d].find("writes"); writes != devices[d].end()) {
       device.writes.enabled = Get<bool>(*writes, "enabled", true);
@@ -253,6 +260,21 @@ ConfigResult ParseConfig(const std::string& text) {
     config.homeassistant.discovery = Get<bool>(*ha, "discovery", true);
     config.homeassistant.prefix = Get<std::string>(*ha, "prefix", config.homeassistant.prefix);
   }
+  if (const auto j = document.find("journal"); j != document.end()) {
+    JournalConfig& journal = config.journal;
+    journal.directory = Get<std::string>(*j, "directory", "");
+    journal.retention_days = Get<int>(*j, "retention_days", journal.retention_days);
+    journal.advice_batches = Get<int>(*j, "advice_batches", journal.advice_batches);
+    if (const auto shifts = j->find("shifts"); shifts != j->end()) {
+      journal.shift_starts.clear();
+      for (const json& start : *shifts) {
+        const std::string hhmm = start.get<std::string>();
+        journal.shift_starts.push_back(std::stoi(hhmm.substr(0, 2)) * 60 +
+                                       std::stoi(hhmm.substr(3, 2)));
+      }
+      std::sort(journal.shift_starts.begin(), journal.shift_starts.end());
+    }
+  }
   if (const auto writes = document.find("writes"); writes != document.end()) {
     config.writes.enabled = Get<bool>(*writes, "enabled", false);
     config.writes.commands = Get<bool>(*writes, "commands", false);
@@ -268,6 +290,18 @@ ConfigResult ParseConfig(const std::string& text) {
     config.modbus = ReadModbus(*modbus, config.lines, &result.errors);
   }
   return result;
+}
+
+std::string JournalPath(const JournalConfig& journal) {
+  std::string directory = journal.directory;
+  if (directory.empty()) {
+    // systemd's StateDirectory= names it; several are separated by ':'.
+    const char* state = std::getenv("STATE_DIRECTORY");
+    directory = state != nullptr && *state != '\0'
+                    ? std::string(state).substr(0, std::string(state).find(':'))
+                    : ".";
+  }
+  return directory + "/journal.db";
 }
 
 ConfigResult LoadConfig(const std::string& path) {

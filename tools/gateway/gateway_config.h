@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "batch_quality.h"
 #include "parameter_block.h"
 
 namespace tk571::gateway {
@@ -94,6 +95,7 @@ struct TagConfig {
 struct DeviceConfig {
   int number = 0;
   std::string name;
+  Tolerances tolerances;
   DeviceWrites writes;
   std::vector<TagConfig> tags;
   std::string json_path;
@@ -107,11 +109,19 @@ struct LineConfig {
   std::string json_path;
 };
 
+struct JournalConfig {
+  std::string directory;  // empty: $STATE_DIRECTORY, else the working directory
+  int retention_days = 730;
+  int advice_batches = 5;
+  std::vector<int> shift_starts{6 * 60, 14 * 60, 22 * 60};  // minutes after local midnight
+};
+
 struct GatewayConfig {
   std::string library;  // empty: the default search
   BrokerConfig broker;
   HomeAssistantConfig homeassistant;
   std::optional<ModbusConfig> modbus;
+  JournalConfig journal;
   WriteSettings writes;
   std::vector<LineConfig> lines;
 };
@@ -127,6 +137,8 @@ struct ConfigResult {
 // be unique. Addresses are checked against the driver afterwards
 // (CheckAgainstDriver).
 ConfigResult LoadConfig(const std::string& path);
+// The journal's database file.
+std::string JournalPath(const JournalConfig& journal);
 ConfigResult ParseConfig(const std::string& text);
 
 }  // namespace tk571::gateway

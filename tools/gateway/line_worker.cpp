@@ -11,6 +11,7 @@
 
 #include "log.h"
 #include "text_codec.h"
+#include "time_text.h"
 
 namespace tk571::gateway {
 namespace {
@@ -53,6 +54,13 @@ void Signal(int fd) {
   [[maybe_unused]] const ssize_t n = write(fd, &one, sizeof one);
 }
 
+std::optional<SetPoint> SetPointOf(const Control& c) {
+  if (c.type == "M_FINAL") return SetPoint::kFinal;
+  if (c.type == "M_COARSE") return SetPoint::kCoarse;
+  if (c.type == "M_FINE") return SetPoint::kFine;
+  return std::nullopt;
+}
+
 bool Drain(int fd) {
   uint64_t count = 0;
   return read(fd, &count, sizeof count) == sizeof count;
@@ -61,8 +69,13 @@ bool Drain(int fd) {
 }  // namespace
 
 LineWorker::LineWorker(host::DriverLibrary& library, LinePlan plan, const Topics& topics,
-                       MqttLink& link)
-    : lib_(library), plan_(std::move(plan)), topics_(topics), link_(link) {
+                       MqttLink& link, BatchService& batches, AuditSink& audit)
+    : lib_(library),
+      plan_(std::move(plan)),
+      topics_(topics),
+      link_(link),
+      batch_service_(batches),
+      audit_(audit) {
   std::map<int, std::vector<int>> materials;
   for (std::size_t i = 0; i < plan_.controls.size(); ++i) {
     const Control& c = plan_.controls[i];
@@ -73,12 +86,17 @@ LineWorker::LineWorker(host::DriverLibrary& library, LinePlan plan, const Topics
     if (c.role == ControlRole::kTag && c.type == "ENQ")
       materials[c.device_number].push_back(c.channel);
   }
-  for (const auto& [device, channels] : materials) batches_.emplace(device, BatchTracker(channels));
+  for (const auto& [device, channels] : materials) {
+    const std::string& name = device_names_[device];
+    recorders_.emplace(device, BatchRecorder(name, device, channels, batches.Last(name)));
+  }
   metrics_.Update([this](LineFigures& f) {
     for (const auto& [number, name] : device_names_) f.devices[name];
   });
   write_error_.assign(plan_.controls.size(), false);
   published_error_.assign(plan_.controls.size(), std::nullopt);
+  last_payload_.assign(plan_.controls.size(), std::string());
+  pending_.assign(plan_.controls.size(), std::nullopt);
   failure_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
@@ -140,15 +158,29 @@ std::string LineWorker::Unreachable(int device) const {
 }
 
 bool LineWorker::RequestWrite(const std::string& device, const std::string& control,
-                              const std::string& value) {
+                              const std::string& value, const WriteSource& source) {
   const auto found = index_of_topic_.find({device, control});
   if (found == index_of_topic_.end()) return false;
   const std::lock_guard<std::mutex> lock(queue_mutex_);
   if (queue_.size() >= kMaxWaitingWrites) return false;
-  queue_.push_back(WriteRequest{found->second, value});
+  queue_.push_back(WriteRequest{found->second, value, source});
   metrics_.Update([this](LineFigures& f) { f.write_queue = queue_.size(); });
   Signal(wake_fd_);
   return true;
+}
+
+std::string LineWorker::LastValue(const std::string& device, const std::string& control) {
+  const auto found = index_of_topic_.find({device, control});
+  if (found == index_of_topic_.end()) return std::string();
+  const std::lock_guard<std::mutex> lock(value_mutex_);
+  return last_payload_[found->second];
+}
+
+void LineWorker::Audit(const std::string& device, const std::string& control,
+                       const std::string& before, const std::string& after,
+                       const WriteSource& source, WriteOutcome outcome,
+                       const std::string& reason) const {
+  audit_.RecordWrite(WriteEvent{NowMs(), device, control, before, after, source, outcome, reason});
 }
 
 void LineWorker::NoteRefused(const std::string& device, const std::string& control) {
@@ -210,6 +242,12 @@ bool LineWorker::StartDriver() {
   // The driver starts every link at 0 and reports changes only.
   line_link_ = kLinkNeverAnswered;
   for (const auto& [number, name] : device_names_) device_link_[number] = kLinkNeverAnswered;
+  // The driver starts its set-point table at 0 and reports changes only.
+  for (const Control& c : plan_.controls) {
+    BatchRecorder* recorder = RecorderOf(c);
+    const std::optional<SetPoint> which = SetPointOf(c);
+    if (recorder != nullptr && which) recorder->SetPointHeld(*which, c.channel, 0);
+  }
   failure_reported_ = false;
   last_message_.clear();
   LogLine("driver started on Com" + std::to_string(plan_.com) + ", " +
@@ -256,16 +294,14 @@ void LineWorker::PollDriver(std::vector<TTagValueRec>& records) {
     }
   }
   for (int device : finished_devices) {
-    const std::optional<std::vector<BatchAmount>> batch = batches_.at(device).Finished();
+    std::optional<BatchRecord> batch = recorders_.at(device).Finished(NowMs());
     if (!batch) continue;
-    const std::string& name = device_names_[device];
     std::string amounts;
-    for (const BatchAmount& a : *batch) {
-      amounts += " M" + std::to_string(a.material) + "=" + NumberText(a.amount);
+    for (const MaterialResult& m : batch->materials) {
+      amounts += " M" + std::to_string(m.material) + "=" + NumberText(m.amount.value_or(0));
     }
-    LogLine(name + ": batch finished," + amounts);
-    Publish(topics_.Batch(name),
-            BatchPayload(name, device, std::chrono::system_clock::now(), *batch));
+    LogLine(batch->device + ": batch finished," + amounts);
+    batch_service_.Finished(std::move(*batch));
   }
   DriverMessage(raw);
 }
@@ -277,6 +313,10 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
   const Control& c = plan_.controls[index];
   const std::string payload = ValuePayload(record);
   Publish(topics_.Control(c.device, c.name), payload);
+  {
+    const std::lock_guard<std::mutex> lock(value_mutex_);
+    last_payload_[index] = payload;
+  }
   switch (c.role) {
     case ControlRole::kLineLink: {
       // With one controller silent the line goes from normal to failing and
@@ -330,16 +370,63 @@ void LineWorker::HandleRecord(const TTagValueRec& record, std::vector<int>* fini
                                                             : record.Value.Float,
                        write_failed, Clock::now());
       PublishError(index);
-      if (c.type == "ENQ") {
-        batches_.at(c.device_number).Report(c.channel, record.Value.Float);
-        if (std::find(finished_devices->begin(), finished_devices->end(), c.device_number) ==
-            finished_devices->end()) {
-          finished_devices->push_back(c.device_number);
-        }
+      FeedRecorder(c, record, write_failed);
+      if (pending_[index]) WriteEnded(index, record, payload, write_failed);
+      if (c.type == "ENQ" && std::find(finished_devices->begin(), finished_devices->end(),
+                                       c.device_number) == finished_devices->end()) {
+        finished_devices->push_back(c.device_number);
       }
       break;
     }
   }
+}
+
+BatchRecorder* LineWorker::RecorderOf(const Control& c) {
+  const auto found = recorders_.find(c.device_number);
+  return found == recorders_.end() ? nullptr : &found->second;
+}
+
+void LineWorker::FeedRecorder(const Control& c, const TTagValueRec& record, bool failed) {
+  BatchRecorder* recorder = RecorderOf(c);
+  if (recorder == nullptr) return;
+  const double value = record.Value.Float;
+  if (c.type == "ENQ") {
+    recorder->AmountRead(c.channel, value);
+  } else if (c.type == "READ") {
+    recorder->WeightRead(NowMs(), value);
+  } else if (const std::optional<SetPoint> which = SetPointOf(c)) {
+    recorder->SetPointHeld(*which, c.channel, value);
+  } else if (c.type == "READ_SETM") {
+    // Its reply is never accepted, yet the set-points were read.
+    recorder->RecipeConfirmed();
+  } else if (c.type == "LOAD_SETM" && failed) {
+    recorder->RecipeRefused();
+  } else if (c.type == "START_UP" && failed) {
+    recorder->StartRefused();
+  }
+}
+
+void LineWorker::FeedWrite(const Control& c, const TTagValueRec& record,
+                           const WriteSource& source) {
+  BatchRecorder* recorder = RecorderOf(c);
+  if (recorder == nullptr) return;
+  if (const std::optional<SetPoint> which = SetPointOf(c)) {
+    recorder->SetPointHeld(*which, c.channel, record.Value.Float);
+  } else if (c.type == "LOAD_SETM") {
+    recorder->RecipeConfirmed();
+  } else if (c.type == "START_UP" && record.Value.Bool != 0) {
+    recorder->StartWritten(NowMs(), BatchOrigin{c.name, source});
+  }
+}
+
+void LineWorker::WriteEnded(std::size_t index, const TTagValueRec& record,
+                            const std::string& payload, bool failed) {
+  const Control& c = plan_.controls[index];
+  PendingWrite write = std::move(*pending_[index]);
+  pending_[index].reset();
+  Audit(c.device, c.name, write.before, payload, write.source,
+        failed ? WriteOutcome::kFailed : WriteOutcome::kDone,
+        failed ? "quality " + QualityText(record.Quality) : std::string());
 }
 
 void LineWorker::PublishError(std::size_t index) {
@@ -371,9 +458,12 @@ void LineWorker::ServeWrites() {
   for (const WriteRequest& request : requests) Answer(request);
 }
 
-void LineWorker::RefuseWrite(std::size_t index, const std::string& what) {
+void LineWorker::RefuseWrite(std::size_t index, const WriteRequest& request,
+                             const std::string& what) {
   const Control& c = plan_.controls[index];
   LogLine("write " + c.device + "/" + c.name + ": refused, " + what);
+  Audit(c.device, c.name, last_payload_[index], request.value, request.source,
+        WriteOutcome::kRefused, what);
   write_error_[index] = true;
   values_.WriteRefused(index);
   PublishError(index);
@@ -384,14 +474,14 @@ void LineWorker::Answer(const WriteRequest& request) {
   const Control& c = plan_.controls[index];
   if (const std::string reason = Unreachable(c.device_number); !reason.empty()) {
     metrics_.Update([](LineFigures& f) { ++f.writes_failed; });
-    RefuseWrite(index, reason + ": " + request.value);
+    RefuseWrite(index, request, reason + ": " + request.value);
     return;
   }
   TTagValueRec record;
   std::string text;
   if (const std::string error = host::MakeWriteRecord(c.tag, request.value, &text, &record);
       !error.empty()) {
-    RefuseWrite(index, error);
+    RefuseWrite(index, request, error);
     return;
   }
   char* raw = nullptr;
@@ -402,6 +492,18 @@ void LineWorker::Answer(const WriteRequest& request) {
   LogLine("write " + c.device + "/" + c.name + " = " + request.value + ": " +
           (queued ? "queued" : "not queued (OnDataWrite answered false)"));
   DriverMessage(raw);
+  // A set-point the driver keeps goes to the controller with the next
+  // LOAD_SETM; a command it does not queue goes nowhere.
+  const bool kept = !queued && c.type.rfind("M_", 0) == 0;
+  Audit(c.device, c.name, last_payload_[index], request.value, request.source,
+        queued || kept ? WriteOutcome::kQueued : WriteOutcome::kRefused,
+        queued ? std::string()
+        : kept ? "kept in the driver's recipe until LOAD_SETM"
+               : "OnDataWrite answered false");
+  if (queued || kept) {
+    pending_[index] = PendingWrite{last_payload_[index], request.value, request.source};
+    FeedWrite(c, record, request.source);
+  }
   write_error_[index] = false;
   values_.WritePassed(index, queued, Clock::now());
   PublishError(index);

@@ -14,7 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "batch_tracker.h"
+#include "audit_sink.h"
+#include "batch_recorder.h"
+#include "batch_service.h"
 #include "driver_library.h"
 #include "line_metrics.h"
 #include "line_plan.h"
@@ -27,7 +29,8 @@ namespace tk571::gateway {
 
 class LineWorker {
  public:
-  LineWorker(host::DriverLibrary& library, LinePlan plan, const Topics& topics, MqttLink& link);
+  LineWorker(host::DriverLibrary& library, LinePlan plan, const Topics& topics, MqttLink& link,
+             BatchService& batches, AuditSink& audit);
   // Stops the driver (FreeDriver) and the thread.
   ~LineWorker();
   LineWorker(const LineWorker&) = delete;
@@ -43,17 +46,26 @@ class LineWorker {
 
   // A write the policy allowed, with the value as the driver takes it; any
   // thread. It is answered on the line's thread; false when too many are
-  // waiting.
-  bool RequestWrite(const std::string& device, const std::string& control,
-                    const std::string& value);
+  // waiting. `source` goes into the audit trail with its outcome.
+  bool RequestWrite(const std::string& device, const std::string& control, const std::string& value,
+                    const WriteSource& source);
   // A write the policy refused: the control's meta/error gets its `w`. Any
   // thread.
   void NoteRefused(const std::string& device, const std::string& control);
+  // The control's value as last reported (the "before" of a write); any thread.
+  std::string LastValue(const std::string& device, const std::string& control);
 
  private:
   struct WriteRequest {
     std::size_t index = 0;
     std::string value;
+    WriteSource source;
+  };
+  // A write the driver took, until the tag's next report tells its end.
+  struct PendingWrite {
+    std::string before;
+    std::string after;
+    WriteSource source;
   };
 
   void Run();
@@ -62,7 +74,15 @@ class LineWorker {
   void HandleRecord(const TTagValueRec& record, std::vector<int>* finished_devices);
   void ServeWrites();
   void Answer(const WriteRequest& request);
-  void RefuseWrite(std::size_t index, const std::string& what);
+  void RefuseWrite(std::size_t index, const WriteRequest& request, const std::string& what);
+  void Audit(const std::string& device, const std::string& control, const std::string& before,
+             const std::string& after, const WriteSource& source, WriteOutcome outcome,
+             const std::string& reason) const;
+  void WriteEnded(std::size_t index, const TTagValueRec& record, const std::string& payload,
+                  bool failed);
+  BatchRecorder* RecorderOf(const Control& c);
+  void FeedRecorder(const Control& c, const TTagValueRec& record, bool failed);
+  void FeedWrite(const Control& c, const TTagValueRec& record, const WriteSource& source);
   // Sleeps until `deadline`, a write request or a stop; reports a severe
   // failure the driver signals meanwhile.
   void WaitUntil(std::chrono::steady_clock::time_point deadline);
@@ -78,10 +98,12 @@ class LineWorker {
   LinePlan plan_;
   const Topics& topics_;
   MqttLink& link_;
+  BatchService& batch_service_;
+  AuditSink& audit_;
   std::vector<host::TagDefinition> definitions_;
   std::map<uint32_t, std::size_t> index_of_id_;
   std::map<std::pair<std::string, std::string>, std::size_t> index_of_topic_;
-  std::map<int, BatchTracker> batches_;  // by device number
+  std::map<int, BatchRecorder> recorders_;  // by device number
   std::map<int, std::string> device_names_;
 
   // Owned by the line's thread.
@@ -92,6 +114,9 @@ class LineWorker {
   std::string last_message_;
   std::vector<bool> write_error_;
   std::vector<std::optional<std::string>> published_error_;
+  std::mutex value_mutex_;  // last_payload_, which other threads read
+  std::vector<std::string> last_payload_;
+  std::vector<std::optional<PendingWrite>> pending_;
 
   int failure_fd_ = -1;
   int wake_fd_ = -1;

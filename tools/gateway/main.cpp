@@ -1,4 +1,5 @@
 // tk571-gateway --config FILE [--check [--modbus-map[=csv]]] [--log-format text|json]
+// tk571-gateway report|verify --config FILE ... (journal_commands.h)
 //
 // Publishes the tags of TK571 controllers on one or more serial lines to an
 // MQTT broker and, when configured, as the registers of a Modbus TCP server,
@@ -18,6 +19,7 @@
 #include "driver_library.h"
 #include "gateway.h"
 #include "gateway_config.h"
+#include "journal_commands.h"
 #include "line_plan.h"
 #include "log.h"
 #include "mqtt_link.h"
@@ -39,7 +41,8 @@ constexpr const char* kUsage =
     "                 broker's credentials and TLS files, and end\n"
     "  --modbus-map   with --check: print the Modbus register map (text, or csv)\n"
     "  --log-format   text (default) or json: one JSON object a line\n"
-    "Signals: SIGTERM/SIGINT stop, SIGHUP reloads the configuration.\n";
+    "Signals: SIGTERM/SIGINT stop, SIGHUP reloads the configuration.\n"
+    "The journal of batches and writes:\n";
 
 enum class MapPrint { kNone, kText, kCsv };
 
@@ -186,6 +189,9 @@ int Run(const Options& options) {
 int main(int argc, char** argv) {
   Options options;
   const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && (args[0] == "report" || args[0] == "verify")) {
+    return RunJournalCommand(args);
+  }
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--config" && i + 1 < args.size()) {
       options.config = args[++i];
@@ -199,7 +205,7 @@ int main(int argc, char** argv) {
                (args[i + 1] == "text" || args[i + 1] == "json")) {
       SetLogFormat(args[++i] == "json" ? LogFormat::kJson : LogFormat::kText);
     } else if (args[i] == "--help" || args[i] == "-h") {
-      std::cout << kUsage;
+      std::cout << kUsage << kJournalUsage;
       return kExitOk;
     } else {
       std::cerr << "tk571-gateway: unknown option " << args[i] << "\n" << kUsage;

@@ -155,32 +155,54 @@ void MqttLink::Connected(int rc) {
   for (const std::string& pattern : subscriptions_) {
     mosquitto_subscribe(client_, nullptr, pattern.c_str(), config_.qos);
   }
-  const std::lock_guard<std::mutex> lock(retained_mutex_);
-  connected_ = true;
-  ++connections_;
-  // What the library still held from the last connection is gone with it.
-  in_flight_ = 0;
-  Send(status_topic_, kOnline);
-  waiting_.clear();
-  waiting_order_.clear();
-  for (const auto& [topic, payload] : retained_) {
-    waiting_.insert(topic);
-    waiting_order_.push_back(topic);
+  {
+    const std::lock_guard<std::mutex> lock(retained_mutex_);
+    connected_ = true;
+    ++connections_;
+    // What the library still held from the last connection is gone with it.
+    in_flight_ = 0;
+    Send(status_topic_, kOnline);
+    waiting_.clear();
+    waiting_order_.clear();
+    for (const auto& [topic, payload] : retained_) {
+      waiting_.insert(topic);
+      waiting_order_.push_back(topic);
+    }
+    Log("MQTT broker " + config_.host + ":" + std::to_string(config_.port) + ": connected, " +
+        std::to_string(retained_.size()) + " retained topics to publish");
+    SendWaiting();
   }
-  Log("MQTT broker " + config_.host + ":" + std::to_string(config_.port) + ": connected, " +
-      std::to_string(retained_.size()) + " retained topics to publish");
-  SendWaiting();
+  if (on_connected_) on_connected_();
 }
 
 void MqttLink::OnLibraryLog(mosquitto*, void* self, int level, const char* text) {
   if (level == MOSQ_LOG_ERR && text != nullptr) static_cast<MqttLink*>(self)->library_error_ = text;
 }
 
-void MqttLink::OnPublish(mosquitto*, void* self, int) {
-  std::atomic<int>& in_flight = static_cast<MqttLink*>(self)->in_flight_;
+void MqttLink::OnPublish(mosquitto*, void* self, int mid) {
+  MqttLink& link = *static_cast<MqttLink*>(self);
+  std::atomic<int>& in_flight = link.in_flight_;
   int now = in_flight.load();
   while (now > 0 && !in_flight.compare_exchange_weak(now, now - 1)) {
   }
+  if (link.on_acknowledged_) link.on_acknowledged_(mid);
+}
+
+void MqttLink::OnDelivery(std::function<void()> connected,
+                          std::function<void(int mid)> acknowledged) {
+  on_connected_ = std::move(connected);
+  on_acknowledged_ = std::move(acknowledged);
+}
+
+bool MqttLink::PublishEvent(const std::string& topic, const std::string& payload, int* mid) {
+  if (!connected_) return false;
+  ++in_flight_;
+  if (mosquitto_publish(client_, mid, topic.c_str(), static_cast<int>(payload.size()),
+                        payload.data(), 1, false) == MOSQ_ERR_SUCCESS) {
+    return true;
+  }
+  --in_flight_;
+  return false;
 }
 
 void MqttLink::SendWaiting() {

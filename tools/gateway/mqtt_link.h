@@ -74,6 +74,14 @@ class MqttLink {
   };
   Figures Snapshot() const;
 
+  // The batch events: not retained, QoS 1, and handed to the client only
+  // while connected (the journal keeps them meanwhile); `mid` identifies the
+  // acknowledgement. False when there is no connection.
+  bool PublishEvent(const std::string& topic, const std::string& payload, int* mid);
+  // Called on the link's thread after each connection and after each
+  // acknowledged message; set before Start.
+  void OnDelivery(std::function<void()> connected, std::function<void(int mid)> acknowledged);
+
   // Topics with a retained payload, for clearing those a new configuration no
   // longer has.
   std::vector<std::string> RetainedTopics() const;
@@ -96,6 +104,8 @@ class MqttLink {
   std::string status_topic_;
   std::vector<std::string> subscriptions_;
   MessageHandler handler_;
+  std::function<void()> on_connected_;
+  std::function<void(int)> on_acknowledged_;
   mosquitto* client_ = nullptr;
   std::thread thread_;
   std::atomic<bool> stop_{false};

@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <charconv>
-#include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "tag_kinds.h"
@@ -48,6 +47,15 @@ std::string Topics::DeviceMetaError(const std::string& device) const {
 }
 std::string Topics::Batch(const std::string& device) const {
   return prefix_ + "/devices/" + device + "/batch";
+}
+std::string Topics::BatchEvents(const std::string& device) const {
+  return Batch(device) + "/events";
+}
+std::string Topics::BatchAdvice(const std::string& device) const {
+  return Batch(device) + "/advice";
+}
+std::string Topics::BatchAlarm(const std::string& device) const {
+  return Batch(device) + "/alarm";
 }
 std::string Topics::Status(const std::string& client_id) const {
   return prefix_ + "/gateway/" + client_id + "/status";
@@ -127,31 +135,6 @@ std::string MetaPayload(const Control& control, int order) {
 
 std::string DeviceMetaPayload(const DeviceConfig& device, const std::string& line) {
   return json{{"name", device.name}, {"number", device.number}, {"line", line}, {"model", "TK571"}}
-      .dump();
-}
-
-std::string BatchPayload(const std::string& device, int number,
-                         std::chrono::system_clock::time_point time,
-                         const std::vector<BatchAmount>& amounts) {
-  const auto since_epoch = time.time_since_epoch();
-  const std::time_t seconds = std::chrono::duration_cast<std::chrono::seconds>(since_epoch).count();
-  const auto millis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch).count() % 1000;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char stamp[24];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
-  char fraction[8];
-  std::snprintf(fraction, sizeof fraction, ".%03dZ", static_cast<int>(millis));
-  json materials = json::array();
-  for (const BatchAmount& a : amounts) {
-    materials.push_back({{"material", a.material}, {"amount", a.amount}});
-  }
-  return json{{"device", device},
-              {"number", number},
-              {"time", std::string(stamp) + fraction},
-              {"unit", "kg"},
-              {"materials", materials}}
       .dump();
 }
 

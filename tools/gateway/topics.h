@@ -7,12 +7,14 @@
 //   <prefix>/devices/<device>/meta                           JSON (retained)
 //   <prefix>/devices/<device>/meta/error                     "r" while its link is not normal
 //   <prefix>/devices/<device>/batch                          JSON of the last batch
+//   <prefix>/devices/<device>/batch/events                   every batch once (QoS 1)
+//   <prefix>/devices/<device>/batch/advice                   deviation, FINE advice
+//   <prefix>/devices/<device>/batch/alarm                    while out of tolerance
 //   <prefix>/gateway/<client id>/status                      online / offline (last will)
 //   <prefix>/gateway/<client id>/metrics                     JSON: the broker link
 //   <prefix>/gateway/<client id>/lines/<line>/metrics        JSON: a line's figures
 #pragma once
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <utility>
@@ -33,6 +35,9 @@ class Topics {
   std::string DeviceMeta(const std::string& device) const;
   std::string DeviceMetaError(const std::string& device) const;
   std::string Batch(const std::string& device) const;
+  std::string BatchEvents(const std::string& device) const;
+  std::string BatchAdvice(const std::string& device) const;
+  std::string BatchAlarm(const std::string& device) const;
   std::string Status(const std::string& client_id) const;
   std::string Metrics(const std::string& client_id) const;
   std::string LineMetrics(const std::string& client_id, const std::string& line) const;
@@ -54,16 +59,11 @@ std::string MetaPayload(const Control& control, int order);
 // {"name":"scale1","number":1,"line":"line1","model":"TK571"}
 std::string DeviceMetaPayload(const DeviceConfig& device, const std::string& line);
 
+// One final amount of a batch, as the controller shows it.
 struct BatchAmount {
   int material = 0;
   double amount = 0;
 };
-// {"device":"scale1","number":1,"time":"2026-12-08T11:40:00.125Z","unit":"kg",
-//  "materials":[{"material":1,"amount":200.15},...]}
-std::string BatchPayload(const std::string& device, int number,
-                         std::chrono::system_clock::time_point time,
-                         const std::vector<BatchAmount>& amounts);
-
 // The discovery topic and payload of a control for Home Assistant, or
 // nothing for a control that makes no entity.
 struct Discovery {

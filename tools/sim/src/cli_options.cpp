@@ -74,6 +74,7 @@ Control (faults can change while the line runs):
                             faults N
                             overlaps
                             clear-trace
+                            start N|all   (the Start key on the panel)
                             unplug
                             replug
                             local-echo on|off

@@ -71,6 +71,23 @@ std::string ShowFaults(const Line& line, const std::vector<std::string_view>& wo
   return "faults " + digits + ": " + DescribeFaults(line.GetFaults(number));
 }
 
+// The Start key on the controller's panel: a batch that no host started.
+std::string StartBatch(Line& line, const std::vector<std::string_view>& words) {
+  std::optional<std::vector<int>> numbers;
+  if (words.size() != 2 || !(numbers = Addressed(line, words[1]))) {
+    return Error("start N|all, N on the line");
+  }
+  std::string refused;
+  for (int number : *numbers) {
+    line.WithController(number, [&](Controller& controller, Clock::time_point now) {
+      // The key does what the "ST" request does.
+      const Reply reply = controller.Handle("ST", now);
+      if (!reply.refusal.empty()) refused = reply.refusal;
+    });
+  }
+  return refused.empty() ? std::string(kOk) : Error(refused);
+}
+
 }  // namespace
 
 std::string RunControlCommand(Line& line, std::string_view command) {
@@ -85,6 +102,7 @@ std::string RunControlCommand(Line& line, std::string_view command) {
     line.SetLocalEcho(words[1] == "on");
     return std::string(kOk);
   }
+  if (verb == "start") return StartBatch(line, words);
   if (words.size() != 1) return Error(std::string(verb) + " takes no value");
   if (verb == "overlaps") return FormatOverlapCounts(line.Overlaps());
   if (verb == "clear-trace") {
