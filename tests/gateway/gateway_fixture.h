@@ -84,6 +84,34 @@ inline std::string DeviceJson(int number, const std::string& writes = "") {
          (writes.empty() ? "" : R"("writes": )" + writes + ", ") + R"("tags": [)" + tags + "]}";
 }
 
+// Controllers 1 and 2 at 115200 8N1 on `dir`/tty, traced to `dir`/trace.txt;
+// controller 1's recipe makes a batch that ends within seconds. `extra`
+// follows the common options (faults, a seed).
+inline std::unique_ptr<Child> StartSimulatorIn(const std::string& dir,
+                                               const std::vector<std::string>& extra) {
+  std::vector<std::string> args = {TK571_SIM_PROGRAM,
+                                   "--controllers",
+                                   "1,2",
+                                   "--baud",
+                                   "115200",
+                                   "--data-bits",
+                                   "8",
+                                   "--parity",
+                                   "none",
+                                   "--link",
+                                   dir + "/tty",
+                                   "--trace",
+                                   dir + "/trace.txt",
+                                   "--fast-rate",
+                                   "200",
+                                   "--settle",
+                                   "100",
+                                   "--recipe",
+                                   "1:20/4/1,10/2/1,10/2/1,5/1/0"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return std::make_unique<Child>(args, std::vector<std::string>{}, dir, false);
+}
+
 class Gateway : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -120,34 +148,10 @@ class Gateway : public ::testing::Test {
     ASSERT_TRUE(Accepts(port_)) << "mosquitto did not start: " << broker_->Output();
   }
 
-  // Controllers 1 and 2 at 115200 8N1; the controller's recipe for device 1
-  // makes a batch that ends within seconds.
   void StartSimulator(std::vector<std::string> faults = {}) {
-    std::vector<std::string> args = {TK571_SIM_PROGRAM,
-                                     "--controllers",
-                                     "1,2",
-                                     "--baud",
-                                     "115200",
-                                     "--data-bits",
-                                     "8",
-                                     "--parity",
-                                     "none",
-                                     "--link",
-                                     Tty(),
-                                     "--seed",
-                                     "571",
-                                     "--trace",
-                                     Trace(),
-                                     "--fast-rate",
-                                     "200",
-                                     "--slow-rate",
-                                     "50",
-                                     "--settle",
-                                     "100",
-                                     "--recipe",
-                                     "1:20/4/1,10/2/1,10/2/1,5/1/0"};
-    args.insert(args.end(), faults.begin(), faults.end());
-    sim_ = std::make_unique<Child>(args, std::vector<std::string>{}, dir_, false);
+    std::vector<std::string> extra = {"--seed", "571", "--slow-rate", "50"};
+    extra.insert(extra.end(), faults.begin(), faults.end());
+    sim_ = StartSimulatorIn(dir_, extra);
     ASSERT_TRUE(sim_->ReadUntil("\n", kStartLimit)) << "simulator did not start";
   }
 

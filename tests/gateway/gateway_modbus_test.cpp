@@ -82,29 +82,8 @@ class GatewayModbus : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  // Controllers 1 and 2; controller 1's recipe makes a short batch.
   void StartSimulator(std::vector<std::string> faults = {}) {
-    std::vector<std::string> args = {TK571_SIM_PROGRAM,
-                                     "--controllers",
-                                     "1,2",
-                                     "--baud",
-                                     "115200",
-                                     "--data-bits",
-                                     "8",
-                                     "--parity",
-                                     "none",
-                                     "--link",
-                                     Tty(),
-                                     "--trace",
-                                     Trace(),
-                                     "--fast-rate",
-                                     "200",
-                                     "--settle",
-                                     "100",
-                                     "--recipe",
-                                     "1:20/4/1,10/2/1,10/2/1,5/1/0"};
-    args.insert(args.end(), faults.begin(), faults.end());
-    sim_ = std::make_unique<Child>(args, std::vector<std::string>{}, dir_, false);
+    sim_ = StartSimulatorIn(dir_, faults);
     ASSERT_TRUE(sim_->ReadUntil("\n", kStartLimit)) << "simulator did not start";
   }
 
