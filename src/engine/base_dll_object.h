@@ -295,6 +295,12 @@ class TBaseDLLObject {
   void NoteDiscarded(int32_t dev_no, std::string_view bytes);
   // More than `limit_ms` have passed since the request left.
   bool ReplyOverdue(uint32_t limit_ms) const;
+  // More than the limit MarkSent gave have passed since the request left.
+  bool WaitedOut() const { return ReplyOverdue(AnswerLimitMs_); }
+  // The exchange is refused because the line carried what is not the
+  // device's answer (line errors, another device's output): the link story
+  // counts it as interference, not as a device that fails to answer.
+  void NoteInterference() { ExchangeInterfered_ = true; }
 
   // --- What the device layer reads of the engine's lists and block.
   const TDevicePDB& ParameterBlock() const { return Pdb_; }
@@ -400,6 +406,7 @@ class TBaseDLLObject {
   // Tags published with a queued or running write, for the next publish.
   std::vector<int32_t> PublishedWrites_;
   bool ReplyRejected_ = false;
+  bool ExchangeInterfered_ = false;
   bool AnswerOverdue_ = false;
   std::array<uint64_t, kDeviceCount> DevDiscarded_{};
   // Devices and the line whose link tags have shown their first outcome.

@@ -18,6 +18,7 @@ void TBaseDLLObject::MarkSent(uint32_t limit_ms) {
   SendTick_ = platform::Tick();
   AnswerLimitMs_ = limit_ms != 0 ? limit_ms : ReplyTimeout;
   ReplyRejected_ = false;
+  ExchangeInterfered_ = false;
 }
 
 void TBaseDLLObject::NoteDiscarded(int32_t dev_no, std::string_view bytes) {

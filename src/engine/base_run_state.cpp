@@ -191,7 +191,7 @@ uint8_t TBaseDLLObject::ChooseRunEvent() {
   const auto exchange_event = [&](uint8_t ack, uint8_t nak) -> uint8_t {
     if (GetResult()) return ack;
     if (ReplyRejected_) return nak;
-    if (!ReplyOverdue(ReplyTimeout)) return opNone;
+    if (!WaitedOut()) return opNone;
     AnswerOverdue_ = true;
     return nak;
   };
@@ -227,6 +227,12 @@ void TBaseDLLObject::UpdateLinkStatus() {
     if (LastCommOK_ && CommEnabled_) {
       LinkStatus_ = lsNormal;
       if (known) DevFailCount_[di] = 0;
+    } else if (ExchangeInterfered_ && CommEnabled_) {
+      // The device may well answer: however long the line is disturbed, it
+      // shows interference, never a broken link.
+      if (known && DevFailCount_[di] != kNeverAnswered)
+        DevFailCount_[di] = std::min(DevFailCount_[di] + 1, kInterferenceFails);
+      if (LinkStatus_ != lsNeverAnswered) LinkStatus_ = lsInterference;
     } else {
       // Saturates one below "never answered" so that a device that once
       // answered never reads as one that did not.
@@ -245,7 +251,7 @@ void TBaseDLLObject::UpdateLinkStatus() {
           status = lsNeverAnswered;
         else if (fails == 0)
           status = lsNormal;
-        else if (fails <= 3)
+        else if (fails <= kInterferenceFails)
           status = lsInterference;
         else if (fails <= 8)
           status = lsFault;

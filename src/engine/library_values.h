@@ -53,5 +53,7 @@ enum TLinkStatus : uint8_t {
 };
 // DevFailCount of a device that has not answered once.
 inline constexpr uint32_t kNeverAnswered = 0xFFFFFFFFu;
+// Failed exchanges in a row that a device's link shows as interference.
+inline constexpr uint32_t kInterferenceFails = 3;
 
 }  // namespace tk571

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "engine/library_values.h"
 #include "engine/run_log.h"
@@ -35,6 +36,16 @@ void EraseBack(std::string& text, int64_t count) {
   if (count <= 0) return;
   text.resize(text.size() - std::min<std::size_t>(static_cast<std::size_t>(count), text.size()));
 }
+
+// The controller's time from the end of a request to the first character of
+// its answer, with room for an adapter's latency.
+constexpr uint32_t kTurnaroundMs = 20;
+// Unsolicited output counts as going on until none was seen for this long:
+// longer than a streaming controller's pause between two lines.
+constexpr uint32_t kUnsolicitedHoldMs = 1000;
+// Framing errors without an understood answer after which the log names the
+// likely causes.
+constexpr uint32_t kFramingDiagnosisErrors = 10;
 
 }  // namespace
 
@@ -104,6 +115,8 @@ bool TCustomDLLObject::IniParm(const TDevicePDB* block) {
     Comm_->Close();
     std::string message;
     const bool open = Comm_->Open(ParameterBlock(), message);
+    Comm_->TakeReopened();
+    LineReopened();
     WriteCommEvent(message);
     if (DebugOn()) LogLine(TK571_GBK("：") + message);
     // The host's message says only that the port did not open; the log
@@ -127,6 +140,7 @@ void TCustomDLLObject::Stop() {
               TK571_GBK("条"));
       LogLine(TK571_GBK("：最长通讯报包含的标签个数=") + std::to_string(LargestCommandSize()) +
               TK571_GBK("个"));
+      WriteLineReport();
     }
   });
   TBaseDLLObject::Stop();
@@ -135,6 +149,21 @@ void TCustomDLLObject::Stop() {
     Comm_.reset();
   }
   CommCreated_ = false;
+}
+
+void TCustomDLLObject::WriteLineReport() {
+  if (Comm_ && Comm_->EchoesStripped() > 0) {
+    LogLine(TK571_GBK("：线路有本地回显（收到的数据以刚发送的请求开头），已去除回显的请求数=") +
+            std::to_string(Comm_->EchoesStripped()));
+  }
+  for (std::size_t dev = 0; dev < LineErrors_.size(); ++dev) {
+    const platform::LineErrors& e = LineErrors_[dev];
+    if (e.Total() == 0) continue;
+    LogLine(TK571_GBK("：") + std::to_string(dev) + TK571_GBK("号设备的线路错误：奇偶校验错=") +
+            std::to_string(e.parity) + TK571_GBK("，帧错误=") + std::to_string(e.framing) +
+            TK571_GBK("，溢出=") + std::to_string(e.overrun) + TK571_GBK("，中断=") +
+            std::to_string(e.breaks));
+  }
 }
 
 // ---- Command building ----
@@ -374,7 +403,7 @@ void TCustomDLLObject::RealComm(TCommand* command) {
     // The reply is awaited from the moment the request leaves, after the
     // line has settled.
     SendRequest(command->Request);
-    MarkSent();
+    MarkSent(AnswerWaitMs(command->Request.size(), LongestAnswerChars(*command), ReplyTimeout));
   });
 }
 
@@ -386,10 +415,71 @@ bool TCustomDLLObject::SendRequest(const std::string& text) {
   const uint32_t guard = TakeAnswerOverdue() ? ReplyTimeout : 0;
   Comm_->Settle(ReplyTimeout, Comm_->Receive().size() > Consumed_, guard);
   const std::string& received = Comm_->Receive();
-  if (received.size() > Consumed_)
-    NoteDiscarded(device, std::string_view(received).substr(Consumed_));
+  if (received.size() > Consumed_) {
+    const std::string_view stray = std::string_view(received).substr(Consumed_);
+    // Outside the time a late answer may take, a device's output between
+    // exchanges was asked for by nobody.
+    if (guard == 0 && IsUnsolicitedOutput(stray)) NoteUnsolicited(stray);
+    NoteDiscarded(device, stray);
+  }
   Consumed_ = 0;
-  return Comm_->Send(text);
+  // Errors of the pause belong to no answer.
+  LineErrorsInExchange();
+  ExchangeErrors_ = {};
+  const bool sent = Comm_->Send(text);
+  if (Comm_->TakeReopened()) LineReopened();
+  return sent;
+}
+
+uint32_t TCustomDLLObject::AnswerWaitMs(std::size_t request_chars, std::size_t answer_chars,
+                                        uint32_t floor_ms) const {
+  if (!Comm_) return floor_ms;
+  const uint32_t line_ms = Comm_->TransmitMs(request_chars + answer_chars);
+  if (line_ms == 0) return floor_ms;
+  // A quarter more for pauses between characters (a controller's UART, an
+  // adapter's buffering), which grow with the character time.
+  return std::max(floor_ms, line_ms + line_ms / 4 + kTurnaroundMs);
+}
+
+bool TCustomDLLObject::BeganEarly(std::size_t begin) const {
+  return Comm_ && begin < Comm_->EarlyBytes();
+}
+
+void TCustomDLLObject::NoteUnsolicited(std::string_view bytes) {
+  UnsolicitedSeen_ = true;
+  UnsolicitedTick_ = platform::Tick();
+  if (std::exchange(UnsolicitedLogged_, true)) return;
+  LogLine(TK571_GBK("：线路上有未经请求的数据，可能有仪表处于连续发送方式，数据(HEX)=") +
+          HexBytes(bytes));
+}
+
+bool TCustomDLLObject::UnsolicitedOutputGoingOn() {
+  if (UnsolicitedSeen_ && platform::TicksSince(UnsolicitedTick_) < kUnsolicitedHoldMs) return true;
+  // Over: the next time it starts the log names it again.
+  UnsolicitedSeen_ = false;
+  UnsolicitedLogged_ = false;
+  return false;
+}
+
+bool TCustomDLLObject::LineErrorsInExchange() {
+  if (!Comm_) return false;
+  const platform::LineErrors errors = Comm_->TakeLineErrors();
+  if (errors.Total() > 0) {
+    const int32_t device = CurrentCommand() ? CurrentCommand()->DevNo : -1;
+    if (device >= 0 && device < kDeviceCount)
+      LineErrors_[static_cast<std::size_t>(device)] += errors;
+    ExchangeErrors_ += errors;
+    FramingUnanswered_ += errors.framing;
+    if (FramingUnanswered_ >= kFramingDiagnosisErrors && !std::exchange(FramingLogged_, true))
+      LogLine(TK571_GBK("：") + Comm_->FramingDiagnosis(FramingUnanswered_));
+  }
+  return ExchangeErrors_.Total() > 0;
+}
+
+void TCustomDLLObject::RefuseInterfered(const TCommand& command, const std::string& reply) {
+  LogUnusableReply(command, reply);
+  RejectReply();
+  NoteInterference();
 }
 
 std::string TCustomDLLObject::ReceiveText(bool consume) {
@@ -432,13 +522,30 @@ bool TCustomDLLObject::GetResult() {
     // Unless the device layer finds its answer in it, the whole reply is it.
     AnswerBegin_ = 0;
     AnswerEnd_ = reply.size();
-    if (!CheckResult(reply)) return false;
+    const bool spoilt = LineErrorsInExchange();
+    // A refused reply has been judged: it is this exchange's, not output
+    // between exchanges.
+    if (!CheckResult(reply)) {
+      if (ReplyRejected()) ReceiveText(true);
+      return false;
+    }
     Consumed_ = std::max(Consumed_, AnswerEnd_);
+    // A byte lost to a line error may have been any part of the answer.
+    if (spoilt) {
+      RefuseInterfered(*command, reply);
+      ReceiveText(true);
+      return false;
+    }
     if (!command->IsWrite) {
       CommAnalyze(std::string(AcceptedAnswer(reply)), *command, Tags());
       // A part of the answer that had to be fetched separately was unusable.
-      if (ReplyRejected()) return false;
+      if (ReplyRejected()) {
+        ReceiveText(true);
+        return false;
+      }
     }
+    FramingUnanswered_ = 0;
+    FramingLogged_ = false;
     return true;
   });
 }

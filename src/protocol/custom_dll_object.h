@@ -4,13 +4,16 @@
 // analysis. The controller class replaces the parts that are its own.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/base_dll_object.h"
+#include "platform/line_errors.h"
 #include "protocol/line_thread.h"
 #include "protocol/serial_line.h"
 #include "protocol/tag_type_table.h"
@@ -106,7 +109,41 @@ class TCustomDLLObject : public TBaseDLLObject, public LineDriven {
   // The error switch's line for a reply that ended its exchange unused.
   void LogUnusableReply(const TCommand& command, const std::string& reply);
 
+  // --- Whether an answer belongs to the request just sent.
+  // The longest wait for an answer of `answer_chars` characters to a
+  // request of `request_chars`: both on the line at its rate, a quarter of
+  // that for pauses between characters, and the controller's turnaround; never less than
+  // `floor_ms`, the wait of a fast line.
+  uint32_t AnswerWaitMs(std::size_t request_chars, std::size_t answer_chars,
+                        uint32_t floor_ms) const;
+  // The longest answer the device gives to the command's request.
+  virtual std::size_t LongestAnswerChars(const TCommand&) const { return 0; }
+  // Bytes that the line carried between exchanges and that are output of a
+  // device nobody asked (a controller in continuous output).
+  virtual bool IsUnsolicitedOutput(std::string_view) const { return false; }
+  // The port was opened anew: what the devices on the line were told before
+  // may be lost.
+  virtual void LineReopened() {}
+  // An answer found at `begin` of the received text that began before the
+  // request had ended: it answers something else.
+  bool BeganEarly(std::size_t begin) const;
+  // Unsolicited output was seen on the line; the run log names it once, with
+  // its bytes.
+  void NoteUnsolicited(std::string_view bytes);
+  // Unsolicited output was seen lately: no reading on the line can be told
+  // from it.
+  bool UnsolicitedOutputGoingOn();
+  // Takes the line errors the port counted; true when any was counted since
+  // the request went out.
+  bool LineErrorsInExchange();
+  // A complete reply that the line spoilt: unusable, and the link story
+  // counts interference.
+  void RefuseInterfered(const TCommand& command, const std::string& reply);
+
  private:
+  // The run-log lines of the stop report about the line itself.
+  void WriteLineReport();
+
   std::unique_ptr<SerialLine> Comm_;
   bool CommCreated_ = false;
   // Bytes of the receive text since the last request that an answer or a
@@ -114,6 +151,15 @@ class TCustomDLLObject : public TBaseDLLObject, public LineDriven {
   std::size_t Consumed_ = 0;
   std::size_t AnswerBegin_ = 0;
   std::size_t AnswerEnd_ = 0;
+  // Line errors by device, and those since the request sent last.
+  std::array<platform::LineErrors, kDeviceCount> LineErrors_{};
+  platform::LineErrors ExchangeErrors_;
+  // Framing errors since an answer was last understood.
+  uint32_t FramingUnanswered_ = 0;
+  bool FramingLogged_ = false;
+  bool UnsolicitedSeen_ = false;
+  uint32_t UnsolicitedTick_ = 0;
+  bool UnsolicitedLogged_ = false;
 };
 
 }  // namespace tk571

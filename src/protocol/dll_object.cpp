@@ -20,6 +20,16 @@ constexpr std::string_view kYes = "YES";
 constexpr std::string_view kRefused = "NO ?";
 // The status line is fetched only for a gross weight reply.
 constexpr std::string_view kGross = "GS";
+// The longest answers: a reading with a four-character unit, a menu prompt
+// or a confirmation ("NO ?"), the select's ACK nn, the status line.
+constexpr std::size_t kLongestReading = 20;
+constexpr std::size_t kLongestPrompt = 20;
+constexpr std::size_t kLongestConfirmation = 6;
+constexpr std::size_t kSelectChars = 7;
+constexpr std::size_t kSelectAnswerChars = 5;
+constexpr std::size_t kStatusLineChars = 72;
+constexpr std::size_t kStatusFields = 4;
+constexpr std::size_t kStatusFieldChars = 18;
 // Offset of the eight value characters inside a field of a reply.
 constexpr int64_t kValueOffset = 6;
 constexpr int64_t kValueChars = 8;
@@ -66,6 +76,14 @@ CommandPtr TDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list,
     }
   });
   return command;
+}
+
+std::size_t TDLLObject::LongestAnswerChars(const TCommand& command) const {
+  return command.IsWrite ? kLongestConfirmation : kLongestReading;
+}
+
+bool TDLLObject::IsUnsolicitedOutput(std::string_view bytes) const {
+  return FindReading(bytes).has_value() || FindStatusLine(bytes).has_value();
 }
 
 void TDLLObject::DescribeWrite(const TDLLTag& tag, WriteTag& write) const {
@@ -139,6 +157,16 @@ bool TDLLObject::CheckResult(const std::string& reply) {
       case kTypeREAD: {
         const auto answer = FindReading(reply);
         if (!answer) return false;
+        // A reading in front of the last one, or one that began while the
+        // request was still going out, was sent unasked; while such output
+        // goes on, no reading on the line can be told from it.
+        const std::string_view before = std::string_view(reply).substr(0, answer->begin);
+        if (const auto other = FindReading(before)) NoteUnsolicited(other->line);
+        if (BeganEarly(answer->begin)) NoteUnsolicited(answer->line);
+        if (UnsolicitedOutputGoingOn()) {
+          RefuseInterfered(*command, reply);
+          return false;
+        }
         if (!FieldValue(answer->line)) {
           RefuseReply(*command, reply, false);
           return false;
@@ -249,10 +277,15 @@ uint8_t TDLLObject::ChooseRunEvent() {
           AcceptAnswer(received, acknowledged->begin, acknowledged->end);
           return opInitACK;
         }
-        return ReplyOverdue(kSelectTimeoutMs) ? uint8_t{opInitNAK} : uint8_t{opNone};
+        return WaitedOut() ? uint8_t{opInitNAK} : uint8_t{opNone};
       }
-      default:
-        return TCustomDLLObject::ChooseRunEvent();
+      default: {
+        const uint8_t event = TCustomDLLObject::ChooseRunEvent();
+        // A controller that failed to answer may have restarted and forgotten
+        // that it was selected. (A write's repeats go to it as they are.)
+        if (event == opReadNAK) ForgetSelection();
+        return event;
+      }
     }
   });
 }
@@ -269,7 +302,7 @@ void TDLLObject::opInit_Exec() {
     // The controller answers only after it has been selected; it stays
     // selected until another controller on the line is.
     if (LineSelectedDevice() != command->DevNo) {
-      MarkSent(kSelectTimeoutMs);
+      MarkSent(AnswerWaitMs(kSelectChars, kSelectAnswerChars, kSelectTimeoutMs));
       if (SendText(std::string(1, kEnq) + "ID" + TwoDigits(command->DevNo) + std::string(kCrLf))) {
         SetLineSelectedDevice(static_cast<int16_t>(command->DevNo));
         EnterState(rsIniting);
@@ -278,9 +311,9 @@ void TDLLObject::opInit_Exec() {
         // whichever controller was selected before still is, and it would
         // answer this command's request. Nothing is sent: the exchange runs
         // out as an unanswered one, and the next command selects again.
-        SetLineSelectedDevice(kNoDeviceSelected);
-        MarkSent();
+        ForgetSelection();
         if (command->IsWrite) SpendWriteRepeat();
+        MarkSent();
         EnterState(command->IsWrite ? rsWriting : rsReading);
       }
     } else {
@@ -330,6 +363,8 @@ void TDLLObject::opWriteCmd_Exec() {
         dialogue_ok = ReadSetpoints();
       }
       if (!dialogue_ok) {
+        // The controller may have restarted in the middle of its menu.
+        ForgetSelection();
         if (command->RetryMode == retry_mode::kSendAgain) {
           command->RetryMode = retry_mode::kGiveUp;
           EnterState(rsReady, opWriteCmd);
@@ -356,7 +391,12 @@ void TDLLObject::opWriteACK_Exec() {
 
 void TDLLObject::opWriteNAK_Exec() {
   Guarded(this, "opWriteNAK_Exec", [&] { ReturnToMainDisplay(); });
+  const TCommand* command = CurrentCommand();
+  const bool given_up = command && command->RetryMode == retry_mode::kGiveUp;
   TCustomDLLObject::opWriteNAK_Exec();
+  // The controller's next turn begins with its select; the repeats of the
+  // write go to it as they are.
+  if (given_up) Guarded(this, "opWriteNAK_Exec", [&] { ForgetSelection(); });
 }
 
 // ---- Line helpers ----
@@ -366,10 +406,15 @@ bool TDLLObject::SendText(const std::string& text) {
 }
 
 void TDLLObject::SendReturn() {
-  SendText("R" + std::string(kCrLf));
   // The controller's own time to leave its menu; its "YES" arrives in this
   // pause and is dropped before the next request.
-  platform::SleepMs(kMenuPauseMs);
+  SendMenuKey("R");
+}
+
+void TDLLObject::SendMenuKey(const std::string& key) {
+  const std::string request = key + std::string(kCrLf);
+  SendText(request);
+  platform::SleepMs(AnswerWaitMs(request.size(), kLongestPrompt, kMenuPauseMs));
 }
 
 void TDLLObject::ReturnToMainDisplay() {
@@ -391,14 +436,29 @@ std::string TDLLObject::GetStatusLine() {
     SendText(std::string(1, kAck) + std::string(kCrLf));
     // The answer is complete once its line is in: the rest of the longest
     // wait would only idle the line.
-    AwaitReply(kStatusWaitMs,
+    AwaitReply(AnswerWaitMs(3, kStatusLineChars, kStatusWaitMs),
                [](const std::string& text) { return FindStatusLine(text).has_value(); });
     const std::string received = ReceiveText(false);
     const auto line = FindStatusLine(received);
-    if (!line) {
-      // The status query is an exchange of its own: without its line the
-      // reply it belongs to fails.
-      if (const TCommand* command = CurrentCommand()) LogUnusableReply(*command, received);
+    const TCommand* command = CurrentCommand();
+    if (line && command) {
+      // The final amounts are stored only from the line that answered
+      // this query, received whole.
+      if (BeganEarly(line->begin)) NoteUnsolicited(line->line);
+      if (LineErrorsInExchange() || UnsolicitedOutputGoingOn()) {
+        RefuseInterfered(*command, received);
+        return std::string();
+      }
+    }
+    const auto field_parses = [&](std::size_t k) {
+      return FieldValue(line->line.substr(k * kStatusFieldChars)).has_value();
+    };
+    bool fields = line.has_value();
+    for (std::size_t k = 0; fields && k < kStatusFields; ++k) fields = field_parses(k);
+    if (!fields) {
+      // The status query is an exchange of its own: without its line, or
+      // with a field that is not a number, the reply it belongs to fails.
+      if (command) LogUnusableReply(*command, received);
       RejectReply();
       return std::string();
     }

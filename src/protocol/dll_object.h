@@ -10,6 +10,7 @@
 #include <string>
 
 #include "protocol/custom_dll_object.h"
+#include "protocol/selected_device.h"
 
 namespace tk571 {
 
@@ -81,6 +82,9 @@ class TDLLObject : public TCustomDLLObject {
   // An ENQ tag travels in the READ command of its device.
   bool JoinsOnly(const TDLLTag& tag) const override { return tag.TypeIndex == kTypeENQ; }
   void DescribeWrite(const TDLLTag& tag, WriteTag& write) const override;
+  std::size_t LongestAnswerChars(const TCommand& command) const override;
+  bool IsUnsolicitedOutput(std::string_view bytes) const override;
+  void LineReopened() override { ForgetSelection(); }
   // A LOAD_SETM write takes the recipe with it as it stands when the write
   // is taken: its values after the tag's own are the twelve set-points,
   // M1 FINAL first.
@@ -89,6 +93,10 @@ class TDLLObject : public TCustomDLLObject {
   // The selected device of this object's line.
   int16_t LineSelectedDevice() const;
   void SetLineSelectedDevice(int16_t device);
+  // The selection can no longer be relied on (a controller that failed an
+  // exchange may have restarted, a reopened port may have lost the select):
+  // the next turn of any controller begins with its select.
+  void ForgetSelection() { SetLineSelectedDevice(kNoDeviceSelected); }
 
  private:
   struct Prompt {
@@ -114,6 +122,9 @@ class TDLLObject : public TCustomDLLObject {
   void ReturnToMainDisplay();
   // "R", then the controller's pause to leave its menu.
   void SendReturn();
+  // Sends a menu key and waits until the controller can have shown its
+  // next prompt.
+  void SendMenuKey(const std::string& key);
   bool SendText(const std::string& text);
   // Accepts the last whole line that holds one of `words`.
   bool AcceptLineWith(const std::string& reply, std::initializer_list<std::string_view> words);

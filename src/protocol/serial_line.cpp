@@ -1,9 +1,14 @@
 #include "protocol/serial_line.h"
 
+#include <string_view>
+#include <utility>
+
 #include "comm/comm_class.h"
 #include "platform/clock.h"
 #include "platform/line_wait.h"
+#include "platform/serial_echo.h"
 #include "platform/serial_port.h"
+#include "protocol/local_echo.h"
 
 namespace tk571 {
 
@@ -23,22 +28,55 @@ class CommLine final : public SerialLine {
     key_ = platform::SerialDevicePath(block.Port());
     const bool opened = comm_.Open(block, /*text_mode=*/true, message);
     const platform::SerialSettings line = comm_.LineSettings();
-    gap_ms_ = QuietGapMs(line.baud, BitsPerCharacter(line));
+    baud_ = line.baud;
+    bits_ = BitsPerCharacter(line);
+    gap_ms_ = QuietGapMs(baud_, bits_);
+    echo_.SetMode(platform::SerialEchoSetting(block.Port()));
+    reopened_ = opened;
     return opened;
   }
   void Close() override { comm_.Close(); }
   std::string Diagnosis() const override { return comm_.Diagnosis(); }
   std::string LineKey() const override { return key_; }
   bool Send(const std::string& text) override {
-    return !platform::LineClosing() && comm_.Send(text);
+    if (platform::LineClosing()) return false;
+    const bool was_open = comm_.IsOpen();
+    // Taken before the bytes go out: the request cannot end earlier than
+    // its transmission time after this.
+    const uint32_t start = platform::Tick();
+    const bool sent = comm_.Send(text);
+    if (!was_open && comm_.IsOpen()) reopened_ = true;
+    const std::string_view request = std::string_view(text).substr(0, TCommClass::kMaxRequestChars);
+    request_end_ = start + TransmitMs(request.size());
+    early_ = 0;
+    echo_.Sent(sent ? request : std::string_view());
+    return sent;
   }
   const std::string& Receive() override {
+    static const std::string kNothing;
     const std::size_t seen = comm_.ReceiveBuffer().size();
     const std::string& buffer = comm_.Receive();
     if (buffer.size() > seen) last_arrival_ = platform::Tick();
-    return buffer;
+    const EchoFilter::Verdict echo = echo_.Judge(buffer);
+    if (echo.strip > 0) comm_.SetReceiveBuffer(buffer.substr(echo.strip));
+    // Until the echo is complete nothing received is an answer.
+    if (echo.hold) return kNothing;
+    const std::string& text = comm_.ReceiveBuffer();
+    if (static_cast<int32_t>(platform::Tick() - request_end_) < 0) early_ = text.size();
+    return text;
   }
-  void ClearBuffer() override { comm_.SetReceiveBuffer(std::string()); }
+  void ClearBuffer() override {
+    comm_.SetReceiveBuffer(std::string());
+    early_ = 0;
+  }
+  uint32_t TransmitMs(std::size_t chars) const override {
+    if (baud_ == 0) return 0;
+    const uint64_t bits = static_cast<uint64_t>(chars) * bits_ * 1000;
+    return static_cast<uint32_t>((bits + baud_ - 1) / baud_);
+  }
+  std::size_t EarlyBytes() const override { return early_; }
+  uint32_t EchoesStripped() const override { return echo_.Stripped(); }
+  bool TakeReopened() override { return std::exchange(reopened_, false); }
   void AwaitBytes(uint32_t ms) override { platform::AwaitBytes(comm_.Port(), ms); }
   const platform::SerialPort* Port() const override { return &comm_.Port(); }
   platform::LineErrors TakeLineErrors() override { return comm_.TakeLineErrors(); }
@@ -70,8 +108,16 @@ class CommLine final : public SerialLine {
   // previous one is never taken for the next.
   TCommClass comm_{/*clear_before_send=*/true};
   std::string key_;
+  uint32_t baud_ = 0;
+  uint32_t bits_ = 10;
   uint32_t gap_ms_ = 1;
   uint32_t last_arrival_ = 0;
+  // When the request sent last has certainly ended, and how many received
+  // bytes were in before that.
+  uint32_t request_end_ = 0;
+  std::size_t early_ = 0;
+  EchoFilter echo_;
+  bool reopened_ = false;
 };
 
 }  // namespace

@@ -60,6 +60,17 @@ class SerialLine {
   // The run log's text for framing errors while no answer is understood,
   // naming the likely causes (see TCommClass::FramingDiagnosis).
   virtual std::string FramingDiagnosis(uint32_t /*framing_errors*/) const { return {}; }
+
+  // Milliseconds the line takes to carry `chars` characters at its rate and
+  // format, rounded up; 0 for a line without a rate.
+  virtual uint32_t TransmitMs(std::size_t /*chars*/) const { return 0; }
+  // How many bytes at the front of the receive buffer arrived before the
+  // request sent last could have ended: no answer to it can begin there.
+  virtual std::size_t EarlyBytes() const { return 0; }
+  // Requests whose local echo was taken off the receive buffer so far.
+  virtual uint32_t EchoesStripped() const { return 0; }
+  // True once after the port was opened anew (Open, or Send reconnecting).
+  virtual bool TakeReopened() { return false; }
 };
 
 // 3.5 character times of the line's format in whole milliseconds, at least 1.

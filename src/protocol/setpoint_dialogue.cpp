@@ -129,13 +129,11 @@ bool TDLLObject::SendSetpoints() {
     if (!command) return false;
     SendReturn();
     if (command->TypeIndex == kTypeLOAD_SETM) {
-      SendText("SET" + std::string(kCrLf));
-      platform::SleepMs(kMenuPauseMs);
+      SendMenuKey("SET");
     }
     for (int item = 0; item < kSetpointItems; ++item) {
       if (!SendSetpointItem()) return false;
-      SendText("N" + std::string(kCrLf));
-      platform::SleepMs(kMenuPauseMs);
+      SendMenuKey("N");
     }
     return true;
   });
@@ -161,7 +159,10 @@ bool TDLLObject::SendSetpointItem() {
     for (int attempt = 0; attempt < kSetpointAttempts; ++attempt) {
       SendText(value + std::string(kCrLf));
       // The echo is one line: once its CR LF is in, nothing more comes.
-      AwaitReply(kSetpointWaitMs, [](const std::string& text) { return Contains(text, kCrLf); });
+      // The controller echoes the label, a blank and the typed text.
+      const std::size_t typed = value.size() + std::string_view(kCrLf).size();
+      AwaitReply(AnswerWaitMs(typed, item.label.size() + 1 + typed, kSetpointWaitMs),
+                 [](const std::string& text) { return Contains(text, kCrLf); });
       const std::string echo = ReceiveText(true);
       if (Contains(echo, item.label) && Contains(echo, value)) return true;
     }
@@ -177,14 +178,12 @@ bool TDLLObject::ReadSetpoints() {
     const int32_t device = command->DevNo;
     SendReturn();
     if (command->TypeIndex == kTypeREAD_SETM) {
-      SendText("SET" + std::string(kCrLf));
-      platform::SleepMs(kMenuPauseMs);
+      SendMenuKey("SET");
     }
     ItemsRead read{};
     for (int item = 0; item < kSetpointItems; ++item) {
       ReadSetpointItem(read);
-      SendText("N" + std::string(kCrLf));
-      platform::SleepMs(kMenuPauseMs);
+      SendMenuKey("N");
     }
     // Only what was read reaches the tags: a tag of an item the controller
     // did not show keeps its value.

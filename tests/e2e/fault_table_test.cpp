@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <iostream>
 #include <set>
 
+#include "driver/thread_objects.h"
 #include "e2e/plant_host.h"
 #include "e2e/wire.h"
 #include "engine/run_log.h"
@@ -74,11 +76,62 @@ constexpr sim::DosingRates kQuickRates{2000.0, 400.0, std::chrono::milliseconds(
 
 enum class Write { kNone, kStartUp, kLoad };
 
+// Line errors cannot travel through a pseudo-terminal: the driver's port
+// counts one framing error in every exchange while this is set.
+std::atomic<bool> g_framing_errors{false};
+
+class ErrorCountingLine final : public SerialLine {
+ public:
+  bool Open(const TDevicePDB& block, std::string& message) override {
+    return line_->Open(block, message);
+  }
+  void Close() override { line_->Close(); }
+  std::string Diagnosis() const override { return line_->Diagnosis(); }
+  std::string LineKey() const override { return line_->LineKey(); }
+  bool Send(const std::string& text) override { return line_->Send(text); }
+  const std::string& Receive() override { return line_->Receive(); }
+  void ClearBuffer() override { line_->ClearBuffer(); }
+  std::string Settle(uint32_t limit_ms, bool stray_in, uint32_t guard_ms) override {
+    return line_->Settle(limit_ms, stray_in, guard_ms);
+  }
+  void AwaitBytes(uint32_t ms) override { line_->AwaitBytes(ms); }
+  const platform::SerialPort* Port() const override { return line_->Port(); }
+  platform::LineErrors TakeLineErrors() override {
+    platform::LineErrors errors = line_->TakeLineErrors();
+    if (g_framing_errors) ++errors.framing;
+    return errors;
+  }
+  std::string FramingDiagnosis(uint32_t errors) const override {
+    return line_->FramingDiagnosis(errors);
+  }
+  uint32_t TransmitMs(std::size_t chars) const override { return line_->TransmitMs(chars); }
+  std::size_t EarlyBytes() const override { return line_->EarlyBytes(); }
+  uint32_t EchoesStripped() const override { return line_->EchoesStripped(); }
+  bool TakeReopened() override { return line_->TakeReopened(); }
+
+ private:
+  std::unique_ptr<SerialLine> line_ = MakeSerialLine();
+};
+
+class ErrorCountingDriver final : public TDLLObject {
+ public:
+  ErrorCountingDriver() : TDLLObject(true) {}
+
+ protected:
+  std::unique_ptr<SerialLine> CreateSerialLine() override {
+    return std::make_unique<ErrorCountingLine>();
+  }
+};
+
+std::unique_ptr<TDLLObject> MakeErrorCountingDriver() {
+  return std::make_unique<ErrorCountingDriver>();
+}
+
 struct Row {
   const char* name;
   // Control commands of the simulator that start and end the fault.
-  std::vector<std::string> on;
-  std::vector<std::string> off;
+  std::vector<std::string> on = {};
+  std::vector<std::string> off = {};
   // A write the host makes while the fault lasts, and whether the
   // controller confirms it.
   Write write = Write::kNone;
@@ -89,6 +142,25 @@ struct Row {
   bool weight2_follows = true;
   // A run log text (UTF-8) the fault leaves, empty for none.
   const char* log_text = "";
+  // The line's rate.
+  int baud = 9600;
+  // Control commands given once the write's set-point dialogue has begun.
+  std::vector<std::string> during_write = {};
+  // The fault is line errors, counted by the driver's port.
+  bool framing_errors = false;
+  // What DEVICELINK1 shows while the fault lasts (UTF-8), when it is not
+  // just anything but normal; the time-out message is then not asked for.
+  const char* link1_shows = nullptr;
+  // Controller 1 cannot be read for a while and is read again while the
+  // fault lasts: its link shows that it was lost.
+  bool link1_recovers = false;
+  // What COMMLINK shows first when controller 2 cannot be read either.
+  const char* line_shows = "TK571配料控制器(RS485)通讯出现故障!";
+  // A second run log text, empty for none.
+  const char* also_logs = "";
+  // A controller in continuous output leaves the line gaps too short for
+  // every request: some go out while it sends.
+  bool line_never_quiet = false;
 };
 
 std::ostream& operator<<(std::ostream& out, const Row& row) {
@@ -138,6 +210,35 @@ const std::vector<Row>& Rows() {
        .weight1_follows = true},
       {.name = "CrLfDropped", .on = {"fault 1 drop-crlf"}, .off = {"fault 1 clear"}},
       {.name = "Unplugged", .on = {"unplug"}, .off = {"replug"}, .weight2_follows = false},
+      {.name = "ContinuousOutputOfTheOtherController",
+       .on = {"fault 2 continuous 30"},
+       .off = {"fault 2 clear"},
+       .weight2_follows = false,
+       .log_text = "：线路上有未经请求的数据，可能有仪表处于连续发送方式，数据(HEX)=",
+       .link1_shows = "1号 智能仪表TK571通讯出现干扰!",
+       .line_shows = "TK571配料控制器(RS485)通讯出现干扰!",
+       .line_never_quiet = true},
+      {.name = "PowerCycleDuringLoadSetm",
+       .write = Write::kLoad,
+       .write_confirmed = false,
+       .weight1_follows = true,
+       .during_write = {"fault 1 power-cycle 1500"},
+       .link1_recovers = true},
+      {.name = "LocalEchoWithLoadSetm",
+       .on = {"local-echo on"},
+       .off = {"local-echo off"},
+       .write = Write::kLoad,
+       .write_confirmed = true,
+       .weight1_follows = true,
+       .log_text = "：线路有本地回显（收到的数据以刚发送的请求开头），已去除回显的请求数="},
+      {.name = "StatusLineAt2400Baud7E1", .weight1_follows = true, .baud = 2400},
+      {.name = "FramingErrorsThroughThePort",
+       .weight2_follows = false,
+       .log_text = "framing errors and no answer understood",
+       .framing_errors = true,
+       .link1_shows = "1号 智能仪表TK571通讯出现干扰!",
+       .line_shows = "TK571配料控制器(RS485)通讯出现干扰!",
+       .also_logs = "：1号设备的线路错误：奇偶校验错=0，帧错误="},
   };
   return rows;
 }
@@ -148,6 +249,7 @@ const std::vector<Row>& Rows() {
 class FaultTable : public ::testing::TestWithParam<Row> {
  protected:
   FaultTable() {
+    if (GetParam().framing_errors) SetObjectMaker(&MakeErrorCountingDriver);
     SetLogFileName(log_dir_ / "TK571_485.Log");
     line_.AddController(1, kQuickRates);
     line_.AddController(2);
@@ -203,8 +305,13 @@ class FaultTable : public ::testing::TestWithParam<Row> {
       ASSERT_EQ(sim::RunControlCommand(line_, command), "ok") << command;
   }
 
+  ~FaultTable() override {
+    g_framing_errors = false;
+    SetObjectMaker(nullptr);
+  }
+
   testing::TempDir log_dir_;
-  sim::Line line_{SimSettings(9600)};
+  sim::Line line_{SimSettings(GetParam().baud)};
   PlantHost host_{line_, {1, 2}};
   std::array<double, 4> amounts_{};
   std::set<double> weights1_, weights2_;
@@ -235,17 +342,26 @@ TEST_P(FaultTable, HostSeesOnlyTrueValuesAndTheWeightFollowsOnceTheFaultEnds) {
 
   // The fault, a write while it lasts, and the scales moving twice.
   ASSERT_NO_FATAL_FAILURE(Control(row.on));
+  g_framing_errors = row.framing_errors;
   const uint32_t write_tag = row.write == Write::kStartUp ? kStartUp1 : kLoad1;
   if (row.write != Write::kNone) {
     ASSERT_TRUE(host_.Write(write_tag, 1, TK571_VALUE_BOOL));
   }
+  if (!row.during_write.empty()) {
+    ASSERT_TRUE(host_.PollUntil(
+        [&] { return testing::CountOf(testing::WriteRequests(line_.Trace()), "SET\r\n") > 0; }));
+    ASSERT_NO_FATAL_FAILURE(Control(row.during_write));
+  }
+  const std::string link1_shows = row.link1_shows ? ToGbk(row.link1_shows) : std::string();
+  const std::string line_shows = ToGbk(row.line_shows);
   for (int round = 0; round < 2; ++round) {
     StepWeights();
     const bool seen = host_.PollUntil(
         [&] {
           return (!row.weight1_follows || Sees1()) && (!row.weight2_follows || Sees2()) &&
                  (row.weight1_follows || host_.Text(kDeviceLink1Text) != kNormal1) &&
-                 (row.weight2_follows || host_.Text(kCommLinkText) == kLineFault);
+                 (!row.link1_shows || host_.Text(kDeviceLink1Text) == link1_shows) &&
+                 (row.weight2_follows || host_.Text(kCommLinkText) == line_shows);
         },
         std::chrono::seconds(6));
     EXPECT_TRUE(seen) << "round " << round << ": READ1 " << host_.Number(kRead1) << " READ2 "
@@ -275,22 +391,28 @@ TEST_P(FaultTable, HostSeesOnlyTrueValuesAndTheWeightFollowsOnceTheFaultEnds) {
   const std::vector<double> code1 = From(host_.NumberHistory(kDeviceLink1Code), code1_before);
   const std::vector<std::string> messages = From(host_.Messages(), messages_before);
   const bool timeout_told = std::find(messages.begin(), messages.end(), kTimeout) != messages.end();
-  if (row.weight1_follows && row.weight2_follows) {
+  if (row.weight1_follows && row.weight2_follows && !row.link1_recovers) {
     EXPECT_TRUE(std::all_of(link1.begin(), link1.end(), [](auto& t) { return t == kNormal1; }));
     EXPECT_TRUE(std::all_of(code1.begin(), code1.end(), [](double c) { return c == kNormalCode; }));
   } else {
     // The link tags tell the host what it cannot see in the values.
     EXPECT_TRUE(std::any_of(code1.begin(), code1.end(), [](double c) { return c > kNormalCode; }));
-    EXPECT_TRUE(timeout_told);
+    if (row.link1_shows) {
+      EXPECT_TRUE(std::all_of(link1.begin(), link1.end(),
+                              [&](auto& t) { return t == kNormal1 || t == link1_shows; }));
+    } else {
+      EXPECT_TRUE(timeout_told);
+    }
   }
   if (!row.weight2_follows) {
     const std::vector<std::string> line = From(host_.TextHistory(kCommLinkText), line_before);
     ASSERT_FALSE(line.empty());
-    EXPECT_EQ(line.front(), kLineFault);
+    EXPECT_EQ(line.front(), line_shows);
   }
 
   // The fault ends while the line runs.
   ASSERT_NO_FATAL_FAILURE(Control(row.off));
+  g_framing_errors = false;
   const auto ended = std::chrono::steady_clock::now();
   StepWeights();
   ASSERT_TRUE(host_.PollUntil([&] { return Sees1() && Sees2(); }, std::chrono::seconds(8)));
@@ -318,7 +440,9 @@ TEST_P(FaultTable, HostSeesOnlyTrueValuesAndTheWeightFollowsOnceTheFaultEnds) {
     return std::count_if(overlaps.begin(), overlaps.end(),
                          [kind](const sim::Overlap& o) { return o.kind == kind; });
   };
-  EXPECT_EQ(count(sim::OverlapKind::kSending), 0) << line_.TraceText(true);
+  if (!row.line_never_quiet) {
+    EXPECT_EQ(count(sim::OverlapKind::kSending), 0) << line_.TraceText(true);
+  }
   std::cout << "fault row " << row.name << ": sending " << count(sim::OverlapKind::kSending)
             << ", paused " << count(sim::OverlapKind::kPaused) << ", pending "
             << count(sim::OverlapKind::kPending) << "; weight followed " << follows.count()
@@ -326,9 +450,10 @@ TEST_P(FaultTable, HostSeesOnlyTrueValuesAndTheWeightFollowsOnceTheFaultEnds) {
             << "\n";
 
   FreeDriver();
-  if (*row.log_text != '\0') {
+  for (const char* text : {row.log_text, row.also_logs}) {
+    if (*text == '\0') continue;
     const std::string log = testing::ReadFile(log_dir_ / "TK571_485.Log");
-    EXPECT_NE(log.find(ToGbk(row.log_text)), std::string::npos) << platform::FromGbk(log);
+    EXPECT_NE(log.find(ToGbk(text)), std::string::npos) << platform::FromGbk(log);
   }
 }
 

@@ -57,6 +57,8 @@ class PlantHost {
   // Codes of the parameter block's baud rate table.
   static uint8_t BaudIndex(int baud) {
     switch (baud) {
+      case 2400:
+        return 4;
       case 9600:
         return 6;
       case 38400:
