@@ -302,8 +302,10 @@ void TDLLObject::opInit_Exec() {
     // The controller answers only after it has been selected; it stays
     // selected until another controller on the line is.
     if (LineSelectedDevice() != command->DevNo) {
-      MarkSent(AnswerWaitMs(kSelectChars, kSelectAnswerChars, kSelectTimeoutMs));
       if (SendText(std::string(1, kEnq) + "ID" + TwoDigits(command->DevNo) + std::string(kCrLf))) {
+        // The answer is awaited from the moment the select leaves, after
+        // the line has settled (which may take a whole reply time-out).
+        MarkSent(AnswerWaitMs(kSelectChars, kSelectAnswerChars, kSelectTimeoutMs));
         SetLineSelectedDevice(static_cast<int16_t>(command->DevNo));
         EnterState(rsIniting);
       } else {
