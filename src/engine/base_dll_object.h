@@ -89,6 +89,9 @@ class TBaseDLLObject {
   virtual void SyncTagValue(TCommand& command);
   virtual CommandPtr CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list, bool is_write);
   virtual bool NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag, bool is_write);
+  // The channels a new command serves (0 to 0 unless the device groups them).
+  virtual int32_t GetCommandStartAddr(const TCommand& command, const TDLLTag& tag);
+  virtual int32_t GetCommandEndAddr(const TCommand& command, const TDLLTag& tag);
   virtual void GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write);
   virtual void GetAnswerMainStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write);
   virtual void RealComm(TCommand* command);
@@ -366,8 +369,10 @@ class TBaseDLLObject {
   void ReleaseCommandLists();
   // A tag value as the log writes it, by the tag's data kind.
   static std::string ValueText(const TDLLTag& tag, const TagValue& value);
-  // Header of a command listing: "D：<DevTypeName>类型=<type>，<DevIDName>=<n>[".
-  void LogCommandHeader(int32_t dev_no);
+  // The beginning of a command's listing up to its tags:
+  // "D：<DevTypeName>类型=<type>，<DevIDName>=<n>[" and, for each tag, its
+  // name and address; `written` adds the value a write carries.
+  std::string CommandListingHead(const TCommand& command, const TagValue* written);
   // One refused write: D + "：标签写入请求未执行：" + name + reason + address and value.
   void LogWriteRefused(const TDLLTag& tag, const std::string& reason, const TagValue& value);
 

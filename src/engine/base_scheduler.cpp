@@ -82,12 +82,19 @@ std::string TBaseDLLObject::ValueText(const TDLLTag& tag, const TagValue& value)
   }
 }
 
-void TBaseDLLObject::LogCommandHeader(int32_t dev_no) {
-  const std::string type_name =
-      (dev_no >= 0 && dev_no < kDeviceCount) ? Pdb_.TypeName(dev_no) : std::string();
-  SetLogMsg(DateTimeText() + TK571_GBK("：") + DriverPartNames().DevTypeName + TK571_GBK("类型=") +
-            type_name + TK571_GBK("，") + DriverPartNames().DevIDName + "=" +
-            std::to_string(dev_no) + "[");
+std::string TBaseDLLObject::CommandListingHead(const TCommand& command, const TagValue* written) {
+  const bool known_entry = command.DevNo >= 0 && command.DevNo < kDeviceCount;
+  std::string text =
+      DateTimeText() + TK571_GBK("：") + DriverPartNames().DevTypeName + TK571_GBK("类型=") +
+      (known_entry ? Pdb_.TypeName(command.DevNo) : std::string()) + TK571_GBK("，") +
+      DriverPartNames().DevIDName + "=" + std::to_string(command.DevNo) + "[";
+  for (int32_t index : command.Indexes) {
+    const TDLLTag* tag = TagAt(index);
+    if (!tag) continue;
+    text += tag->Name + TK571_GBK(" 地址=") + tag->Address + " ";
+    if (written) text += TK571_GBK("写入值=") + ValueText(*tag, *written) + ",";
+  }
+  return text;
 }
 
 // --- Building the read command list.
@@ -146,13 +153,8 @@ void TBaseDLLObject::OptimizeCommParm() {
       for (TCommand* command = first.get(); command; command = command->Next.get()) {
         if (command->HasFlag(command_flags::kTagBound) && !command->Sealed) command->Sealed = 1;
         if (!DebugOn()) continue;
-        const TDLLTag* creator =
-            command->Indexes.empty() ? nullptr : TagAt(command->Indexes.front());
-        LogCommandHeader(creator ? creator->DevNo : command->DevNo);
-        for (int32_t index : command->Indexes)
-          if (const TDLLTag* tag = TagAt(index))
-            SetLogMsg(tag->Name + TK571_GBK(" 地址=") + tag->Address + " ");
-        SetLogMsg(TK571_GBK("]生成读标签命令=") + command->Request + kCrLf);
+        SetLogMsg(CommandListingHead(*command, nullptr) + TK571_GBK("]生成读标签命令=") +
+                  command->Request + kCrLf);
       }
     }
   });
@@ -191,8 +193,9 @@ bool TBaseDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& ta
 CommandPtr TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list,
                                         bool is_write) {
   return Guarded(this, "CreatCommand", CommandPtr(), [&]() -> CommandPtr {
-    if (!NeedCreatCommand(list, tag, is_write) || tag.TypeIndex == -1) return nullptr;
+    if (!NeedCreatCommand(list, tag, is_write)) return nullptr;
 
+    // The work value of a number; no tag type writes bits of a word.
     if (tag.DataKind == TK571_VALUE_FLOAT) tag.WorkValue = tag.Value.AsDouble();
 
     auto command = std::make_unique<TCommand>();
@@ -204,6 +207,10 @@ CommandPtr TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& l
     command->Interval = static_cast<int32_t>(tag.ScanTime);
     command->Quality = 1.0f;
     command->DevNo = tag.DevNo;
+    command->LowChannel = tag.Channel;
+    command->HighChannel = tag.Channel;
+    command->StartAddr = GetCommandStartAddr(*command, tag);
+    command->EndAddr = GetCommandEndAddr(*command, tag);
     command->Flags = command_flags::kRead;
     command->RetryMode = retry_mode::kGiveUp;
     std::string text;
@@ -223,20 +230,22 @@ CommandPtr TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& l
       command->Interval = AddWrapping(0, -10 * static_cast<int64_t>(list.size()));
       command->LastTick = now;
       if (DebugOn() && TakeTraceLine()) {
-        LogCommandHeader(command->DevNo);
-        for (int32_t index : command->Indexes) {
-          const TDLLTag* served = TagAt(index);
-          if (!served) continue;
-          SetLogMsg(served->Name + TK571_GBK(" 地址=") + served->Address + " ");
-          SetLogMsg(TK571_GBK("写入值=") + ValueText(*served, served->Value) + ",");
-        }
-        SetLogMsg(TK571_GBK("]生成写标签命令串=") + command->Request + kCrLf);
+        SetLogMsg(CommandListingHead(*command, &tag.Value) + TK571_GBK("]生成写标签命令串=") +
+                  command->Request + kCrLf);
       }
     } else {
       command->LastTick = now - static_cast<uint32_t>(command->Interval);
     }
     return command;
   });
+}
+
+int32_t TBaseDLLObject::GetCommandStartAddr(const TCommand&, const TDLLTag&) {
+  return 0;
+}
+
+int32_t TBaseDLLObject::GetCommandEndAddr(const TCommand&, const TDLLTag&) {
+  return 0;
 }
 
 void TBaseDLLObject::GetAskStr(TCommand&, TDLLTag& tag, std::string& out, bool is_write) {

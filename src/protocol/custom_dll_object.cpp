@@ -19,14 +19,6 @@ namespace tk571 {
 
 namespace {
 
-// Captions of the driver's version information that the command listings use.
-const std::string& DevTypeCaption() {
-  return TK571_GBK(" 智能仪表");
-}
-const std::string& DevIdCaption() {
-  return TK571_GBK("设备号");
-}
-
 void EraseFront(std::string& text, int64_t count) {
   if (count <= 0) return;
   text.erase(0, std::min<std::size_t>(static_cast<std::size_t>(count), text.size()));
@@ -85,20 +77,6 @@ int32_t TCustomDLLObject::LargestCommandSize() const {
 
 std::string TCustomDLLObject::CommandListing(const TCommand& command, const std::string& closing) {
   return CommandListingHead(command, nullptr) + closing + command.Request + kCrLf;
-}
-
-std::string TCustomDLLObject::CommandListingHead(const TCommand& command, const TagValue* written) {
-  const bool known_entry = command.DevNo >= 0 && command.DevNo < kDeviceCount;
-  std::string text = DateTimeText() + TK571_GBK("：") + DevTypeCaption() + TK571_GBK("类型=") +
-                     (known_entry ? ParameterBlock().TypeName(command.DevNo) : std::string()) +
-                     TK571_GBK("，") + DevIdCaption() + "=" + std::to_string(command.DevNo) + "[";
-  for (int32_t index : command.Indexes) {
-    const TDLLTag* tag = TagAt(index);
-    if (!tag) continue;
-    text += tag->Name + TK571_GBK(" 地址=") + tag->Address + " ";
-    if (written) text += TK571_GBK("写入值=") + ValueText(*tag, *written) + ",";
-  }
-  return text;
 }
 
 // ---- Parameters, start and stop ----
@@ -199,60 +177,13 @@ int32_t TCustomDLLObject::GetInterval() {
   });
 }
 
-CommandPtr TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list,
-                                          bool is_write) {
-  return Guarded(this, "CreatCommand", nullptr, [&]() -> CommandPtr {
-    if (!ControllerTypeRowAt(tag.TypeIndex)) return nullptr;
-    if (!NeedCreatCommand(list, tag, is_write)) return nullptr;
-
-    // The work value of a number; no tag type of the controller writes bits
-    // of a word.
-    if (tag.DataKind == TK571_VALUE_FLOAT) tag.WorkValue = tag.Value.AsDouble();
-
-    auto command = std::make_unique<TCommand>();
-    command->Indexes = {tag.Index};
-    command->Sealed = 0;
-    command->Quality = 1.0f;
-    command->LowChannel = tag.Channel;
-    command->HighChannel = tag.Channel;
-    command->DevNo = tag.DevNo;
-    command->TypeName = tag.TypeName;
-    CutToShortString(command->TypeName);
-    command->TypeIndex = tag.TypeIndex;
-    command->IsWrite = is_write ? 1 : 0;
-    command->StartAddr = GetCommandStartAddr(*command, tag);
-    command->EndAddr = GetCommandEndAddr(*command, tag);
-    command->Interval = static_cast<int32_t>(tag.ScanTime);
-    command->RawValue = SaturatedInt32(tag.WorkValue);
-    command->Flags = command_flags::kRead;
-    command->RetryMode = retry_mode::kGiveUp;
-    command->Value = tag.Value;
-    GetAskStr(*command, tag, command->Request, is_write);
-    GetAnswerMainStr(*command, tag, command->Answer, is_write);
-
-    if (is_write) {
-      command->Flags = command_flags::kWriteCommand;
-      command->RetryMode = retry_mode::kSendAgain;
-      command->Sealed = 1;
-      command->Interval = -10 * static_cast<int32_t>(list.size());
-      command->LastTick = platform::Tick();
-      if (DebugOn() && TakeTraceLine()) {
-        SetLogMsg(CommandListingHead(*command, &tag.Value) + TK571_GBK("]生成写标签命令串=") +
-                  command->Request + kCrLf);
-      }
-    } else {
-      command->LastTick = platform::Tick() - static_cast<uint32_t>(command->Interval);
-    }
-    return command;
-  });
-}
-
 bool TCustomDLLObject::NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag,
                                         bool is_write) {
   return Guarded(this, "NeedCreatCommand", false, [&] {
     const ControllerTypeRow* row = ControllerTypeRowAt(tag.TypeIndex);
+    if (!row) return false;
     if (is_write) {
-      if (!row || !row->Engine.Writable) return false;
+      if (!row->Engine.Writable) return false;
       if (!WriteQueued(tag)) return true;
       if (LogErrorsOn()) {
         LogLine(TK571_GBK("：标签写入请求未执行：") + tag.Name + TK571_GBK("重复写入,") +

@@ -30,7 +30,6 @@ class TCustomDLLObject : public TBaseDLLObject, public LineDriven {
   bool IniParm(const TDevicePDB* block) override;
   void OptimizeCommParm() override;
   int32_t GetInterval() override;
-  CommandPtr CreatCommand(TDLLTag& tag, std::vector<CommandPtr>& list, bool is_write) override;
   bool NeedCreatCommand(std::vector<CommandPtr>& list, TDLLTag& tag, bool is_write) override;
   void GetAskStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write) override;
   void GetAnswerMainStr(TCommand& command, TDLLTag& tag, std::string& out, bool is_write) override;
@@ -43,8 +42,8 @@ class TCustomDLLObject : public TBaseDLLObject, public LineDriven {
   const platform::SerialPort* LinePort() const override { return Comm_ ? Comm_->Port() : nullptr; }
 
   virtual void CreateValueStr(TDLLTag& tag, bool is_write, std::string& out);
-  virtual int32_t GetCommandStartAddr(const TCommand& command, const TDLLTag& tag);
-  virtual int32_t GetCommandEndAddr(const TCommand& command, const TDLLTag& tag);
+  int32_t GetCommandStartAddr(const TCommand& command, const TDLLTag& tag) override;
+  int32_t GetCommandEndAddr(const TCommand& command, const TDLLTag& tag) override;
   virtual int32_t GetCommandAddrLength(const TCommand& command, const TDLLTag& tag);
   virtual std::string GetCrcSourceStr(const std::string& text, std::string& out);
   virtual bool CompareCRC(const std::string& text, const std::string& checksum);
@@ -81,8 +80,6 @@ class TCustomDLLObject : public TBaseDLLObject, public LineDriven {
   void LogLine(const std::string& text);
   // The listing of one command: its device, its tags and its request.
   std::string CommandListing(const TCommand& command, const std::string& closing);
-  // Its beginning up to the tags; `written` adds the value a write carries.
-  std::string CommandListingHead(const TCommand& command, const TagValue* written);
   // The current command's terminator, CR LF for every type of the table.
   std::string_view TerminatorOf(int32_t type_index) const;
   int32_t LargestCommandSize() const;
