@@ -46,6 +46,7 @@ TEST_F(Gateway, WritesFromOnReachTheDriverAndTheAnswerIsLogged) {
   StartSimulator();
   StartGateway();
   WaitForLog("line1: line link 1 (normal)");
+  WaitForLog("scale2: link 1 (normal)");
   const std::vector<WriteCase> cases = {
       // A set-point stays in the driver's recipe: nothing is queued.
       {"scale2/controls/target_1", "120",
@@ -93,6 +94,7 @@ TEST_F(Gateway, WritesThePolicyRefusesPutNothingOnTheWireAndLogOneShortLine) {
   StartGateway(Config(R"({"enabled": true, "commands": true, "min_interval_ms": 60000})",
                       DeviceJson(2, R"({"commands": false})")));
   WaitForLog("line1: line link 1 (normal)");
+  WaitForLog("scale2: link 1 (normal)");
   const std::vector<RefusedCase> cases = {
       {"negative", "scale1/controls/target_1", "-5",
        "mqtt: write scale1/target_1 = \"-5\": refused, out of range (-5 is outside 0..9999)"},
