@@ -3,14 +3,18 @@
 // fixed waits (select 100 ms, reply 200 ms, status line 200 ms, menu key
 // 80 ms, set-point echo 100 ms). The exchange times measured on the
 // simulated line are printed for the record, never asserted: shared machines
-// are too noisy for that.
+// are too noisy for that. Below 9600 baud the waits grow with the time the
+// answers take on the wire, and every slower rate the configuration offers
+// carries weights, final amounts and a normal link.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <iomanip>
 #include <iostream>
 #include <map>
 
+#include "comm/comm_class.h"
 #include "e2e/plant_host.h"
 #include "e2e/wire.h"
 
@@ -110,6 +114,47 @@ TEST(LineSpeedTest, EverythingFitsTheDriverWaitsAt9600Baud) {
   std::cout << "LOAD_SETM at 9600 baud: " << took.count()
             << " ms from the write to the host seeing it done\n";
 }
+
+class SlowLine : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(SlowLine, WeightFinalAmountsAndLinkComeThrough) {
+  const int baud = static_cast<int>(GetParam());
+  sim::Line line(SimSettings(baud));
+  line.AddController(1);
+  line.SetRecipe(1, {{{50, 20, 2}, {40, 15, 3}, {30, 10, 1}, {20, 8, 2}}});
+  line.SetRates(1, {2000.0, 400.0, milliseconds(5)});
+  line.WithController(1, [](sim::Controller& c, auto now) { c.Handle("ST", now); });
+
+  PlantHost host(line, {1});
+  ASSERT_TRUE(host.Start({TagDef(1, "READ1:1"), TagDef(2, "ENQ1:1"), TagDef(3, "ENQ1:4"),
+                          TagDef(4, "DEVICELINK1", 0)}));
+  // A status line of 72 characters takes 6.5 s at 110 baud.
+  const auto limit = std::chrono::seconds(10) + milliseconds(300 * 10 * 1000 / baud);
+  ASSERT_TRUE(host.PollUntil([&] { return !line.Batch(1).running; }, limit));
+  const sim::BatchState batch = line.Batch(1);
+  // The scale stands still where the batch ended.
+  const double weight = line.Read(1).kg;
+  EXPECT_TRUE(host.PollUntil(
+      [&] {
+        return std::abs(host.Number(1) - weight) < 0.006 && host.Number(2) == batch.amounts_kg[0] &&
+               host.Number(3) == batch.amounts_kg[3] && host.Number(4) == 1;
+      },
+      limit))
+      << "weight " << host.Number(1) << ", amounts " << host.Number(2) << " " << host.Number(3)
+      << ", link " << host.Number(4);
+  EXPECT_EQ(host.Quality(2), TK571_QUALITY_GOOD);
+  EXPECT_EQ(host.Quality(3), TK571_QUALITY_GOOD);
+}
+
+std::vector<uint32_t> RatesBelow9600() {
+  std::vector<uint32_t> rates;
+  for (uint32_t baud : kCommBaudRates)
+    if (baud < 9600) rates.push_back(baud);
+  return rates;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryOfferedRate, SlowLine, ::testing::ValuesIn(RatesBelow9600()),
+                         [](const auto& info) { return std::to_string(info.param); });
 
 }  // namespace
 }  // namespace tk571

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "comm/comm_class.h"
 #include "driver/thread_objects.h"
 #include "support/tag_defs.h"
 #include "tk571/driver.h"
@@ -54,20 +55,10 @@ class PlantHost {
     DestroyThreadObject();
   }
 
-  // Codes of the parameter block's baud rate table.
+  // The parameter block's code of a baud rate (19200 for one it lacks).
   static uint8_t BaudIndex(int baud) {
-    switch (baud) {
-      case 2400:
-        return 4;
-      case 9600:
-        return 6;
-      case 38400:
-        return 9;
-      case 115200:
-        return 12;
-      default:
-        return 8;  // 19200
-    }
+    const auto* it = std::find(kCommBaudRates.begin(), kCommBaudRates.end(), uint32_t(baud));
+    return static_cast<uint8_t>(it == kCommBaudRates.end() ? 8 : it - kCommBaudRates.begin());
   }
 
   bool Start(std::vector<TTagInfo> defs) {
